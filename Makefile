@@ -1,0 +1,17 @@
+# The user's entry points. Each one first makes sure the Debian packages are there.
+.PHONY: deps build run test test-sanitize
+
+deps:
+	scripts/install-deps
+
+build: deps
+	cmake --preset release
+	cmake --build --preset release
+
+test: build
+	ctest --preset release
+
+test-sanitize: deps
+	cmake --preset sanitize
+	cmake --build --preset sanitize
+	ctest --preset sanitize

@@ -1,0 +1,123 @@
+// TCertBuilder: the settings of one certificate, its key pair, issuance and export.
+#pragma once
+
+#include "crypto/OpenSSLWrapper.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+enum TKeyType : std::uint8_t { ktRSA = 0, ktECC = 1 };
+
+struct TSubjectDN {
+  std::string CN, O, OU, C, ST, L, Email;
+};
+
+// A set of enumeration members; member i is bit i of value().
+template <typename TMember, typename TStorage>
+class TSmallSet {
+ public:
+  constexpr TSmallSet() noexcept = default;
+  constexpr TSmallSet(std::initializer_list<TMember> members) noexcept {
+    for (TMember m : members) insert(m);
+  }
+  constexpr bool contains(TMember m) const noexcept { return (FBits & Bit(m)) != 0; }
+  constexpr void insert(TMember m) noexcept { FBits = static_cast<TStorage>(FBits | Bit(m)); }
+  constexpr void erase(TMember m) noexcept { FBits = static_cast<TStorage>(FBits & ~Bit(m)); }
+  constexpr bool empty() const noexcept { return FBits == 0; }
+  constexpr TStorage value() const noexcept { return FBits; }
+  friend constexpr bool operator==(TSmallSet, TSmallSet) noexcept = default;
+
+ private:
+  static constexpr TStorage Bit(TMember m) noexcept {
+    return static_cast<TStorage>(1u << static_cast<unsigned>(m));
+  }
+  TStorage FBits = 0;
+};
+
+enum TKeyUsage : std::uint8_t {
+  kuDigitalSignature = 0,
+  kuContentCommitment = 1,
+  kuKeyEncipherment = 2,
+  kuDataEncipherment = 3,
+  kuKeyAgreement = 4,
+  kuKeyCertSign = 5,
+  kuCRLSign = 6,
+  kuEncipherOnly = 7,
+  kuDecipherOnly = 8,
+};
+using TKeyUsageSet = TSmallSet<TKeyUsage, std::uint16_t>;
+
+enum TExtKeyUsage : std::uint8_t {
+  ekuServerAuth = 0,
+  ekuClientAuth = 1,
+  ekuCodeSigning = 2,
+  ekuEmailProtection = 3,
+  ekuTimeStamping = 4,
+  ekuOCSPSigning = 5,
+};
+using TExtKeyUsageSet = TSmallSet<TExtKeyUsage, std::uint8_t>;
+
+class TCertBuilder {
+ public:
+  TCertBuilder() = default;
+  virtual ~TCertBuilder() = default;
+  TCertBuilder(const TCertBuilder&) = delete;
+  TCertBuilder& operator=(const TCertBuilder&) = delete;
+
+  // Settings, written directly by the window before it calls an operation.
+  TKeyType KeyType = ktECC;
+  std::int32_t RSABits = 2048;
+  std::string ECCurve = "P-256";
+  TSubjectDN Subject;
+  std::int32_t ValidDays = 365;
+  bool IsCA = false;
+  std::int32_t PathLenConstraint = 0;
+  TKeyUsageSet KeyUsage{kuDigitalSignature, kuKeyEncipherment};
+  TExtKeyUsageSet ExtKeyUsage{ekuServerAuth, ekuClientAuth};
+  std::vector<std::string> SANDNSNames;
+  std::vector<std::string> SANIPs;
+  std::vector<std::string> SANEmails;
+
+  // Borrowed views of the key pair and certificate; the builder keeps ownership.
+  EVP_PKEY* Key() const noexcept { return FKey.get(); }
+  X509* Cert() const noexcept { return FCert.get(); }
+
+  void GenerateKey();
+  void BuildSelfSigned();
+  void BuildSignedBy(const std::string& CACertPEM, const std::string& CAKeyPEM,
+                     const std::string& CAKeyPassword);
+
+  std::string CertToPEM() const;
+  std::string KeyToPEM(const std::string& Password) const;
+  void SaveCertToPEM(const std::string& FileName) const;
+  void SaveKeyToPEM(const std::string& FileName, const std::string& Password) const;
+  void SaveToPKCS12(const std::string& FileName, const std::string& Password,
+                    const std::string& FriendlyName, const std::string& CACertPEM) const;
+
+ private:
+  EVP_PKEYPtr GenerateRSAKey() const;
+  EVP_PKEYPtr GenerateECKey() const;
+
+  // Steps of a build, on the certificate under construction.
+  void AddSubjectName(X509* Cert) const;
+  void SetRandomSerial(X509* Cert) const;
+  void SetValidity(X509* Cert) const;
+  const EVP_MD* PickDigest() const;
+  void AddExtension(X509* Cert, X509* Issuer, int NID, const std::string& Value) const;
+  std::string KeyUsageText() const;
+  std::string ExtKeyUsageText() const;
+  std::string SubjectAltNameText() const;
+  void AddExtensions(X509* Cert, X509* Issuer) const;
+
+  EVP_PKEYPtr FKey;
+  X509Ptr FCert;
+};
+
+// The whole contents of a memory BIO as text; the BIO keeps its contents.
+std::string BioToString(BIO* Bio);
+
+}  // namespace velmora

@@ -1,0 +1,73 @@
+// The one contact point with libcrypto: owning handle aliases, the error type and the
+// routine that turns a failed libcrypto call into an error.
+#pragma once
+
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace velmora {
+
+// The program's one error class: a message and nothing else.
+class Exception : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Owning handles. A raw pointer anywhere else means "borrowed".
+template <typename T, void (*Free)(T*)>
+struct FreeFn {
+  void operator()(T* p) const noexcept { Free(p); }
+};
+template <typename T, void (*Free)(T*)>
+using DeleteFnPtr = std::unique_ptr<T, FreeFn<T, Free>>;
+
+void FreeX509Stack(STACK_OF(X509) * stack) noexcept;
+
+using BIOPtr = DeleteFnPtr<BIO, BIO_free_all>;
+using BIGNUMPtr = DeleteFnPtr<BIGNUM, BN_free>;
+using EVP_MD_CTXPtr = DeleteFnPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
+using EVP_PKEYPtr = DeleteFnPtr<EVP_PKEY, EVP_PKEY_free>;
+using EVP_PKEY_CTXPtr = DeleteFnPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using PKCS12Ptr = DeleteFnPtr<PKCS12, PKCS12_free>;
+using X509Ptr = DeleteFnPtr<X509, X509_free>;
+using X509_EXTENSIONPtr = DeleteFnPtr<X509_EXTENSION, X509_EXTENSION_free>;
+using X509StackPtr = DeleteFnPtr<STACK_OF(X509), FreeX509Stack>;
+
+// Raises Exception for a failed libcrypto step named by Context: "<Context>. OpenSSL: <text>"
+// with the earliest queued entry (the root cause), or "<Context>. (No OpenSSL error queued.)".
+// The queue is empty afterwards, so nothing of this failure leaks into a later report.
+[[noreturn]] void RaiseOpenSSLError(const std::string& Context);
+
+// Every public operation starts from an empty error queue, so an error it reports was
+// caused by itself and not by something the caller tolerated earlier.
+inline void StartWithEmptyErrorQueue() noexcept { ERR_clear_error(); }
+
+// Wraps a libcrypto call whose failure we tolerate: whatever it queues is dropped again
+// when the guard goes out of scope.
+class TolerateErrors {
+ public:
+  TolerateErrors() noexcept { ERR_set_mark(); }
+  ~TolerateErrors() { ERR_pop_to_mark(); }
+  TolerateErrors(const TolerateErrors&) = delete;
+  TolerateErrors& operator=(const TolerateErrors&) = delete;
+};
+
+// Pass-phrase callback for every private-key read. It hands over the NUL-terminated
+// password given as user data, and with none it supplies nothing, so libcrypto never
+// falls back to prompting on a terminal.
+int PassphraseCallback(char* buf, int size, int rwflag, void* password) noexcept;
+
+// Read-only memory BIO over a text; the text must outlive the BIO.
+BIOPtr NewMemBuf(const std::string& text);
+BIOPtr NewMemBuf(std::string&& text) = delete;
+
+}  // namespace velmora
