@@ -1,5 +1,5 @@
 # The user's entry points. Each one first makes sure the Debian packages are there.
-.PHONY: deps build run test test-sanitize
+.PHONY: deps build run test test-sanitize bench
 
 deps:
 	scripts/install-deps
@@ -15,3 +15,9 @@ test-sanitize: deps
 	cmake --preset sanitize
 	cmake --build --preset sanitize
 	ctest --preset sanitize
+
+# Medians over interleaved repetitions: ours and the baseline see the same machine noise.
+BENCH_FLAGS ?= --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
+               --benchmark_report_aggregates_only=true --benchmark_min_time=0.2
+bench: build
+	build/release/bench/bench_crypto $(BENCH_FLAGS)

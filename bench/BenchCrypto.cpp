@@ -1,0 +1,254 @@
+// Issuance and export through TCertBuilder against the same work in plain libcrypto.
+#include "bench/BenchMain.h"
+#include "crypto/CertBuilder.h"
+
+#include <benchmark/benchmark.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+using namespace velmora;
+
+namespace {
+
+// ---- plain libcrypto, written the way one would without Velmora ----
+
+EVP_PKEYPtr PlainECKey(const char* group) {
+  return EVP_PKEYPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", group));
+}
+
+void PlainAddExt(X509* cert, X509* issuer, int nid, const char* value) {
+  X509V3_CTX ctx{};
+  X509V3_set_ctx(&ctx, issuer ? issuer : cert, cert, nullptr, nullptr, 0);
+  X509_EXTENSIONPtr ext(X509V3_EXT_conf_nid(nullptr, &ctx, nid, value));
+  X509_add_ext(cert, ext.get(), -1);
+}
+
+X509Ptr PlainCert(EVP_PKEY* subjectKey, X509* issuer, EVP_PKEY* signer, const EVP_MD* md) {
+  X509Ptr cert(X509_new());
+  X509_set_version(cert.get(), 2);
+  unsigned char serial[20];
+  RAND_bytes(serial, sizeof serial);
+  serial[0] &= 0x7F;
+  BIGNUMPtr bn(BN_bin2bn(serial, sizeof serial, nullptr));
+  BN_to_ASN1_INTEGER(bn.get(), X509_get_serialNumber(cert.get()));
+  X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 365L * 86400);
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                             reinterpret_cast<const unsigned char*>("bench.example"), -1, -1, 0);
+  X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
+  X509_set_pubkey(cert.get(), subjectKey);
+  PlainAddExt(cert.get(), issuer, NID_subject_key_identifier, "hash");
+  if (issuer) PlainAddExt(cert.get(), issuer, NID_authority_key_identifier, "keyid");
+  PlainAddExt(cert.get(), issuer, NID_basic_constraints, "CA:FALSE");
+  PlainAddExt(cert.get(), issuer, NID_key_usage, "critical,digitalSignature,keyEncipherment");
+  PlainAddExt(cert.get(), issuer, NID_ext_key_usage, "serverAuth,clientAuth");
+  PlainAddExt(cert.get(), issuer, NID_subject_alt_name, "DNS:bench.example,DNS:www.bench.example");
+  X509_sign(cert.get(), signer, md);
+  return cert;
+}
+
+std::string PlainPEM(X509* cert, EVP_PKEY* key, const char* password) {
+  BIOPtr bio(BIO_new(BIO_s_mem()));
+  if (cert) PEM_write_bio_X509(bio.get(), cert);
+  if (key && password)
+    PEM_write_bio_PKCS8PrivateKey(bio.get(), key, EVP_aes_256_cbc(), password,
+                                  static_cast<int>(strlen(password)), nullptr, nullptr);
+  else if (key)
+    PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, length > 0 ? length : 0);
+}
+
+const EVP_MD* DigestFor(const std::string& curve) {
+  if (curve == "P-521") return EVP_sha512();
+  if (curve == "P-384") return EVP_sha384();
+  return EVP_sha256();
+}
+
+const char* GroupFor(const std::string& curve) {
+  if (curve == "P-521") return "secp521r1";
+  if (curve == "P-384") return "secp384r1";
+  return "prime256v1";
+}
+
+// ---- shared fixtures ----
+
+void ConfigureLeaf(TCertBuilder& b) {
+  b.Subject.CN = "bench.example";
+  b.SANDNSNames = {"bench.example", "www.bench.example"};
+}
+
+EVP_PKEY* SharedRSAKey() {
+  static EVP_PKEYPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}));
+  return key.get();
+}
+
+struct CA {
+  TCertBuilder builder;
+  std::string certPEM, keyPEM, encKeyPEM;
+  CA() {
+    builder.Subject.CN = "Bench Root";
+    builder.IsCA = true;
+    builder.GenerateKey();
+    builder.BuildSelfSigned();
+    certPEM = builder.CertToPEM();
+    keyPEM = builder.KeyToPEM("");
+    encKeyPEM = builder.KeyToPEM("secret");
+  }
+};
+
+const CA& SharedCA() {
+  static CA ca;
+  return ca;
+}
+
+std::string TempPath(const char* name) {
+  return (std::filesystem::temp_directory_path() /
+          ("velmora-bench-" + std::to_string(getpid()) + "-" + name))
+      .string();
+}
+
+// ---- 1. self-signed issuance ----
+
+void BM_SelfSignedEC_ours(benchmark::State& state, const std::string& curve) {
+  for (auto _ : state) {
+    TCertBuilder b;
+    b.ECCurve = curve;
+    ConfigureLeaf(b);
+    b.GenerateKey();
+    b.BuildSelfSigned();
+    benchmark::DoNotOptimize(b.CertToPEM() + b.KeyToPEM(""));
+  }
+}
+
+void BM_SelfSignedEC_baseline(benchmark::State& state, const std::string& curve) {
+  for (auto _ : state) {
+    EVP_PKEYPtr key = PlainECKey(GroupFor(curve));
+    X509Ptr cert = PlainCert(key.get(), nullptr, key.get(), DigestFor(curve));
+    benchmark::DoNotOptimize(PlainPEM(cert.get(), nullptr, nullptr) + PlainPEM(nullptr, key.get(), nullptr));
+  }
+}
+
+// The builder owns the key it generates; to leave RSA generation out of the loop the
+// builder is made once, and only the build and export repeat.
+void BM_SelfSignedRSA_ours(benchmark::State& state) {
+  TCertBuilder b;
+  b.KeyType = ktRSA;
+  ConfigureLeaf(b);
+  b.GenerateKey();
+  for (auto _ : state) {
+    b.BuildSelfSigned();
+    benchmark::DoNotOptimize(b.CertToPEM() + b.KeyToPEM(""));
+  }
+}
+
+void BM_SelfSignedRSA_baseline(benchmark::State& state) {
+  EVP_PKEY* key = SharedRSAKey();
+  for (auto _ : state) {
+    X509Ptr cert = PlainCert(key, nullptr, key, EVP_sha256());
+    benchmark::DoNotOptimize(PlainPEM(cert.get(), nullptr, nullptr) + PlainPEM(nullptr, key, nullptr));
+  }
+}
+
+BENCHMARK_CAPTURE(BM_SelfSignedEC_ours, P-256, std::string("P-256"))->Name("SelfSigned/P-256/ours");
+BENCHMARK_CAPTURE(BM_SelfSignedEC_baseline, P-256, std::string("P-256"))->Name("SelfSigned/P-256/baseline");
+BENCHMARK_CAPTURE(BM_SelfSignedEC_ours, P-384, std::string("P-384"))->Name("SelfSigned/P-384/ours");
+BENCHMARK_CAPTURE(BM_SelfSignedEC_baseline, P-384, std::string("P-384"))->Name("SelfSigned/P-384/baseline");
+BENCHMARK_CAPTURE(BM_SelfSignedEC_ours, P-521, std::string("P-521"))->Name("SelfSigned/P-521/ours");
+BENCHMARK_CAPTURE(BM_SelfSignedEC_baseline, P-521, std::string("P-521"))->Name("SelfSigned/P-521/baseline");
+BENCHMARK(BM_SelfSignedRSA_ours)->Name("SelfSigned/RSA-2048/ours");
+BENCHMARK(BM_SelfSignedRSA_baseline)->Name("SelfSigned/RSA-2048/baseline");
+
+// ---- 2. CA-signed issuance from PEM texts ----
+
+void BM_CASigned_ours(benchmark::State& state, bool encrypted) {
+  const CA& ca = SharedCA();
+  TCertBuilder b;
+  ConfigureLeaf(b);
+  b.GenerateKey();
+  for (auto _ : state)
+    b.BuildSignedBy(ca.certPEM, encrypted ? ca.encKeyPEM : ca.keyPEM, encrypted ? "secret" : "");
+}
+
+void BM_CASigned_baseline(benchmark::State& state, bool encrypted) {
+  const CA& ca = SharedCA();
+  EVP_PKEYPtr key = PlainECKey("prime256v1");
+  for (auto _ : state) {
+    BIOPtr certBio(BIO_new_mem_buf(ca.certPEM.c_str(), -1));
+    X509Ptr caCert(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr));
+    const std::string& keyText = encrypted ? ca.encKeyPEM : ca.keyPEM;
+    BIOPtr keyBio(BIO_new_mem_buf(keyText.c_str(), -1));
+    EVP_PKEYPtr caKey(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr,
+                                              const_cast<char*>(encrypted ? "secret" : "")));
+    X509Ptr cert = PlainCert(key.get(), caCert.get(), caKey.get(), EVP_sha256());
+    benchmark::DoNotOptimize(cert.get());
+  }
+}
+
+BENCHMARK_CAPTURE(BM_CASigned_ours, plain, false)->Name("CASigned/plain-key/ours");
+BENCHMARK_CAPTURE(BM_CASigned_baseline, plain, false)->Name("CASigned/plain-key/baseline");
+BENCHMARK_CAPTURE(BM_CASigned_ours, encrypted, true)->Name("CASigned/encrypted-key/ours");
+BENCHMARK_CAPTURE(BM_CASigned_baseline, encrypted, true)->Name("CASigned/encrypted-key/baseline");
+
+// ---- 3. exports ----
+
+void BM_KeyToPEMPassword_ours(benchmark::State& state) {
+  const CA& ca = SharedCA();
+  for (auto _ : state) benchmark::DoNotOptimize(ca.builder.KeyToPEM("secret"));
+}
+
+void BM_KeyToPEMPassword_baseline(benchmark::State& state) {
+  EVP_PKEY* key = SharedCA().builder.Key();
+  for (auto _ : state) benchmark::DoNotOptimize(PlainPEM(nullptr, key, "secret"));
+}
+
+BENCHMARK(BM_KeyToPEMPassword_ours)->Name("KeyToPEM-password/ours");
+BENCHMARK(BM_KeyToPEMPassword_baseline)->Name("KeyToPEM-password/baseline");
+
+struct Leaf {
+  TCertBuilder builder;
+  Leaf() {
+    ConfigureLeaf(builder);
+    builder.GenerateKey();
+    builder.BuildSignedBy(SharedCA().certPEM, SharedCA().keyPEM, "");
+  }
+};
+
+const Leaf& SharedLeaf() {
+  static Leaf leaf;
+  return leaf;
+}
+
+void BM_SaveToPKCS12_ours(benchmark::State& state) {
+  const std::string path = TempPath("ours.pfx");
+  for (auto _ : state) SharedLeaf().builder.SaveToPKCS12(path, "secret", "Bench", SharedCA().certPEM);
+  std::filesystem::remove(path);
+}
+
+void BM_SaveToPKCS12_baseline(benchmark::State& state) {
+  const std::string path = TempPath("baseline.pfx");
+  const TCertBuilder& leaf = SharedLeaf().builder;
+  for (auto _ : state) {
+    BIOPtr caBio(BIO_new_mem_buf(SharedCA().certPEM.c_str(), -1));
+    X509StackPtr chain(sk_X509_new_null());
+    sk_X509_push(chain.get(), PEM_read_bio_X509(caBio.get(), nullptr, nullptr, nullptr));
+    PKCS12Ptr p12(PKCS12_create("secret", "Bench", leaf.Key(), leaf.Cert(), chain.get(), 0, 0,
+                                2048, 2048, 0));
+    BIOPtr out(BIO_new_file(path.c_str(), "wb"));
+    i2d_PKCS12_bio(out.get(), p12.get());
+  }
+  std::filesystem::remove(path);
+}
+
+BENCHMARK(BM_SaveToPKCS12_ours)->Name("SaveToPKCS12-with-CA/ours");
+BENCHMARK(BM_SaveToPKCS12_baseline)->Name("SaveToPKCS12-with-CA/baseline");
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunBenchmarksWithSummary(argc, argv); }
