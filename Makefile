@@ -1,5 +1,5 @@
 # The user's entry points. Each one first makes sure the Debian packages are there.
-.PHONY: deps build run test test-sanitize
+.PHONY: deps build run test test-sanitize fuzz
 
 deps:
 	scripts/install-deps
@@ -15,3 +15,8 @@ test-sanitize: deps
 	cmake --preset sanitize
 	cmake --build --preset sanitize
 	ctest --preset sanitize
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	scripts/run-fuzzers
