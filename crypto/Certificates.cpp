@@ -21,8 +21,8 @@ bool IsBase64Digit(char c) {
 std::string EncodeBase64(const unsigned char* Data, size_t Length) {
   if (Length > static_cast<size_t>(INT_MAX / 4 * 3)) return {};
   std::string text(4 * ((Length + 2) / 3) + 1, '\0');  // EVP_EncodeBlock adds a NUL
-  const int written =
-      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), Data, static_cast<int>(Length));
+  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), Data,
+                                      static_cast<int>(Length));
   text.resize(written > 0 ? static_cast<size_t>(written) : 0);
   return text;
 }
@@ -340,7 +340,8 @@ std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificate(const std::string& PE
   return Adopt(std::move(key), false, std::move(cert));
 }
 
-std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificateFromPEMFile(const std::string& AFilename) {
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificateFromPEMFile(
+    const std::string& AFilename) {
   StartWithEmptyErrorQueue();
   BIOPtr file = OpenFileOrRaise(AFilename, "r");
   X509Ptr cert = ReadCertificate(file.get());
@@ -385,7 +386,8 @@ std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromP12File(const std::string& AF
   // libcrypto pairs the certificate with the bundle's key; in a bundle without a key it
   // hands every certificate over as chain, the bundle's own one first. That one is the
   // certificate the bundle carries, so it is kept rather than lost.
-  if (!key && !cert && chain && sk_X509_num(chain.get()) > 0) cert.reset(sk_X509_shift(chain.get()));
+  if (!key && !cert && chain && sk_X509_num(chain.get()) > 0)
+    cert.reset(sk_X509_shift(chain.get()));
   const bool hasPrivate = key != nullptr;
   return Adopt(std::move(key), hasPrivate, std::move(cert));
 }

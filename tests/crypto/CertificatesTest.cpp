@@ -29,6 +29,9 @@ struct KeyFactsCase {
   int rawPartLength;
 };
 
+// Test names and failure reports show the case by its name.
+void PrintTo(const KeyFactsCase& c, std::ostream* os) { *os << c.name; }
+
 class KeyFacts : public ::testing::TestWithParam<KeyFactsCase> {};
 
 // The facts must be the same whether the object holds the private key or only the public
@@ -37,7 +40,8 @@ TEST_P(KeyFacts, FollowTheKeyHeld) {
   const KeyFactsCase& c = GetParam();
   EVP_PKEYPtr key = c.make();
   X509Ptr cert = MakeSelfSignedCert(key.get());
-  std::unique_ptr<TOpenSSLCert> fromCertificate = TCertLoader::LoadCertificate(CertToPEM(cert.get()));
+  std::unique_ptr<TOpenSSLCert> fromCertificate =
+      TCertLoader::LoadCertificate(CertToPEM(cert.get()));
   ASSERT_NE(fromCertificate, nullptr);
   std::unique_ptr<TOpenSSLCert> fromKey = HoldingPrivateKey(std::move(key));
 
@@ -157,7 +161,8 @@ TEST(CertificateBase64, WrappedBlankAndUnpaddedTextDecodeAlike) {
   for (const char* name : {"a", "ab", "abc"}) {
     X509Ptr cert = MakeSelfSignedCert(key.get(), name);
     remainders.insert(CertToDER(cert.get()).size() % 3);
-    const std::string text = TOpenSSLCert(nullptr, false, NewRef(cert.get())).GetCertificateBase64();
+    const std::string text =
+        TOpenSSLCert(nullptr, false, NewRef(cert.get())).GetCertificateBase64();
     ASSERT_FALSE(text.empty());
     std::string unpadded = text;
     std::erase(unpadded, '=');
@@ -188,7 +193,8 @@ TEST(CertificateBase64, WrappedBlankAndUnpaddedTextDecodeAlike) {
 TEST(CertificateBase64, TextThatIsNoCertificateLeavesNothing) {
   EVP_PKEYPtr key = MakeECKey("prime256v1");
   X509Ptr cert = MakeSelfSignedCert(key.get());
-  const std::string base64 = TOpenSSLCert(nullptr, false, NewRef(cert.get())).GetCertificateBase64();
+  const std::string base64 =
+      TOpenSSLCert(nullptr, false, NewRef(cert.get())).GetCertificateBase64();
   const std::pair<const char*, std::string> cases[] = {
       {"empty", ""},
       {"no Base64 digits", "!!!! ???? ----"},

@@ -25,7 +25,8 @@ class Loader : public ::testing::Test {
     WriteFile(dir.File("key-cert.pem"), KeyToPKCS8PEM(key.get()) + CertToPEM(cert.get()));
     WriteFile(dir.File("cert-encrypted-key.pem"),
               CertToPEM(cert.get()) + KeyToPKCS8PEM(key.get(), "secret"));
-    WriteFile(dir.File("other-cert-key.pem"), CertToPEM(otherCert.get()) + KeyToPKCS8PEM(key.get()));
+    WriteFile(dir.File("other-cert-key.pem"),
+              CertToPEM(otherCert.get()) + KeyToPKCS8PEM(key.get()));
     WriteFile(dir.File("neither.pem"), std::string("Just some text.\n"));
     WriteFile(dir.File("cert.cer"), CertToDER(cert.get()));
     WriteFile(dir.File("bundle.p12"), MakePKCS12(key.get(), cert.get(), {}, "secret"));
@@ -155,7 +156,8 @@ TEST_F(Loader, FailuresNameTheStep) {
   } cases[] = {
       {"certificate file missing", [&] { TCertLoader::LoadCertificateFromPEMFile(missing); },
        cannotOpen},
-      {"key file missing", [&] { TCertLoader::LoadPrivateKeyFromPEMFile(missing, ""); }, cannotOpen},
+      {"key file missing", [&] { TCertLoader::LoadPrivateKeyFromPEMFile(missing, ""); },
+       cannotOpen},
       {"PEM file missing", [&] { TCertLoader::LoadFromPEMFile(missing, ""); }, cannotOpen},
       {"bundle missing", [&] { TCertLoader::LoadFromP12File(missing, ""); }, cannotOpen},
       {"file missing", [&] { TCertLoader::LoadFromFile(missingBundle, ""); },
@@ -246,7 +248,8 @@ TEST_F(Loader, LoadFromFileChoosesTheReaderByExtension) {
       WriteFile(file, pem);
     // Read the wrong way, a bundle gives an empty object and PEM text raises.
     std::unique_ptr<TOpenSSLCert> object;
-    EXPECT_EQ(FailureOf([&] { object = TCertLoader::LoadFromFile(file, "secret"); }), "(no failure)");
+    EXPECT_EQ(FailureOf([&] { object = TCertLoader::LoadFromFile(file, "secret"); }),
+              "(no failure)");
     ASSERT_NE(object, nullptr);
     ExpectHolds(*object, key.get(), true, cert.get());
   }

@@ -18,7 +18,8 @@ enum class Holds { Nothing, A, B };
 std::unique_ptr<TOpenSSLCert> Make(Start start, const Pairs& p) {
   switch (start) {
     case Start::Nothing: return std::make_unique<TOpenSSLCert>(nullptr, false, nullptr);
-    case Start::PrivateKeyA: return std::make_unique<TOpenSSLCert>(NewRef(p.keyA.get()), true, nullptr);
+    case Start::PrivateKeyA:
+      return std::make_unique<TOpenSSLCert>(NewRef(p.keyA.get()), true, nullptr);
     case Start::PrivateKeyAndCertA:
       return std::make_unique<TOpenSSLCert>(NewRef(p.keyA.get()), true, NewRef(p.certA.get()));
     case Start::CertA: return TCertLoader::LoadCertificate(CertToPEM(p.certA.get()));
@@ -90,7 +91,8 @@ void ExpectMerged(const TOpenSSLCert& object, const MergeCase& c, const Pairs& p
   ExpectHolds(object, key, c.privateKey, cert);
   EXPECT_EQ(object.KeyType(), key ? ctECC : ctUnknown);
   EXPECT_EQ(object.Bits(), c.key == Holds::A ? 256 : c.key == Holds::B ? 384 : 0);
-  EXPECT_EQ(object.GetSigAlg(), c.key == Holds::A ? saES256 : c.key == Holds::B ? saES384 : saUnknown);
+  EXPECT_EQ(object.GetSigAlg(),
+            c.key == Holds::A ? saES256 : c.key == Holds::B ? saES384 : saUnknown);
 }
 
 TEST(AddFromPEMFile, MergesByItsRules) {
