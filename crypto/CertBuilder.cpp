@@ -209,8 +209,10 @@ void TCertBuilder::AddExtension(X509* Cert, X509* Issuer, int NID,
 }
 
 std::string TCertBuilder::KeyUsageText() const {
+  // Bit 1 is called contentCommitment today, but libcrypto 3.0 only knows its older name
+  // nonRepudiation and would refuse the whole extension; both name the same bit.
   static constexpr const char* names[] = {
-      "digitalSignature", "contentCommitment", "keyEncipherment",
+      "digitalSignature", "nonRepudiation",  "keyEncipherment",
       "dataEncipherment", "keyAgreement",      "keyCertSign",
       "cRLSign",          "encipherOnly",      "decipherOnly",
   };
