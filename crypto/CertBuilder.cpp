@@ -54,18 +54,16 @@ std::string WithCRLFLineEnds(const std::string& text) {
   return out;
 }
 
-// A certificate PEM given to us as text. Reads pass our pass-phrase callback too: a PEM block
-// with encryption headers would otherwise make libcrypto prompt on the terminal.
-X509Ptr ReadCertificate(const std::string& pem) {
-  BIOPtr bio = NewMemBuf(pem);
-  if (!bio) return nullptr;
-  return X509Ptr(PEM_read_bio_X509(bio.get(), nullptr, PassphraseCallback, nullptr));
+// The first certificate of a PEM text. Certificate reads pass our pass-phrase callback too:
+// a PEM block with encryption headers would otherwise make libcrypto prompt on the terminal.
+X509Ptr ReadFirstCertificate(BIO* bio) {
+  return X509Ptr(PEM_read_bio_X509(bio, nullptr, PassphraseCallback, nullptr));
 }
 
 X509Ptr ReadCACertificate(const std::string& pem) {
   BIOPtr bio = NewMemBuf(pem);
   if (!bio) RaiseOpenSSLError("BIO_new CACert");
-  X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, PassphraseCallback, nullptr));
+  X509Ptr cert = ReadFirstCertificate(bio.get());
   if (!cert) RaiseOpenSSLError("PEM_read_bio_X509 (CA cert)");
   return cert;
 }
@@ -86,7 +84,7 @@ X509StackPtr OptionalCAStack(const std::string& pem) {
   X509Ptr cert;
   {
     TolerateErrors tolerate;
-    cert = ReadCertificate(pem);
+    if (BIOPtr bio = NewMemBuf(pem)) cert = ReadFirstCertificate(bio.get());
   }
   if (!cert) return nullptr;
   X509StackPtr stack(sk_X509_new_null());
