@@ -33,14 +33,12 @@ std::string Base64Der(X509* cert) {
   return out;
 }
 
-TCertBuilder MakeCA() {
-  TCertBuilder ca;
+void MakeCA(TCertBuilder& ca) {
   ca.Subject.CN = "Seed Root";
   ca.IsCA = true;
   ca.KeyUsage = {velmora::kuKeyCertSign, velmora::kuCRLSign};
   ca.GenerateKey();
   ca.BuildSelfSigned();
-  return ca;
 }
 
 }  // namespace
@@ -48,7 +46,8 @@ TCertBuilder MakeCA() {
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const fs::path out(argv[1]);
-  const TCertBuilder ca = MakeCA();
+  TCertBuilder ca;
+  MakeCA(ca);
 
   TCertBuilder leaf;
   leaf.KeyType = velmora::ktRSA;
