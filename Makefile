@@ -1,5 +1,5 @@
 # The user's entry points. Each one first makes sure the Debian packages are there.
-.PHONY: deps build run test test-sanitize bench
+.PHONY: deps build run test test-sanitize bench fuzz
 
 deps:
 	scripts/install-deps
@@ -21,3 +21,8 @@ BENCH_FLAGS ?= --benchmark_repetitions=9 --benchmark_enable_random_interleaving=
                --benchmark_report_aggregates_only=true --benchmark_min_time=0.2
 bench: build
 	build/release/bench/bench_crypto $(BENCH_FLAGS)
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	scripts/run-fuzzers

@@ -1,6 +1,7 @@
 // Issuance and export through TCertBuilder against the same work in plain libcrypto.
 #include "bench/BenchMain.h"
 #include "crypto/CertBuilder.h"
+#include "crypto/Certificates.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/pem.h>
@@ -248,6 +249,76 @@ void BM_SaveToPKCS12_baseline(benchmark::State& state) {
 
 BENCHMARK(BM_SaveToPKCS12_ours)->Name("SaveToPKCS12-with-CA/ours");
 BENCHMARK(BM_SaveToPKCS12_baseline)->Name("SaveToPKCS12-with-CA/baseline");
+
+// ---- 4. loading ----
+
+struct LoadFiles {
+  std::string certPath = TempPath("load.crt");
+  std::string p12Path = TempPath("load.pfx");
+  LoadFiles() {
+    SharedLeaf().builder.SaveCertToPEM(certPath);
+    SharedLeaf().builder.SaveToPKCS12(p12Path, "secret", "Bench", SharedCA().certPEM);
+  }
+  ~LoadFiles() {
+    std::filesystem::remove(certPath);
+    std::filesystem::remove(p12Path);
+  }
+};
+
+const LoadFiles& SharedLoadFiles() {
+  static LoadFiles files;
+  return files;
+}
+
+void BM_LoadCertPEM_ours(benchmark::State& state) {
+  const std::string& path = SharedLoadFiles().certPath;
+  for (auto _ : state) benchmark::DoNotOptimize(TCertLoader::LoadCertificateFromPEMFile(path));
+}
+
+// What the loader does for a certificate: read it, take its public key and the key facts.
+void BM_LoadCertPEM_baseline(benchmark::State& state) {
+  const std::string& path = SharedLoadFiles().certPath;
+  for (auto _ : state) {
+    BIOPtr bio(BIO_new_file(path.c_str(), "r"));
+    X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    EVP_PKEYPtr key(X509_get_pubkey(cert.get()));
+    char group[64];
+    size_t length = 0;
+    benchmark::DoNotOptimize(EVP_PKEY_get_bits(key.get()) + EVP_PKEY_get_base_id(key.get()));
+    benchmark::DoNotOptimize(
+        EVP_PKEY_get_utf8_string_param(key.get(), "group", group, sizeof group, &length));
+  }
+}
+
+void BM_LoadP12_ours(benchmark::State& state) {
+  const std::string& path = SharedLoadFiles().p12Path;
+  for (auto _ : state) benchmark::DoNotOptimize(TCertLoader::LoadFromP12File(path, "secret"));
+}
+
+void BM_LoadP12_baseline(benchmark::State& state) {
+  const std::string& path = SharedLoadFiles().p12Path;
+  for (auto _ : state) {
+    BIOPtr bio(BIO_new_file(path.c_str(), "rb"));
+    PKCS12Ptr p12(d2i_PKCS12_bio(bio.get(), nullptr));
+    EVP_PKEY* key = nullptr;
+    X509* cert = nullptr;
+    STACK_OF(X509)* ca = nullptr;
+    PKCS12_parse(p12.get(), "secret", &key, &cert, &ca);
+    EVP_PKEYPtr ownedKey(key);
+    X509Ptr ownedCert(cert);
+    X509StackPtr ownedCA(ca);
+    char group[64];
+    size_t length = 0;
+    benchmark::DoNotOptimize(EVP_PKEY_get_bits(key) + EVP_PKEY_get_base_id(key));
+    benchmark::DoNotOptimize(
+        EVP_PKEY_get_utf8_string_param(key, "group", group, sizeof group, &length));
+  }
+}
+
+BENCHMARK(BM_LoadCertPEM_ours)->Name("LoadCertificateFromPEMFile/ours");
+BENCHMARK(BM_LoadCertPEM_baseline)->Name("LoadCertificateFromPEMFile/baseline");
+BENCHMARK(BM_LoadP12_ours)->Name("LoadFromP12File/ours");
+BENCHMARK(BM_LoadP12_baseline)->Name("LoadFromP12File/baseline");
 
 }  // namespace
 

@@ -1,7 +1,13 @@
 #include "crypto/CertBuilder.h"
 
+#include "crypto/AtomicFile.h"
+
 #include <openssl/core_names.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
 #include <openssl/rsa.h>
+
+#include <cstdint>
 
 namespace velmora {
 
@@ -16,7 +22,85 @@ std::string GroupNameFor(const std::string& curve) {
   return curve;
 }
 
+std::string Joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) {
+    if (!text.empty()) text += ',';
+    text += item;
+  }
+  return text;
+}
+
+std::string BasicConstraintsText(bool isCA, std::int32_t pathLen) {
+  if (!isCA) return "CA:FALSE";
+  if (pathLen < 0) return "critical,CA:TRUE";
+  return "critical,CA:TRUE,pathlen:" + std::to_string(pathLen);
+}
+
+// PEM files get CR LF after every line, whatever line ends libcrypto produced.
+std::string WithCRLFLineEnds(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 32 + 2);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      out += c;
+      continue;
+    }
+    out += "\r\n";
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  if (!text.empty() && text.back() != '\n' && text.back() != '\r') out += "\r\n";
+  return out;
+}
+
+// The first certificate of a PEM text. Certificate reads pass our pass-phrase callback too:
+// a PEM block with encryption headers would otherwise make libcrypto prompt on the terminal.
+X509Ptr ReadFirstCertificate(BIO* bio) {
+  return X509Ptr(PEM_read_bio_X509(bio, nullptr, PassphraseCallback, nullptr));
+}
+
+X509Ptr ReadCACertificate(const std::string& pem) {
+  BIOPtr bio = NewMemBuf(pem);
+  if (!bio) RaiseOpenSSLError("BIO_new CACert");
+  X509Ptr cert = ReadFirstCertificate(bio.get());
+  if (!cert) RaiseOpenSSLError("PEM_read_bio_X509 (CA cert)");
+  return cert;
+}
+
+EVP_PKEYPtr ReadCAKey(const std::string& pem, const std::string& password) {
+  BIOPtr bio = NewMemBuf(pem);
+  if (!bio) RaiseOpenSSLError("BIO_new CAKey");
+  void* passwordArg = password.empty() ? nullptr : const_cast<char*>(password.c_str());
+  EVP_PKEYPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, PassphraseCallback, passwordArg));
+  if (!key) RaiseOpenSSLError("PEM_read_bio_PrivateKey (CA)");
+  return key;
+}
+
+// The further certificate of a bundle. A text without a readable certificate is not an
+// error: the bundle is then made without it.
+X509StackPtr OptionalCAStack(const std::string& pem) {
+  if (pem.empty()) return nullptr;
+  X509Ptr cert;
+  {
+    TolerateErrors tolerate;
+    if (BIOPtr bio = NewMemBuf(pem)) cert = ReadFirstCertificate(bio.get());
+  }
+  if (!cert) return nullptr;
+  X509StackPtr stack(sk_X509_new_null());
+  if (!stack || sk_X509_push(stack.get(), cert.get()) <= 0) RaiseOpenSSLError("sk_X509_push");
+  cert.release();  // the stack owns it now
+  return stack;
+}
+
 }  // namespace
+
+std::string BioToString(BIO* Bio) {
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(Bio, &data);
+  if (length <= 0 || data == nullptr) return {};
+  return std::string(data, static_cast<size_t>(length));
+}
 
 void TCertBuilder::GenerateKey() {
   StartWithEmptyErrorQueue();
@@ -49,6 +133,232 @@ EVP_PKEYPtr TCertBuilder::GenerateECKey() const {
   EVP_PKEY* key = nullptr;
   if (EVP_PKEY_generate(ctx.get(), &key) != 1) RaiseOpenSSLError("EC keygen");
   return EVP_PKEYPtr(key);
+}
+
+// ---- Certificate body ----------------------------------------------------------------
+
+void TCertBuilder::AddSubjectName(X509* Cert) const {
+  struct Entry {
+    const char* field;
+    const std::string TSubjectDN::*value;
+  };
+  static constexpr Entry entries[] = {
+      {"C", &TSubjectDN::C},   {"ST", &TSubjectDN::ST}, {"L", &TSubjectDN::L},
+      {"O", &TSubjectDN::O},   {"OU", &TSubjectDN::OU}, {"CN", &TSubjectDN::CN},
+      {"emailAddress", &TSubjectDN::Email},
+  };
+  X509_NAME* name = X509_get_subject_name(Cert);
+  for (const Entry& entry : entries) {
+    const std::string& value = Subject.*entry.value;
+    if (value.empty()) continue;
+    // libcrypto refuses what does not fit the attribute (a three-letter country, a common
+    // name over 64 characters); such an entry is left out and the build goes on.
+    TolerateErrors tolerate;
+    X509_NAME_add_entry_by_txt(name, entry.field, MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0);
+  }
+}
+
+void TCertBuilder::SetRandomSerial(X509* Cert) const {
+  unsigned char bytes[20];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) RaiseOpenSSLError("RAND_bytes serial");
+  bytes[0] &= 0x7F;  // a serial number must not be negative
+  BIGNUMPtr number(BN_bin2bn(bytes, sizeof bytes, nullptr));
+  if (!number) RaiseOpenSSLError("BN_bin2bn");
+  if (BN_to_ASN1_INTEGER(number.get(), X509_get_serialNumber(Cert)) == nullptr)
+    RaiseOpenSSLError("BN_to_ASN1_INTEGER");
+}
+
+void TCertBuilder::SetValidity(X509* Cert) const {
+  static_assert(sizeof(long) >= sizeof(std::int64_t), "X509_gmtime_adj needs 64-bit seconds");
+  // In 64 bits, so that a century of days (3,153,600,000 seconds) does not wrap.
+  const std::int64_t seconds = std::int64_t{ValidDays} * 86400;
+  if (X509_gmtime_adj(X509_getm_notBefore(Cert), 0) == nullptr)
+    RaiseOpenSSLError("X509_gmtime_adj (notBefore)");
+  // Past the year 9999 no certificate time exists; signing what libcrypto leaves behind
+  // would give a certificate that no reader accepts.
+  if (X509_gmtime_adj(X509_getm_notAfter(Cert), static_cast<long>(seconds)) == nullptr)
+    RaiseOpenSSLError("X509_gmtime_adj (notAfter)");
+}
+
+// Chosen from the key settings, not from the key held: the same rule decides for the CA's
+// signature over our key in a CA-signed build.
+const EVP_MD* TCertBuilder::PickDigest() const {
+  if (KeyType == ktECC) {
+    if (ECCurve == "P-521") return EVP_sha512();
+    if (ECCurve == "P-384") return EVP_sha384();
+    return EVP_sha256();
+  }
+  if (RSABits >= 4096) return EVP_sha512();
+  if (RSABits >= 3072) return EVP_sha384();
+  return EVP_sha256();
+}
+
+// ---- Extensions --------------------------------------------------------------------
+
+void TCertBuilder::AddExtension(X509* Cert, X509* Issuer, int NID,
+                                const std::string& Value) const {
+  X509V3_CTX context{};
+  X509V3_set_ctx(&context, Issuer, Cert, nullptr, nullptr, 0);
+  X509_EXTENSIONPtr extension(X509V3_EXT_conf_nid(nullptr, &context, NID, Value.c_str()));
+  if (!extension)
+    RaiseOpenSSLError("X509V3_EXT_conf_nid nid=" + std::to_string(NID) + " val=" + Value);
+  if (X509_add_ext(Cert, extension.get(), -1) != 1) RaiseOpenSSLError("X509_add_ext");
+}
+
+std::string TCertBuilder::KeyUsageText() const {
+  // Bit 1 is called contentCommitment today, but libcrypto 3.0 only knows its older name
+  // nonRepudiation and would refuse the whole extension; both name the same bit.
+  static constexpr const char* names[] = {
+      "digitalSignature", "nonRepudiation",  "keyEncipherment",
+      "dataEncipherment", "keyAgreement",      "keyCertSign",
+      "cRLSign",          "encipherOnly",      "decipherOnly",
+  };
+  std::vector<std::string> present;
+  for (int bit = 0; bit <= kuDecipherOnly; ++bit)
+    if (KeyUsage.contains(static_cast<TKeyUsage>(bit))) present.emplace_back(names[bit]);
+  return Joined(present);
+}
+
+std::string TCertBuilder::ExtKeyUsageText() const {
+  static constexpr const char* names[] = {
+      "serverAuth", "clientAuth", "codeSigning", "emailProtection", "timeStamping", "OCSPSigning",
+  };
+  std::vector<std::string> present;
+  for (int bit = 0; bit <= ekuOCSPSigning; ++bit)
+    if (ExtKeyUsage.contains(static_cast<TExtKeyUsage>(bit))) present.emplace_back(names[bit]);
+  return Joined(present);
+}
+
+std::string TCertBuilder::SubjectAltNameText() const {
+  std::vector<std::string> entries;
+  for (const std::string& name : SANDNSNames) entries.push_back("DNS:" + name);
+  for (const std::string& ip : SANIPs) entries.push_back("IP:" + ip);
+  for (const std::string& email : SANEmails) entries.push_back("email:" + email);
+  return Joined(entries);
+}
+
+void TCertBuilder::AddExtensions(X509* Cert, X509* Issuer) const {
+  AddExtension(Cert, Issuer ? Issuer : Cert, NID_subject_key_identifier, "hash");
+  if (Issuer) AddExtension(Cert, Issuer, NID_authority_key_identifier, "keyid");
+  AddExtension(Cert, Issuer, NID_basic_constraints, BasicConstraintsText(IsCA, PathLenConstraint));
+  if (const std::string usage = KeyUsageText(); !usage.empty())
+    AddExtension(Cert, Issuer, NID_key_usage, "critical," + usage);
+  if (const std::string usage = ExtKeyUsageText(); !usage.empty())
+    AddExtension(Cert, Issuer, NID_ext_key_usage, usage);
+  if (const std::string names = SubjectAltNameText(); !names.empty())
+    AddExtension(Cert, Issuer, NID_subject_alt_name, names);
+}
+
+// ---- Issuance ----------------------------------------------------------------------
+
+void TCertBuilder::RequireKey() const {
+  if (!FKey) throw Exception("Call GenerateKey first.");
+}
+
+X509Ptr TCertBuilder::NewCertificateBody() const {
+  X509Ptr cert(X509_new());
+  if (!cert) RaiseOpenSSLError("X509_new");
+  if (X509_set_version(cert.get(), X509_VERSION_3) != 1) RaiseOpenSSLError("X509_set_version");
+  SetRandomSerial(cert.get());
+  SetValidity(cert.get());
+  AddSubjectName(cert.get());
+  return cert;
+}
+
+void TCertBuilder::CompleteAndSign(X509* Cert, X509_NAME* IssuerName, X509* IssuerCert,
+                                   EVP_PKEY* SigningKey) const {
+  if (X509_set_issuer_name(Cert, IssuerName) != 1) RaiseOpenSSLError("X509_set_issuer_name");
+  if (X509_set_pubkey(Cert, FKey.get()) != 1) RaiseOpenSSLError("X509_set_pubkey");
+  AddExtensions(Cert, IssuerCert);
+  // X509_sign returns the signature's length, 0 or a negative value on failure.
+  if (X509_sign(Cert, SigningKey, PickDigest()) <= 0) RaiseOpenSSLError("X509_sign");
+}
+
+void TCertBuilder::BuildSelfSigned() {
+  StartWithEmptyErrorQueue();
+  RequireKey();
+  FCert.reset();
+  X509Ptr cert = NewCertificateBody();
+  CompleteAndSign(cert.get(), X509_get_subject_name(cert.get()), nullptr, FKey.get());
+  FCert = std::move(cert);
+}
+
+void TCertBuilder::BuildSignedBy(const std::string& CACertPEM, const std::string& CAKeyPEM,
+                                 const std::string& CAKeyPassword) {
+  StartWithEmptyErrorQueue();
+  RequireKey();
+  FCert.reset();
+  X509Ptr caCert = ReadCACertificate(CACertPEM);
+  EVP_PKEYPtr caKey = ReadCAKey(CAKeyPEM, CAKeyPassword);
+  X509Ptr cert = NewCertificateBody();
+  CompleteAndSign(cert.get(), X509_get_subject_name(caCert.get()), caCert.get(), caKey.get());
+  FCert = std::move(cert);
+}
+
+// ---- Export ------------------------------------------------------------------------
+
+std::string TCertBuilder::CertToPEM() const {
+  StartWithEmptyErrorQueue();
+  if (!FCert) return {};
+  BIOPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio) RaiseOpenSSLError("BIO_new (CertToPEM)");
+  if (PEM_write_bio_X509(bio.get(), FCert.get()) != 1) RaiseOpenSSLError("PEM_write_bio_X509");
+  return BioToString(bio.get());
+}
+
+std::string TCertBuilder::KeyToPEM(const std::string& Password) const {
+  StartWithEmptyErrorQueue();
+  if (!FKey) return {};
+  BIOPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio) RaiseOpenSSLError("BIO_new (KeyToPEM)");
+  if (!Password.empty()) {
+    if (PEM_write_bio_PKCS8PrivateKey(bio.get(), FKey.get(), EVP_aes_256_cbc(), Password.data(),
+                                      static_cast<int>(Password.size()), nullptr, nullptr) != 1)
+      RaiseOpenSSLError("PEM_write_bio_PKCS8PrivateKey");
+  } else if (PEM_write_bio_PrivateKey(bio.get(), FKey.get(), nullptr, nullptr, 0, nullptr,
+                                      nullptr) != 1) {
+    RaiseOpenSSLError("PEM_write_bio_PrivateKey");
+  }
+  return BioToString(bio.get());
+}
+
+void TCertBuilder::SaveCertToPEM(const std::string& FileName) const {
+  StartWithEmptyErrorQueue();
+  const std::string text = CertToPEM();
+  WriteFileAtomically(FileName, WithCRLFLineEnds(text), TFileAccess::Usual);
+}
+
+void TCertBuilder::SaveKeyToPEM(const std::string& FileName, const std::string& Password) const {
+  StartWithEmptyErrorQueue();
+  const std::string text = KeyToPEM(Password);
+  WriteFileAtomically(FileName, WithCRLFLineEnds(text), TFileAccess::OwnerOnly);
+}
+
+void TCertBuilder::SaveToPKCS12(const std::string& FileName, const std::string& Password,
+                                const std::string& FriendlyName,
+                                const std::string& CACertPEM) const {
+  StartWithEmptyErrorQueue();
+  if (!FKey) throw Exception("No private key.");
+  if (!FCert) throw Exception("No certificate.");
+  X509StackPtr caStack = OptionalCAStack(CACertPEM);
+  // MAC iterations as many as the encryption's: with a single one, anyone holding the file
+  // could test passwords against the MAC almost for free.
+  PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), FKey.get(),
+                                 FCert.get(), caStack.get(), 0, 0, 2048, 2048, 0));
+  caStack.reset();
+  if (!bundle) RaiseOpenSSLError("PKCS12_create");
+
+  TAtomicFile file(FileName, TFileAccess::OwnerOnly);
+  if (const std::error_code error = file.Create()) {
+    // Reported the way libcrypto reports a file it cannot open: the system's reason.
+    ERR_raise_data(ERR_LIB_SYS, error.value(), "calling open(%s)", file.Target().c_str());
+    RaiseOpenSSLError("BIO_new_file (PFX)");
+  }
+  BIOPtr der(BIO_new(BIO_s_mem()));
+  if (!der || i2d_PKCS12_bio(der.get(), bundle.get()) != 1) RaiseOpenSSLError("i2d_PKCS12_bio");
+  file.Write(BioToString(der.get()));
+  file.Commit();
 }
 
 }  // namespace velmora

@@ -102,6 +102,12 @@ class TCertBuilder {
   EVP_PKEYPtr GenerateRSAKey() const;
   EVP_PKEYPtr GenerateECKey() const;
 
+  // The two builds share everything but issuer and signing key.
+  void RequireKey() const;
+  X509Ptr NewCertificateBody() const;
+  void CompleteAndSign(X509* Cert, X509_NAME* IssuerName, X509* IssuerCert,
+                       EVP_PKEY* SigningKey) const;
+
   // Steps of a build, on the certificate under construction.
   void AddSubjectName(X509* Cert) const;
   void SetRandomSerial(X509* Cert) const;

@@ -37,9 +37,11 @@ using BIGNUMPtr = DeleteFnPtr<BIGNUM, BN_free>;
 using EVP_MD_CTXPtr = DeleteFnPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
 using EVP_PKEYPtr = DeleteFnPtr<EVP_PKEY, EVP_PKEY_free>;
 using EVP_PKEY_CTXPtr = DeleteFnPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using PBE2PARAMPtr = DeleteFnPtr<PBE2PARAM, PBE2PARAM_free>;
 using PKCS12Ptr = DeleteFnPtr<PKCS12, PKCS12_free>;
 using X509Ptr = DeleteFnPtr<X509, X509_free>;
 using X509_EXTENSIONPtr = DeleteFnPtr<X509_EXTENSION, X509_EXTENSION_free>;
+using X509_SIGPtr = DeleteFnPtr<X509_SIG, X509_SIG_free>;
 using X509StackPtr = DeleteFnPtr<STACK_OF(X509), FreeX509Stack>;
 
 // Raises Exception for a failed libcrypto step named by Context: "<Context>. OpenSSL: <text>"

@@ -1,0 +1,408 @@
+#include "crypto/Certificates.h"
+
+#include <openssl/core_names.h>
+#include <openssl/pem.h>
+
+#include <array>
+#include <climits>
+#include <cstring>
+
+namespace velmora {
+
+namespace {
+
+// --- Base64 -----------------------------------------------------------------------------
+
+bool IsBase64Digit(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         c == '+' || c == '/';
+}
+
+std::string EncodeBase64(const unsigned char* Data, size_t Length) {
+  if (Length > static_cast<size_t>(INT_MAX / 4 * 3)) return {};
+  std::string text(4 * ((Length + 2) / 3) + 1, '\0');  // EVP_EncodeBlock adds a NUL
+  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), Data,
+                                      static_cast<int>(Length));
+  text.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  return text;
+}
+
+// Decodes the Base64 digits of Text, skipping everything else (line breaks, blanks, "="),
+// so wrapped, unwrapped and unpadded text all decode alike.
+std::vector<unsigned char> DecodeBase64(const std::string& Text) {
+  std::string digits;
+  digits.reserve(Text.size());
+  for (char c : Text)
+    if (IsBase64Digit(c)) digits += c;
+  // A lone digit after the last full group holds only 6 bits: no byte comes of it.
+  if (digits.size() % 4 == 1) digits.pop_back();
+  const size_t partial = digits.size() % 4;  // 0, 2 or 3 digits left over
+  const size_t length = digits.size() / 4 * 3 + (partial == 0 ? 0 : partial - 1);
+  // EVP_DecodeBlock wants whole groups: complete the last one with zero bits ("A") and
+  // cut the bytes they make off again.
+  if (partial != 0) digits.append(4 - partial, 'A');
+  if (digits.empty() || digits.size() > static_cast<size_t>(INT_MAX)) return {};
+  std::vector<unsigned char> bytes(digits.size() / 4 * 3);
+  if (EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(digits.data()),
+                      static_cast<int>(digits.size())) < 0)
+    return {};
+  bytes.resize(length);
+  return bytes;
+}
+
+// --- Reading from libcrypto streams ----------------------------------------------------
+
+// Opens a file for one of the loaders, which report a failure with libcrypto's reason.
+BIOPtr OpenFileOrRaise(const std::string& FileName, const char* Mode) {
+  BIOPtr file(BIO_new_file(FileName.c_str(), Mode));
+  if (!file) RaiseOpenSSLError("BIO_new_file: " + FileName);
+  return file;
+}
+
+// Password is handed to the pass-phrase callback; null means there is none to give, so an
+// encrypted key is not read (and libcrypto never prompts).
+EVP_PKEYPtr ReadPrivateKey(BIO* Stream, const char* Password) {
+  return EVP_PKEYPtr(PEM_read_bio_PrivateKey(Stream, nullptr, PassphraseCallback,
+                                             const_cast<char*>(Password)));
+}
+
+X509Ptr ReadCertificate(BIO* Stream) {
+  // A certificate block should never be encrypted, but if one is, it is not read rather
+  // than asking for a pass phrase.
+  return X509Ptr(PEM_read_bio_X509(Stream, nullptr, PassphraseCallback, nullptr));
+}
+
+// Reads the first private key, then the first certificate, wherever each stands in the
+// file. Either may be missing; the failed reads leave nothing in the error queue.
+struct TKeyAndCert {
+  EVP_PKEYPtr Key;
+  X509Ptr Cert;
+};
+
+TKeyAndCert ReadKeyAndCertificate(BIO* File, const std::string& Password) {
+  TolerateErrors tolerate;
+  TKeyAndCert found;
+  found.Key = ReadPrivateKey(File, Password.c_str());
+  BIO_reset(File);
+  found.Cert = ReadCertificate(File);
+  return found;
+}
+
+// The certificate's public key as a reference of our own, or null when libcrypto cannot
+// make sense of it.
+EVP_PKEYPtr PublicKeyOf(X509* Cert) {
+  TolerateErrors tolerate;
+  return EVP_PKEYPtr(X509_get_pubkey(Cert));
+}
+
+bool KeyMatches(X509* Cert, EVP_PKEY* Key) {
+  TolerateErrors tolerate;
+  return X509_check_private_key(Cert, Key) == 1;
+}
+
+// The constructor takes ownership of raw handles. The allocation of the object happens
+// before the handles are released into it, so nothing leaks if it fails.
+std::unique_ptr<TOpenSSLCert> Adopt(EVP_PKEYPtr Key, bool HasPrivate, X509Ptr Cert) {
+  return std::unique_ptr<TOpenSSLCert>(new TOpenSSLCert(Key.release(), HasPrivate, Cert.release()));
+}
+
+std::string LowerCaseASCII(std::string Text) {
+  for (char& c : Text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return Text;
+}
+
+// The part of FileName from its last "." on, lower-cased; empty when there is no dot or a
+// directory separator follows it.
+std::string ExtensionOf(const std::string& FileName) {
+  const size_t dot = FileName.rfind('.');
+  if (dot == std::string::npos || FileName.find('/', dot) != std::string::npos) return {};
+  return LowerCaseASCII(FileName.substr(dot));
+}
+
+}  // namespace
+
+std::string SigAlgToString(TSigAlgorithm A) {
+  switch (A) {
+    case saES256: return "ES256";
+    case saES384: return "ES384";
+    case saES512: return "ES512";
+    case saRS256: return "RS256";
+    case saRS384: return "RS384";
+    case saRS512: return "RS512";
+    default: return "UNKNOWN";
+  }
+}
+
+// --- TOpenSSLCert -----------------------------------------------------------------------
+
+TOpenSSLCert::TOpenSSLCert(EVP_PKEY* APKey, bool AHasPrivate, X509* AX509)
+    : FPKey(APKey), FX509(AX509), FHasPrivateKey(AHasPrivate) {
+  UpdateKeyInfo();
+}
+
+TOpenSSLCert::~TOpenSSLCert() {
+  FPKey.reset();
+  FX509.reset();
+}
+
+void TOpenSSLCert::UpdateKeyInfo() {
+  // Without a key there is nothing to describe; facts of an earlier key would be false.
+  if (!FPKey) {
+    FBits = 0;
+    FKeyType = ctUnknown;
+    FSigAlg = saUnknown;
+    return;
+  }
+  FBits = EVP_PKEY_get_bits(FPKey.get());
+  switch (EVP_PKEY_get_base_id(FPKey.get())) {
+    case EVP_PKEY_RSA: FKeyType = ctRSA; break;
+    case EVP_PKEY_EC: FKeyType = ctECC; break;
+    default: FKeyType = ctUnknown; break;  // RSA-PSS and Edwards curves among them
+  }
+  FSigAlg = DetectSigAlg();
+}
+
+TSigAlgorithm TOpenSSLCert::DetectSigAlg() const {
+  switch (FKeyType) {
+    case ctECC: {
+      const std::string curve = ReadCurveName();
+      if (curve == "P-256") return saES256;
+      if (curve == "P-384") return saES384;
+      if (curve == "P-521") return saES512;
+      return saUnknown;
+    }
+    case ctRSA:
+      if (FBits >= 4096) return saRS512;
+      if (FBits >= 3072) return saRS384;
+      return saRS256;
+    default:
+      return saUnknown;
+  }
+}
+
+std::string TOpenSSLCert::GetCurveName() const {
+  StartWithEmptyErrorQueue();
+  return ReadCurveName();
+}
+
+std::string TOpenSSLCert::ReadCurveName() const {
+  if (FKeyType != ctECC || !FPKey) return {};
+  std::array<char, 64> group{};
+  size_t length = 0;  // not needed: the name ends at its NUL
+  {
+    // A curve given by explicit parameters has no name; that is not an error.
+    TolerateErrors tolerate;
+    if (EVP_PKEY_get_utf8_string_param(FPKey.get(), OSSL_PKEY_PARAM_GROUP_NAME, group.data(),
+                                       group.size(), &length) != 1)
+      return {};
+  }
+  const std::string name(group.data(), strnlen(group.data(), group.size()));
+  if (name == "secp384r1" || name == "P-384") return "P-384";
+  if (name == "prime256v1" || name == "P-256") return "P-256";
+  if (name == "secp521r1" || name == "P-521") return "P-521";
+  return name;
+}
+
+const EVP_MD* TOpenSSLCert::GetMessageDigest() const noexcept {
+  switch (FSigAlg) {
+    case saES384:
+    case saRS384: return EVP_sha384();
+    case saES512:
+    case saRS512: return EVP_sha512();
+    default: return EVP_sha256();
+  }
+}
+
+std::int32_t TOpenSSLCert::GetRawSignaturePartLength() const noexcept { return (FBits + 7) / 8; }
+
+std::string TOpenSSLCert::GetCertificateBase64() const {
+  StartWithEmptyErrorQueue();
+  if (!FX509) return {};
+  TolerateErrors tolerate;
+  BIOPtr der(BIO_new(BIO_s_mem()));
+  if (!der || i2d_X509_bio(der.get(), FX509.get()) <= 0) return {};
+  char* bytes = nullptr;
+  const long length = BIO_get_mem_data(der.get(), &bytes);
+  if (length <= 0) return {};
+  std::string text =
+      EncodeBase64(reinterpret_cast<const unsigned char*>(bytes), static_cast<size_t>(length));
+  std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+  return text;
+}
+
+void TOpenSSLCert::PutCertificateBase64(const std::string& ABase64) {
+  StartWithEmptyErrorQueue();
+  FX509.reset();
+  FPKey.reset();
+  const std::vector<unsigned char> der = DecodeBase64(ABase64);
+  if (!der.empty() && der.size() <= static_cast<size_t>(INT_MAX)) {
+    TolerateErrors tolerate;
+    BIOPtr stream(BIO_new_mem_buf(der.data(), static_cast<int>(der.size())));
+    if (stream) FX509.reset(d2i_X509_bio(stream.get(), nullptr));
+  }
+  if (FX509) {
+    FPKey = PublicKeyOf(FX509.get());
+    FHasPrivateKey = false;
+  }
+  UpdateKeyInfo();
+}
+
+void TOpenSSLCert::AddFromPEMFile(const std::string& AFilename, const std::string& APassword) {
+  StartWithEmptyErrorQueue();
+  BIOPtr file;
+  {
+    TolerateErrors tolerate;  // reported with a message of our own
+    file.reset(BIO_new_file(AFilename.c_str(), "r"));
+  }
+  if (!file) throw Exception("Cannot open file: " + AFilename);
+  TKeyAndCert found = ReadKeyAndCertificate(file.get(), APassword);
+
+  if (found.Cert) {
+    if (FPKey && FHasPrivateKey && !KeyMatches(found.Cert.get(), FPKey.get()))
+      throw Exception("Security Error: Certificate does not match the current private key.");
+    FX509 = std::move(found.Cert);
+    if (!FHasPrivateKey) FPKey = PublicKeyOf(FX509.get());
+  }
+  if (found.Key) {
+    if (FX509 && !KeyMatches(FX509.get(), found.Key.get())) {
+      // The file's certificate may already have been taken over with its public key:
+      // describe the key held now before reporting.
+      UpdateKeyInfo();
+      throw Exception("Security Error: Private key does not match the current certificate.");
+    }
+    FPKey = std::move(found.Key);
+    FHasPrivateKey = true;
+  }
+  UpdateKeyInfo();
+}
+
+std::vector<unsigned char> TOpenSSLCert::SignData(const std::vector<unsigned char>& AData) const {
+  StartWithEmptyErrorQueue();
+  if (!FHasPrivateKey) throw Exception("Private key required for signing.");
+  EVP_MD_CTXPtr ctx(EVP_MD_CTX_new());
+  if (!ctx) RaiseOpenSSLError("EVP_MD_CTX_new");
+  if (EVP_DigestSignInit(ctx.get(), nullptr, GetMessageDigest(), nullptr, FPKey.get()) != 1)
+    RaiseOpenSSLError("EVP_DigestSignInit");
+  if (EVP_DigestSignUpdate(ctx.get(), AData.empty() ? nullptr : AData.data(), AData.size()) != 1)
+    RaiseOpenSSLError("EVP_DigestSignUpdate");
+  size_t maxLength = 0;
+  if (EVP_DigestSignFinal(ctx.get(), nullptr, &maxLength) != 1)
+    RaiseOpenSSLError("EVP_DigestSignFinal (length)");
+  std::vector<unsigned char> signature(maxLength);
+  size_t length = maxLength;
+  if (EVP_DigestSignFinal(ctx.get(), signature.data(), &length) != 1)
+    RaiseOpenSSLError("EVP_DigestSignFinal (sign)");
+  // An ECDSA signature is usually shorter than the maximum the first call reports.
+  if (length < maxLength) signature.resize(length);
+  return signature;
+}
+
+bool TOpenSSLCert::VerifyData(const std::vector<unsigned char>& AData,
+                              const std::vector<unsigned char>& ASignature) const noexcept {
+  StartWithEmptyErrorQueue();
+  if (!FPKey || ASignature.empty()) return false;
+  TolerateErrors tolerate;  // a bad signature is an answer, not an error
+  EVP_MD_CTXPtr ctx(EVP_MD_CTX_new());
+  return ctx &&
+         EVP_DigestVerifyInit(ctx.get(), nullptr, GetMessageDigest(), nullptr, FPKey.get()) == 1 &&
+         EVP_DigestVerifyUpdate(ctx.get(), AData.empty() ? nullptr : AData.data(), AData.size()) ==
+             1 &&
+         EVP_DigestVerifyFinal(ctx.get(), ASignature.data(), ASignature.size()) == 1;
+}
+
+// --- TCertLoader ------------------------------------------------------------------------
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadPrivateKey(const std::string& PEM) {
+  StartWithEmptyErrorQueue();
+  BIOPtr text = NewMemBuf(PEM);
+  if (!text) RaiseOpenSSLError("BIO_new_mem_buf");
+  EVP_PKEYPtr key;
+  {
+    TolerateErrors tolerate;  // no key in the text: an empty result
+    key = ReadPrivateKey(text.get(), nullptr);
+  }
+  if (!key) return nullptr;
+  return Adopt(std::move(key), true, nullptr);
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificate(const std::string& PEM) {
+  StartWithEmptyErrorQueue();
+  BIOPtr text = NewMemBuf(PEM);
+  if (!text) RaiseOpenSSLError("BIO_new_mem_buf");
+  X509Ptr cert;
+  {
+    TolerateErrors tolerate;  // no certificate in the text: an empty result
+    cert = ReadCertificate(text.get());
+  }
+  if (!cert) return nullptr;
+  EVP_PKEYPtr key = PublicKeyOf(cert.get());
+  return Adopt(std::move(key), false, std::move(cert));
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificateFromPEMFile(
+    const std::string& AFilename) {
+  StartWithEmptyErrorQueue();
+  BIOPtr file = OpenFileOrRaise(AFilename, "r");
+  X509Ptr cert = ReadCertificate(file.get());
+  if (!cert) RaiseOpenSSLError("PEM_read_bio_X509");
+  EVP_PKEYPtr key = PublicKeyOf(cert.get());
+  return Adopt(std::move(key), false, std::move(cert));
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadPrivateKeyFromPEMFile(const std::string& AFilename,
+                                                                     const std::string& APassword) {
+  StartWithEmptyErrorQueue();
+  BIOPtr file = OpenFileOrRaise(AFilename, "r");
+  EVP_PKEYPtr key = ReadPrivateKey(file.get(), APassword.c_str());
+  if (!key) RaiseOpenSSLError("PEM_read_bio_PrivateKey");
+  return Adopt(std::move(key), true, nullptr);
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromPEMFile(const std::string& AFilename,
+                                                           const std::string& APassword) {
+  StartWithEmptyErrorQueue();
+  BIOPtr file = OpenFileOrRaise(AFilename, "r");
+  TKeyAndCert found = ReadKeyAndCertificate(file.get(), APassword);
+  const bool hasPrivate = found.Key != nullptr;
+  if (!found.Key && found.Cert) found.Key = PublicKeyOf(found.Cert.get());
+  return Adopt(std::move(found.Key), hasPrivate, std::move(found.Cert));
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromP12File(const std::string& AFilename,
+                                                           const std::string& APassword) {
+  StartWithEmptyErrorQueue();
+  BIOPtr file = OpenFileOrRaise(AFilename, "rb");
+  PKCS12Ptr bundle(d2i_PKCS12_bio(file.get(), nullptr));
+  if (!bundle) RaiseOpenSSLError("d2i_PKCS12_bio");
+  EVP_PKEY* rawKey = nullptr;
+  X509* rawCert = nullptr;
+  STACK_OF(X509)* rawChain = nullptr;
+  const int parsed = PKCS12_parse(bundle.get(), APassword.c_str(), &rawKey, &rawCert, &rawChain);
+  EVP_PKEYPtr key(rawKey);
+  X509Ptr cert(rawCert);
+  X509StackPtr chain(rawChain);
+  if (parsed != 1) RaiseOpenSSLError("PKCS12_parse");
+  // libcrypto pairs the certificate with the bundle's key; in a bundle without a key it
+  // hands every certificate over as chain, the bundle's own one first. That one is the
+  // certificate the bundle carries, so it is kept rather than lost.
+  if (!key && !cert && chain && sk_X509_num(chain.get()) > 0)
+    cert.reset(sk_X509_shift(chain.get()));
+  const bool hasPrivate = key != nullptr;
+  return Adopt(std::move(key), hasPrivate, std::move(cert));
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromFile(const std::string& AFilename,
+                                                        const std::string& APassword) {
+  const std::string extension = ExtensionOf(AFilename);
+  if (extension == ".p12" || extension == ".pfx") return LoadFromP12File(AFilename, APassword);
+  return LoadFromPEMFile(AFilename, APassword);
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromBase64(const std::string& ABase64) {
+  std::unique_ptr<TOpenSSLCert> result = Adopt(nullptr, false, nullptr);
+  result->PutCertificateBase64(ABase64);
+  return result;
+}
+
+}  // namespace velmora

@@ -1,0 +1,264 @@
+// The certificate body (subject, serial, validity, digest) and the life of the builder's
+// certificate, seen through self-signed builds.
+#include "BuilderTestSupport.h"
+
+#include <cstdint>
+#include <ctime>
+#include <set>
+#include <utility>
+
+namespace velmora::test {
+namespace {
+
+struct TNameEntry {
+  int nid;
+  std::string value;  // as UTF-8
+  int set;            // index of the relative distinguished name holding it
+  bool operator==(const TNameEntry&) const = default;
+};
+
+void PrintTo(const TNameEntry& e, std::ostream* os) {
+  *os << "{" << OBJ_nid2sn(e.nid) << "=" << e.value << " in set " << e.set << "}";
+}
+
+std::vector<TNameEntry> EntriesOf(const X509_NAME* name) {
+  std::vector<TNameEntry> entries;
+  for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
+    const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
+    unsigned char* utf8 = nullptr;
+    const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry));
+    entries.push_back({OBJ_obj2nid(X509_NAME_ENTRY_get_object(entry)),
+                       length < 0 ? "(undecodable)" : std::string(reinterpret_cast<char*>(utf8),
+                                                                  static_cast<size_t>(length)),
+                       X509_NAME_ENTRY_set(entry)});
+    OPENSSL_free(utf8);
+  }
+  return entries;
+}
+
+std::string Bytes(const ASN1_OCTET_STRING* s) {
+  if (s == nullptr) return "(none)";
+  return {reinterpret_cast<const char*>(ASN1_STRING_get0_data(s)),
+          static_cast<size_t>(ASN1_STRING_length(s))};
+}
+
+std::string SHA1OfPublicKey(const X509* cert) {
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (X509_pubkey_digest(cert, EVP_sha1(), md, &length) != 1) return "(no digest)";
+  return {reinterpret_cast<const char*>(md), length};
+}
+
+TEST(BuildSelfSigned, DefaultSettingsGiveVersion3WithTheFourExtensionsInOrder) {
+  TCertBuilder b;
+  b.GenerateKey();
+  b.BuildSelfSigned();
+  X509* cert = b.Cert();
+  ASSERT_NE(cert, nullptr);
+
+  EXPECT_EQ(X509_get_version(cert), 2);
+  EXPECT_TRUE(EntriesOf(X509_get_subject_name(cert)).empty());
+  EXPECT_EQ(X509_NAME_cmp(X509_get_issuer_name(cert), X509_get_subject_name(cert)), 0);
+  EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(cert), b.Key()), 1);
+  EXPECT_EQ(X509_verify(cert, X509_get0_pubkey(cert)), 1);
+
+  const std::vector<TExtension> ext = ExtensionsOf(cert);
+  ASSERT_EQ(ext.size(), 4u);
+  EXPECT_EQ(ext[0].nid, NID_subject_key_identifier);
+  EXPECT_FALSE(ext[0].critical);
+  EXPECT_EQ(Bytes(X509_get0_subject_key_id(cert)), SHA1OfPublicKey(cert));
+  EXPECT_EQ(ext[1].nid, NID_basic_constraints);
+  EXPECT_FALSE(ext[1].critical);
+  EXPECT_EQ(ext[1].text, "CA:FALSE");
+  EXPECT_EQ(ext[2].nid, NID_key_usage);
+  EXPECT_TRUE(ext[2].critical);
+  EXPECT_EQ(ext[2].text, "Digital Signature, Key Encipherment");
+  EXPECT_EQ(ext[3].nid, NID_ext_key_usage);
+  EXPECT_FALSE(ext[3].critical);
+  EXPECT_EQ(ext[3].text, "TLS Web Server Authentication, TLS Web Client Authentication");
+}
+
+TEST(BuildSelfSigned, SerialsAreFreshNonNegativeAndAtMost20Octets) {
+  TCertBuilder b;
+  b.GenerateKey();
+  std::set<std::vector<unsigned char>> seen;
+  // Half of all 20 random bytes have the top bit set; 16 builds make a missed clearing show.
+  for (int i = 0; i < 16; ++i) {
+    b.BuildSelfSigned();
+    const ASN1_INTEGER* serial = X509_get0_serialNumber(b.Cert());
+    EXPECT_EQ(ASN1_STRING_type(serial), V_ASN1_INTEGER);  // not V_ASN1_NEG_INTEGER
+    std::vector<unsigned char> der(static_cast<size_t>(i2d_ASN1_INTEGER(serial, nullptr)));
+    unsigned char* out = der.data();
+    i2d_ASN1_INTEGER(serial, &out);
+    ASSERT_GE(der.size(), 3u);
+    EXPECT_LE(der[1], 20) << "content octets";
+    EXPECT_LE(der[2], 0x7F);
+    seen.insert(der);
+  }
+  EXPECT_EQ(seen.size(), 16u);
+}
+
+TEST(BuildSelfSigned, ValidityRunsValidDaysFromNow) {
+  TCertBuilder b;
+  b.GenerateKey();
+  for (const int days : {365, 36500, 0, -30}) {
+    SCOPED_TRACE(days);
+    b.ValidDays = days;
+    const std::time_t before = std::time(nullptr);
+    b.BuildSelfSigned();
+    const ASN1_TIME* notBefore = X509_get0_notBefore(b.Cert());
+    const ASN1_TIME* notAfter = X509_get0_notAfter(b.Cert());
+    int d = 0, s = 0;
+    ASSERT_EQ(ASN1_TIME_diff(&d, &s, notBefore, notAfter), 1);
+    const std::int64_t span = std::int64_t{d} * 86400 + s;
+    const std::int64_t expected = std::int64_t{days} * 86400;
+    // The clock is read twice; its second may turn in between.
+    EXPECT_TRUE(span == expected || span == expected + 1) << span;
+    std::time_t justBefore = before - 1, after = std::time(nullptr);
+    EXPECT_EQ(X509_cmp_time(notBefore, &justBefore), 1) << "notBefore lies before the build";
+    EXPECT_EQ(X509_cmp_time(notBefore, &after), -1) << "notBefore lies after the build";
+  }
+}
+
+TEST(BuildSelfSigned, ValidityPastTheYear9999IsRefusedNotSigned) {
+  TCertBuilder b;
+  b.GenerateKey();
+  b.ValidDays = 3'000'000;  // about 8,200 years
+  EXPECT_EQ(MessageOf([&] { b.BuildSelfSigned(); }),
+            "X509_gmtime_adj (notAfter). (No OpenSSL error queued.)");
+  EXPECT_EQ(b.Cert(), nullptr);
+}
+
+TEST(BuildSelfSigned, SubjectEntriesInFixedOrderEachInItsOwnSetAsUTF8) {
+  TCertBuilder b;
+  b.Subject.CN = "ü.example";
+  b.Subject.O = "Ωmega Ltd";
+  b.Subject.OU = "Büro 北";
+  b.Subject.C = "DE";
+  b.Subject.ST = "Bayern";
+  b.Subject.L = "München";
+  b.Subject.Email = "pki@example.org";
+  b.GenerateKey();
+  b.BuildSelfSigned();
+  const std::vector<TNameEntry> expected = {
+      {NID_countryName, "DE", 0},          {NID_stateOrProvinceName, "Bayern", 1},
+      {NID_localityName, "München", 2},    {NID_organizationName, "Ωmega Ltd", 3},
+      {NID_organizationalUnitName, "Büro 北", 4}, {NID_commonName, "ü.example", 5},
+      {NID_pkcs9_emailAddress, "pki@example.org", 6},
+  };
+  EXPECT_EQ(EntriesOf(X509_get_subject_name(b.Cert())), expected);
+}
+
+TEST(BuildSelfSigned, EntriesThatLibcryptoRefusesAreLeftOutAndTheBuildGoesOn) {
+  TCertBuilder b;
+  b.Subject.C = "USA";
+  b.Subject.CN = std::string(65, 'a');
+  b.Subject.Email = "ü@example.org";
+  b.Subject.O = "Kept";
+  b.Subject.OU = std::string(64, 'b');  // exactly at the limit
+  b.GenerateKey();
+  b.BuildSelfSigned();
+  const std::vector<TNameEntry> expected = {{NID_organizationName, "Kept", 0},
+                                            {NID_organizationalUnitName, std::string(64, 'b'), 1}};
+  EXPECT_EQ(EntriesOf(X509_get_subject_name(b.Cert())), expected);
+  EXPECT_EQ(ERR_peek_error(), 0u) << "a tolerated refusal left an error behind";
+}
+
+TEST(BuildSelfSigned, ALaterFailureReportsItsOwnCauseNotARefusedEntry) {
+  TCertBuilder b;
+  b.Subject.C = "USA";  // refused first: "string too long"
+  b.SANIPs = {"999.1.1.1"};
+  b.GenerateKey();
+  const std::string message = MessageOf([&] { b.BuildSelfSigned(); });
+  EXPECT_TRUE(StartsWith(message, "X509V3_EXT_conf_nid nid=85 val=IP:999.1.1.1. OpenSSL: "))
+      << message;
+  EXPECT_NE(message.find("bad ip address"), std::string::npos) << message;
+  EXPECT_EQ(message.find("too long"), std::string::npos) << message;
+  EXPECT_EQ(ERR_peek_error(), 0u);
+}
+
+TEST(BuildSelfSigned, DigestFollowsTheKeySettingsAtTheEdges) {
+  // The digest is chosen from the settings, not from the key held, so one real RSA-2048 key
+  // serves every RSA size of the table.
+  TCertBuilder rsa;
+  rsa.KeyType = ktRSA;
+  rsa.GenerateKey();
+  struct Case {
+    const char* name;
+    TKeyType type;
+    const char* curve;
+    std::int32_t bits;
+    int signatureNID;
+  };
+  const Case cases[] = {
+      {"RSA 3071", ktRSA, "P-521", 3071, NID_sha256WithRSAEncryption},
+      {"RSA 3072", ktRSA, "P-521", 3072, NID_sha384WithRSAEncryption},
+      {"RSA 4095", ktRSA, "P-521", 4095, NID_sha384WithRSAEncryption},
+      {"RSA 4096", ktRSA, "P-256", 4096, NID_sha512WithRSAEncryption},
+      {"RSA 8192", ktRSA, "P-256", 8192, NID_sha512WithRSAEncryption},
+      {"P-256", ktECC, "P-256", 8192, NID_ecdsa_with_SHA256},
+      {"P-384", ktECC, "P-384", 8192, NID_ecdsa_with_SHA384},
+      {"P-521", ktECC, "P-521", 8192, NID_ecdsa_with_SHA512},
+      {"secp256k1", ktECC, "secp256k1", 8192, NID_ecdsa_with_SHA256},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TCertBuilder ec;
+    TCertBuilder& b = c.type == ktRSA ? rsa : ec;
+    if (c.type == ktECC) {
+      ec.ECCurve = c.curve;
+      ec.GenerateKey();
+    }
+    b.ECCurve = c.curve;  // plays no part for RSA
+    b.RSABits = c.bits;   // plays no part for EC
+    b.BuildSelfSigned();
+    EXPECT_EQ(X509_get_signature_nid(b.Cert()), c.signatureNID)
+        << OBJ_nid2ln(X509_get_signature_nid(b.Cert()));
+    EXPECT_EQ(X509_verify(b.Cert(), b.Key()), 1);
+  }
+}
+
+TEST(BuildSelfSigned, NeedsAKeyAndThenLeavesAnExistingCertificateAlone) {
+  TCertBuilder fresh;
+  EXPECT_EQ(MessageOf([&] { fresh.BuildSelfSigned(); }), "Call GenerateKey first.");
+  EXPECT_EQ(fresh.Cert(), nullptr);
+
+  TCertBuilder b;
+  b.GenerateKey();
+  b.BuildSelfSigned();
+  X509* cert = b.Cert();
+  b.KeyType = ktRSA;
+  b.RSABits = 256;  // libcrypto refuses it: the builder ends without a key pair
+  EXPECT_NE(MessageOf([&] { b.GenerateKey(); }), "(no failure)");
+  ASSERT_EQ(b.Key(), nullptr);
+  EXPECT_EQ(MessageOf([&] { b.BuildSelfSigned(); }), "Call GenerateKey first.");
+  EXPECT_EQ(MessageOf([&] { b.BuildSignedBy(FirstCA().certPEM, FirstCA().keyPEM, ""); }),
+            "Call GenerateKey first.");
+  EXPECT_EQ(b.Cert(), cert);
+}
+
+TEST(BuildSelfSigned, AFailedRebuildLeavesNoCertificateAndTheSameKey) {
+  TCertBuilder b;
+  b.GenerateKey();
+  b.BuildSelfSigned();
+  EVP_PKEY* key = b.Key();
+  b.SANDNSNames = {""};
+  EXPECT_NE(MessageOf([&] { b.BuildSelfSigned(); }), "(no failure)");
+  EXPECT_EQ(b.Cert(), nullptr);
+  EXPECT_EQ(b.Key(), key);
+}
+
+TEST(GenerateKey, LeavesTheCertificateUntouched) {
+  TCertBuilder b;
+  b.GenerateKey();
+  b.BuildSelfSigned();
+  X509* cert = b.Cert();
+  const std::string pem = b.CertToPEM();
+  b.GenerateKey();
+  EXPECT_EQ(b.Cert(), cert);
+  EXPECT_EQ(b.CertToPEM(), pem);
+  EXPECT_NE(EVP_PKEY_eq(X509_get0_pubkey(b.Cert()), b.Key()), 1) << "the key pair is new";
+}
+
+}  // namespace
+}  // namespace velmora::test

@@ -1,0 +1,89 @@
+// Our files as another tool sees them: the openssl command line reads and checks them.
+#include "BuilderTestSupport.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+
+namespace velmora::test {
+namespace {
+
+struct TRun {
+  int status;  // exit status, -1 when the command did not end normally
+  std::string output;
+};
+
+TRun RunCommand(const std::string& command) {
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return {-1, "popen failed"};
+  std::string output;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+class OpenSSLCommandLine : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(RunCommand("openssl version").status, 0) << "the openssl command line is needed";
+    ca.Subject.CN = "Velmora Interop CA";
+    ca.IsCA = true;
+    ca.PathLenConstraint = 0;
+    ca.KeyUsage = {kuKeyCertSign, kuCRLSign};
+    ca.ExtKeyUsage = {};
+    ca.GenerateKey();
+    ca.BuildSelfSigned();
+    leaf.Subject.CN = "leaf.example";
+    leaf.SANDNSNames = {"leaf.example"};
+    leaf.GenerateKey();
+    leaf.BuildSignedBy(ca.CertToPEM(), ca.KeyToPEM("ca key pass"), "ca key pass");
+  }
+  TTempDir dir;
+  TCertBuilder ca, leaf;
+};
+
+TEST_F(OpenSSLCommandLine, VerifiesTheCASignedLeafAgainstItsCAOnly) {
+  const std::string caFile = dir / "ca.pem", leafFile = dir / "leaf.pem",
+                    otherFile = dir / "other.pem";
+  ca.SaveCertToPEM(caFile);
+  leaf.SaveCertToPEM(leafFile);
+  WriteFileBytes(otherFile, SecondCA().certPEM);
+
+  const TRun ok = RunCommand("openssl verify -x509_strict -purpose sslserver -CAfile " +
+                      Quoted(caFile) + " " + Quoted(leafFile));
+  EXPECT_EQ(ok.status, 0) << ok.output;
+  EXPECT_EQ(ok.output, leafFile + ": OK\n");
+
+  const TRun wrong = RunCommand("openssl verify -CAfile " + Quoted(otherFile) + " " + Quoted(leafFile));
+  EXPECT_NE(wrong.status, 0) << wrong.output;
+}
+
+TEST_F(OpenSSLCommandLine, ReadsTheBundleWith2048MacIterationsAndTheEncryptedKey) {
+  const std::string bundleFile = dir / "leaf.p12", keyFile = dir / "leaf.key";
+  leaf.SaveToPKCS12(bundleFile, "bundle-pass", "Velmora leaf", ca.CertToPEM());
+  leaf.SaveKeyToPEM(keyFile, "key-pass");
+
+  const TRun info =
+      RunCommand("openssl pkcs12 -info -noout -passin pass:bundle-pass -in " + Quoted(bundleFile));
+  EXPECT_EQ(info.status, 0) << info.output;
+  EXPECT_NE(info.output.find("MAC: sha256, Iteration 2048\n"), std::string::npos) << info.output;
+  EXPECT_EQ(Count(info.output, "Certificate bag"), 2u) << info.output;
+  EXPECT_EQ(Count(info.output, "Shrouded Keybag"), 1u) << info.output;
+  EXPECT_NE(RunCommand("openssl pkcs12 -info -noout -passin pass:wrong -in " + Quoted(bundleFile)).status,
+            0);
+
+  EXPECT_EQ(RunCommand("openssl pkey -noout -passin pass:key-pass -in " + Quoted(keyFile)).status, 0);
+  EXPECT_NE(RunCommand("openssl pkey -noout -passin pass:wrong -in " + Quoted(keyFile)).status, 0);
+}
+
+}  // namespace
+}  // namespace velmora::test
