@@ -107,7 +107,7 @@ void QtPlatform::ShowMessage(const std::string& Text) {
 }
 
 bool QtPlatform::ConfirmYesNo(const std::string& Text) {
-  QMessageBox box(QMessageBox::Question, QObject::tr("Confirm"), BoxText(Text),
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), BoxText(Text),
                   QMessageBox::Yes | QMessageBox::No, Owner());
   box.setDefaultButton(QMessageBox::Yes);
   return RunBox(box) == QMessageBox::Yes;

@@ -15,10 +15,12 @@
 #include <QTextEdit>
 #include <QTime>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <exception>
 #include <initializer_list>
+#include <iterator>
 
 // Resources of a static library must be registered by hand; Q_INIT_RESOURCE only works
 // outside a namespace.

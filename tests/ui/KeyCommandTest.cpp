@@ -66,6 +66,7 @@ struct RSACase {
   int bits;
   const char* firstLine;
 };
+void PrintTo(const RSACase& c, std::ostream* out) { *out << c.name; }
 
 class RSAKeyCommand : public KeyCommand, public testing::WithParamInterface<RSACase> {};
 
@@ -115,7 +116,8 @@ TEST_P(FailingKeyCommand, LogsTheErrorShowsTheBoxAndKeepsTheButtonAsItWas) {
   EXPECT_EQ(QString::fromStdString(Platform.Messages[0]),
             "Key generation failed:\n" + errorLine.mid(7));
   EXPECT_TRUE(Platform.ErrorBoxes.empty());  // the command handles its own error
-  EXPECT_EQ(Platform.BusyDepth, 0);          // normal cursor again
+  EXPECT_EQ(Platform.BusyDepthAtBoxes, std::vector<int>{1});  // the box comes first,
+  EXPECT_EQ(Platform.BusyDepth, 0);                          // then the normal cursor
 
   EXPECT_EQ(Control<QPushButton>("btnGenCert")->isEnabled(), earlierSuccess);
   EXPECT_EQ(Window->Builder().Key(), nullptr);  // the earlier key went with its builder

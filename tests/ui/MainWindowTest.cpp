@@ -253,6 +253,12 @@ TEST_F(MainWindow, EditsPanesAndListBehaveAsTheirKindDemands) {
     }
   }
   EXPECT_EQ(Control<QLineEdit>("edtC")->maxLength(), 2);
+  ShowTab("tabExt");
+  for (const char* name : {"clbKeyUsage", "clbEKU"}) {
+    SCOPED_TRACE(name);
+    auto* checkList = Control<QListWidget>(name);
+    EXPECT_EQ(checkList->visualItemRect(checkList->item(0)).height(), 17);
+  }
 
   auto* list = Control<QTableWidget>("lvCerts");
   EXPECT_TRUE(list->showGrid());
@@ -365,6 +371,7 @@ struct EnterCase {
   int genCertClicks;
   int focusClicks;  // clicks of the focused control when it is a button
 };
+void PrintTo(const EnterCase& c, std::ostream* out) { *out << c.name; }
 
 class DefaultButton : public WindowFixture, public testing::WithParamInterface<EnterCase> {};
 
