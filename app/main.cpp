@@ -23,7 +23,10 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QString::fromUtf8(velmora::kApplicationTitle));
+  // Organisation and program name place the per-user data folder (~/.local/share/Brenmoor/Velmora);
+  // boxes carry the application title themselves.
+  QApplication::setOrganizationName(QStringLiteral("Brenmoor"));
+  QApplication::setApplicationName(QStringLiteral("Velmora"));
   velmora::QtPlatform platform;
   velmora::TfrmVelmora frmVelmora(platform);
   frmVelmora.show();

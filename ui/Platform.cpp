@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <exception>
@@ -182,6 +183,10 @@ void QtPlatform::WriteStoreDirSetting(const std::string& Value) {
 
 std::string QtPlatform::ApplicationDir() {
   return QCoreApplication::applicationDirPath().toStdString();
+}
+
+std::string QtPlatform::UserDataDir() {
+  return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString();
 }
 
 }  // namespace velmora

@@ -57,6 +57,8 @@ class IPlatform {
 
   // The directory holding the program's executable, without a trailing separator.
   virtual std::string ApplicationDir() = 0;
+  // The user's own data folder for this program, without a trailing separator.
+  virtual std::string UserDataDir() = 0;
 };
 
 // Busy cursor for the life of the object, so it is restored on every path.
@@ -99,6 +101,7 @@ class QtPlatform final : public IPlatform {
   std::optional<std::string> ReadStoreDirSetting() override;
   void WriteStoreDirSetting(const std::string& Value) override;
   std::string ApplicationDir() override;
+  std::string UserDataDir() override;
 
  private:
   // Each dialog remembers the name and the filter chosen last time, as a dialog object kept

@@ -63,4 +63,6 @@ void FakePlatform::WriteStoreDirSetting(const std::string& Value) {
 
 std::string FakePlatform::ApplicationDir() { return AppDir; }
 
+std::string FakePlatform::UserDataDir() { return DataDir; }
+
 }  // namespace velmora::test

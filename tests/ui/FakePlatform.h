@@ -34,6 +34,7 @@ class FakePlatform final : public IPlatform {
   std::deque<std::optional<std::string>> FolderAnswers;
   std::optional<std::string> StoreDirSetting;  // nothing: never saved
   std::string AppDir = "/nonexistent/velmora-test-app";
+  std::string DataDir = "/nonexistent/velmora-test-data";
 
   void ShowMessage(const std::string& Text) override;
   bool ConfirmYesNo(const std::string& Text) override;
@@ -48,6 +49,7 @@ class FakePlatform final : public IPlatform {
   std::optional<std::string> ReadStoreDirSetting() override;
   void WriteStoreDirSetting(const std::string& Value) override;
   std::string ApplicationDir() override;
+  std::string UserDataDir() override;
 };
 
 }  // namespace velmora::test

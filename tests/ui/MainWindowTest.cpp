@@ -186,8 +186,7 @@ TEST_F(MainWindow, ControlsCarryTheirCaptions) {
   EXPECT_EQ(Control<QLabel>("lblTitle2")->buddy(), nullptr);
   for (const char* empty : {"edtCN", "edtO", "edtOU", "edtC", "edtST", "edtL", "edtEmail",
                             "edtSANDNS", "edtSANIP", "edtSANEmail", "edtCACertFile",
-                            "edtCAKeyFile", "edtCAPwd", "edtOutKeyPwd", "edtOutPFXPwd",
-                            "edtStoreDir"}) {
+                            "edtCAKeyFile", "edtCAPwd", "edtOutKeyPwd", "edtOutPFXPwd"}) {
     SCOPED_TRACE(empty);
     EXPECT_TRUE(Control<QLineEdit>(empty)->text().isEmpty());
   }
