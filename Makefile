@@ -8,6 +8,10 @@ build: deps
 	cmake --preset release
 	cmake --build --preset release
 
+# Without a display the program itself says so in one line and exits non-zero.
+run: build
+	build/release/app/velmora
+
 test: build
 	ctest --preset release
 

@@ -1,0 +1,42 @@
+// The widget tests run in one QApplication on Qt's offscreen platform: no display needed.
+// Settings, caches and runtime files go to a temporary folder, never to the user's home.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace {
+
+QtMessageHandler QtDefaultHandler = nullptr;
+
+// The offscreen platform warns on every shown window that it cannot pass size hints on.
+void DropOffscreenNoise(QtMsgType Type, const QMessageLogContext& Context, const QString& Text) {
+  if (Text.contains(QLatin1String("does not support propagateSizeHints"))) return;
+  QtDefaultHandler(Type, Context, Text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+
+  QTemporaryDir home;
+  if (!home.isValid()) return 2;
+  for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME",
+                               "XDG_RUNTIME_DIR"}) {
+    const QString folder = home.filePath(QString::fromLatin1(variable));
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv(variable, folder.toLocal8Bit());
+  }
+  QtDefaultHandler = qInstallMessageHandler(DropOffscreenNoise);
+
+  QApplication app(argc, argv);
+  for (auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+    QSettings::setPath(format, QSettings::UserScope, home.filePath(QStringLiteral("settings")));
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,192 @@
+#include "ui/Platform.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <exception>
+#include <sstream>
+#include <vector>
+
+namespace velmora {
+
+namespace {
+
+std::vector<std::string> SplitAt(const std::string& Text, char Separator) {
+  std::vector<std::string> pieces;
+  std::string piece;
+  std::istringstream in(Text);
+  while (std::getline(in, piece, Separator)) pieces.push_back(piece);
+  if (!Text.empty() && Text.back() == Separator) pieces.emplace_back();
+  return pieces;
+}
+
+std::string ToQtPatterns(const std::string& Patterns) {
+  std::string result;
+  for (const std::string& pattern : SplitAt(Patterns, ';')) {
+    if (pattern.empty()) continue;
+    if (!result.empty()) result += ' ';
+    result += pattern == "*.*" ? "*" : pattern;
+  }
+  return result.empty() ? "*" : result;
+}
+
+QString ToQt(const std::string& Text) { return QString::fromStdString(Text); }
+
+// Our texts break lines with "\n"; a stray CR before it would show as a glyph.
+QString BoxText(const std::string& Text) {
+  QString text = ToQt(Text);
+  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  return text;
+}
+
+QWidget* Owner() { return QApplication::activeWindow(); }
+
+// A box or dialog opened during a long command would otherwise show the hourglass too.
+class TNormalCursorWhileModal {
+ public:
+  TNormalCursorWhileModal() : FActive(QApplication::overrideCursor() != nullptr) {
+    if (FActive) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  }
+  ~TNormalCursorWhileModal() {
+    if (FActive) QApplication::restoreOverrideCursor();
+  }
+  TNormalCursorWhileModal(const TNormalCursorWhileModal&) = delete;
+  TNormalCursorWhileModal& operator=(const TNormalCursorWhileModal&) = delete;
+
+ private:
+  bool FActive;
+};
+
+int RunBox(QMessageBox& Box) {
+  TNormalCursorWhileModal cursor;
+  return Box.exec();
+}
+
+}  // namespace
+
+std::string ToQtFilter(const std::string& Filter) {
+  const std::vector<std::string> parts = SplitAt(Filter, '|');
+  std::string result;
+  for (std::size_t i = 0; i < parts.size(); i += 2) {
+    if (parts[i].empty() && i + 1 >= parts.size()) break;
+    if (!result.empty()) result += ";;";
+    result += parts[i] + " (" + ToQtPatterns(i + 1 < parts.size() ? parts[i + 1] : "") + ")";
+  }
+  return result;
+}
+
+std::string WithFullStop(std::string Message) {
+  // Comparing bytes is enough: every byte of a multi-byte UTF-8 character is above '.'.
+  if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') Message += '.';
+  return Message;
+}
+
+void RunGuarded(IPlatform& Platform, const std::function<void()>& Handler) noexcept {
+  try {
+    try {
+      Handler();
+    } catch (const std::exception& e) {
+      Platform.ShowErrorBox(WithFullStop(e.what()));
+    } catch (...) {
+      Platform.ShowErrorBox("An unexpected error occurred.");
+    }
+  } catch (...) {
+    // Not even the box could be shown (out of memory); keep the event loop alive regardless.
+  }
+}
+
+void QtPlatform::ShowMessage(const std::string& Text) {
+  QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, BoxText(Text), QMessageBox::Ok, Owner());
+  RunBox(box);
+}
+
+bool QtPlatform::ConfirmYesNo(const std::string& Text) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), BoxText(Text),
+                  QMessageBox::Yes | QMessageBox::No, Owner());
+  box.setDefaultButton(QMessageBox::Yes);
+  return RunBox(box) == QMessageBox::Yes;
+}
+
+void QtPlatform::ShowErrorBox(const std::string& Text) {
+  QMessageBox box(QMessageBox::Critical, kApplicationTitle, BoxText(Text), QMessageBox::Ok,
+                  Owner());
+  RunBox(box);
+}
+
+std::optional<std::string> QtPlatform::RunFileDialog(bool Save, const TFileDialogOptions& Options,
+                                                     TDialogMemory& Memory) {
+  QFileDialog dialog(Owner(), ToQt(Options.Title), ToQt(Options.InitialDir));
+  dialog.setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  const QStringList filters =
+      ToQt(ToQtFilter(Options.Filter)).split(QLatin1String(";;"), Qt::SkipEmptyParts);
+  if (!filters.isEmpty()) dialog.setNameFilters(filters);
+  if (Memory.FilterIndex >= 0 && Memory.FilterIndex < filters.size())
+    dialog.selectNameFilter(filters[Memory.FilterIndex]);
+  if (Save && !Options.DefaultExt.empty()) dialog.setDefaultSuffix(ToQt(Options.DefaultExt));
+  if (!Memory.FileName.empty()) dialog.selectFile(ToQt(Memory.FileName));
+
+  TNormalCursorWhileModal cursor;
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString path = dialog.selectedFiles().constFirst();
+  Memory.FilterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
+  Memory.FileName = QFileInfo(path).fileName().toStdString();
+  return path.toStdString();
+}
+
+std::optional<std::string> QtPlatform::OpenFileDialog(const TFileDialogOptions& Options) {
+  return RunFileDialog(false, Options, FOpenMemory);
+}
+
+std::optional<std::string> QtPlatform::SaveFileDialog(const TFileDialogOptions& Options) {
+  return RunFileDialog(true, Options, FSaveMemory);
+}
+
+std::optional<std::string> QtPlatform::FolderDialog(const std::string& Caption,
+                                                    const std::string& InitialDir) {
+  TNormalCursorWhileModal cursor;
+  const QString folder =
+      QFileDialog::getExistingDirectory(Owner(), ToQt(Caption), ToQt(InitialDir));
+  if (folder.isEmpty()) return std::nullopt;
+  return folder.toStdString();
+}
+
+void QtPlatform::OpenInDesktop(const std::string& Path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(ToQt(Path)));
+}
+
+void QtPlatform::BeginBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+
+void QtPlatform::EndBusyCursor() noexcept { QApplication::restoreOverrideCursor(); }
+
+// On Linux the setting lives in ~/.config/Brenmoor/Velmora.conf.
+std::optional<std::string> QtPlatform::ReadStoreDirSetting() {
+  QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
+  const QVariant value = settings.value(QStringLiteral("StoreDir"));
+  // A value edited into something else (a list, a number in a binary format) is not a path.
+  if (value.typeId() != QMetaType::QString) return std::nullopt;
+  return value.toString().toStdString();
+}
+
+void QtPlatform::WriteStoreDirSetting(const std::string& Value) {
+  QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
+  settings.setValue(QStringLiteral("StoreDir"), ToQt(Value));
+  settings.sync();
+}
+
+std::string QtPlatform::ApplicationDir() {
+  return QCoreApplication::applicationDirPath().toStdString();
+}
+
+std::string QtPlatform::UserDataDir() {
+  return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString();
+}
+
+}  // namespace velmora

@@ -1,0 +1,120 @@
+// What the window asks of the desktop: message boxes, file and folder dialogs, the busy
+// cursor, opening a path in the desktop and the one per-user setting. The window receives an
+// IPlatform when it is made; the program passes QtPlatform, the tests a fake that records
+// every call and answers from a script (a real modal box would block a test).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace velmora {
+
+// The application title: the caption of every box the program shows.
+inline constexpr char kApplicationTitle[] = "X.509 Velmora";
+
+struct TFileDialogOptions {
+  std::string Title;
+  // Pairs separated by "|": a description, then its patterns separated by ";",
+  // e.g. "PEM Files|*.pem;*.crt|All Files|*.*".
+  std::string Filter;
+  // Appended (after a dot) to a name typed without extension; empty for none.
+  std::string DefaultExt;
+  std::string InitialDir;
+};
+
+class IPlatform {
+ public:
+  virtual ~IPlatform() = default;
+
+  // Modal box with one OK button; "\n" starts a new line.
+  virtual void ShowMessage(const std::string& Text) = 0;
+  // Yes/No question with Yes as the default; true when the answer is Yes.
+  virtual bool ConfirmYesNo(const std::string& Text) = 0;
+  // The box for an error that ended an event handler: stop icon, one OK button.
+  virtual void ShowErrorBox(const std::string& Text) = 0;
+
+  // File dialogs; the chosen path, or nothing when the user cancels. The open dialog accepts
+  // only an existing file; the save dialog asks before it lets an existing file be chosen.
+  virtual std::optional<std::string> OpenFileDialog(const TFileDialogOptions& Options) = 0;
+  virtual std::optional<std::string> SaveFileDialog(const TFileDialogOptions& Options) = 0;
+  // Folder dialog (folders only, can make a new folder); the chosen folder or nothing.
+  virtual std::optional<std::string> FolderDialog(const std::string& Caption,
+                                                  const std::string& InitialDir) = 0;
+
+  // Hands a file or folder to the desktop, which opens it in its associated program.
+  // The outcome is not reported.
+  virtual void OpenInDesktop(const std::string& Path) = 0;
+
+  // Busy cursor for the whole application; calls nest. Use TBusyCursor.
+  virtual void BeginBusyCursor() = 0;
+  virtual void EndBusyCursor() noexcept = 0;
+
+  // The remembered store directory. Nothing when it was never saved or does not hold text.
+  virtual std::optional<std::string> ReadStoreDirSetting() = 0;
+  // Saves it; a failure to save is silently ignored.
+  virtual void WriteStoreDirSetting(const std::string& Value) = 0;
+
+  // The directory holding the program's executable, without a trailing separator.
+  virtual std::string ApplicationDir() = 0;
+  // The user's own data folder for this program, without a trailing separator.
+  virtual std::string UserDataDir() = 0;
+};
+
+// Busy cursor for the life of the object, so it is restored on every path.
+class TBusyCursor {
+ public:
+  explicit TBusyCursor(IPlatform& Platform) : FPlatform(Platform) { FPlatform.BeginBusyCursor(); }
+  ~TBusyCursor() { FPlatform.EndBusyCursor(); }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+ private:
+  IPlatform& FPlatform;
+};
+
+// "PEM Files|*.pem;*.crt|All Files|*.*" -> "PEM Files (*.pem *.crt);;All Files (*)".
+// "*.*" becomes "*": here a file name needs no dot to be a file.
+std::string ToQtFilter(const std::string& Filter);
+
+// An error's text as the error box shows it: a full stop is added when the last character's
+// code is above that of the full stop, so "Failed" reads "Failed." but "(see log)" stays.
+std::string WithFullStop(std::string Message);
+
+// Runs an event handler so that no exception reaches Qt's event loop: an error that ends the
+// handler is shown in the platform's error box and the program goes on waiting for input.
+void RunGuarded(IPlatform& Platform, const std::function<void()>& Handler) noexcept;
+
+// The desktop as Qt offers it.
+class QtPlatform final : public IPlatform {
+ public:
+  void ShowMessage(const std::string& Text) override;
+  bool ConfirmYesNo(const std::string& Text) override;
+  void ShowErrorBox(const std::string& Text) override;
+  std::optional<std::string> OpenFileDialog(const TFileDialogOptions& Options) override;
+  std::optional<std::string> SaveFileDialog(const TFileDialogOptions& Options) override;
+  std::optional<std::string> FolderDialog(const std::string& Caption,
+                                          const std::string& InitialDir) override;
+  void OpenInDesktop(const std::string& Path) override;
+  void BeginBusyCursor() override;
+  void EndBusyCursor() noexcept override;
+  std::optional<std::string> ReadStoreDirSetting() override;
+  void WriteStoreDirSetting(const std::string& Value) override;
+  std::string ApplicationDir() override;
+  std::string UserDataDir() override;
+
+ private:
+  // Each dialog remembers the name and the filter chosen last time, as a dialog object kept
+  // by the window would.
+  struct TDialogMemory {
+    std::string FileName;
+    int FilterIndex = 0;
+  };
+  std::optional<std::string> RunFileDialog(bool Save, const TFileDialogOptions& Options,
+                                           TDialogMemory& Memory);
+
+  TDialogMemory FOpenMemory;
+  TDialogMemory FSaveMemory;
+};
+
+}  // namespace velmora
