@@ -25,6 +25,8 @@ BENCH_FLAGS ?= --benchmark_repetitions=9 --benchmark_enable_random_interleaving=
                --benchmark_report_aggregates_only=true --benchmark_min_time=0.2
 bench: build
 	build/release/bench/bench_crypto $(BENCH_FLAGS)
+	build/release/bench/bench_ui $(BENCH_FLAGS)
+	build/release/bench/startup_memory
 
 fuzz: deps
 	cmake --preset fuzz
