@@ -202,9 +202,12 @@ std::vector<std::string> TfrmVelmora::SplitCommaList(const std::string& Text) {
   return pieces;
 }
 
+// The PEM text's lines become the pane's lines; its final line break opens no empty line.
 void TfrmVelmora::ShowPreview() {
-  const std::string pem = FBuilder->CertToPEM();
-  if (!pem.empty()) ui->memPreview->setPlainText(QString::fromStdString(pem));
+  std::string pem = FBuilder->CertToPEM();
+  if (pem.empty()) return;
+  if (pem.back() == '\n') pem.pop_back();
+  ui->memPreview->setPlainText(QString::fromStdString(pem));
 }
 
 // ---- File dialogs ----
