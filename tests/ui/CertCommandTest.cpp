@@ -462,7 +462,8 @@ TEST_F(CertCommand, NoPasswordOrKeyTextReachesTheLogOrAMessage) {
   std::string shown = LogLines().join('\n').toStdString();
   for (const std::string& text : Platform.Messages) shown += "\n" + text;
   for (const std::string& text : Platform.ErrorBoxes) shown += "\n" + text;
-  for (const std::string& secret : secrets) EXPECT_EQ(shown.find(secret), std::string::npos) << secret;
+  for (const std::string& secret : secrets)
+    EXPECT_EQ(shown.find(secret), std::string::npos) << secret;
   EXPECT_EQ(shown.find("PRIVATE KEY"), std::string::npos) << shown;
   const std::string keyBody = CAKeyPEM.substr(CAKeyPEM.find('\n') + 1, 40);
   EXPECT_EQ(shown.find(keyBody), std::string::npos) << shown;

@@ -205,8 +205,9 @@ TEST_F(CertificateRoad, TheOpensslCommandLineVerifiesTheLeafAndReadsTheBundle) {
                                 Quoted(bundle) + " | openssl x509 -noout -subject");
   EXPECT_EQ(chain.status, 0) << chain.output;
   EXPECT_NE(chain.output.find("CN = Velmora Test Root"), std::string::npos) << chain.output;
-  EXPECT_NE(RunCommand("openssl pkcs12 -info -noout -passin pass:wrong -in " + Quoted(bundle)).status,
-            0);
+  const TRun wrong =
+      RunCommand("openssl pkcs12 -info -noout -passin pass:wrong -in " + Quoted(bundle));
+  EXPECT_NE(wrong.status, 0) << wrong.output;
 }
 
 }  // namespace
