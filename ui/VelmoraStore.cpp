@@ -8,6 +8,7 @@
 
 #include "crypto/Certificates.h"
 #include "ui/FileNameText.h"
+#include "ui/StorePaths.h"
 #include "ui/ValueConventions.h"
 #include "ui_VelmoraMain.h"
 
@@ -25,55 +26,22 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <system_error>
 #include <vector>
 
-namespace fs = std::filesystem;
-
 namespace velmora {
 
 namespace {
 
-constexpr char kStoreFolderName[] = "Certificates";
-
 std::string SystemMessage(int Errno) { return std::generic_category().message(Errno); }
-
-// A name or path as a message shows it: UTF-8 throughout.
-std::string Readable(const std::string& Name) { return FileNameCaption(Name).toStdString(); }
-
-// Characters that no path may hold here or on any desktop the store may be shared with.
-bool HasForbiddenPathChar(const std::string& Text) {
-  return std::any_of(Text.begin(), Text.end(), [](char c) {
-    const auto code = static_cast<unsigned char>(c);
-    return code < 32 || c == '"' || c == '<' || c == '>' || c == '|';
-  });
-}
-
-void RequireValidPathText(const std::string& Text) {
-  if (HasForbiddenPathChar(Text))
-    throw Exception("Illegal characters in path: \"" + Readable(Text) + "\"");
-}
-
-bool IsWritableDir(const fs::path& Dir) {
-  std::error_code ec;
-  return fs::is_directory(Dir, ec) && ::access(Dir.c_str(), W_OK | X_OK) == 0;
-}
 
 // ---- What a store file is ----
 
 enum class TStoreFileKind { Other, Certificate, Key, Bundle };
-
-// The name after its last separator.
-std::string FileNamePart(const std::string& Path) {
-  const std::size_t slash = Path.rfind('/');
-  return slash == std::string::npos ? Path : Path.substr(slash + 1);
-}
 
 // Decided by the extension alone, from the last full stop on, ASCII letters in either case.
 TStoreFileKind StoreFileKind(const std::string& Name) {
@@ -248,9 +216,10 @@ class TListBatchUpdate {
 
 // ---- Describing a file ----
 
-// Real certificates and keys, even long chains, are a few hundred kilobytes at most. Reading
-// anything much bigger would only keep the window busy for nothing.
-constexpr std::int64_t kMaxDescribedFileSize = 16 * 1024 * 1024;
+// Real certificates and keys, even long chains, are a few hundred kilobytes at most. A huge
+// file would keep the window busy for nothing: libcrypto's key reader takes the whole file
+// into memory and tries every format on it (over half a second for 50 MB).
+constexpr std::int64_t kMaxDescribedFileSize = 4 * 1024 * 1024;
 
 // Only a plain file of sane size is opened: a pipe or a device named like a certificate
 // would otherwise block the window or never end.
@@ -345,48 +314,18 @@ void TfrmVelmora::LoadSettings() {
 
 void TfrmVelmora::SaveSettings() { FPlatform.WriteStoreDirSetting(FStoreDir); }
 
-// Beside the executable when the user can keep files there; an installed program's folder
-// usually belongs to root, so then the user's own data folder instead.
 std::string TfrmVelmora::DefaultStoreDir() const {
-  const fs::path appDir = FPlatform.ApplicationDir();
-  const fs::path beside = appDir / kStoreFolderName;
-  std::error_code ec;
-  // Anything already there under that name (a link leading nowhere included) decides:
-  // only a folder the user may write into will do.
-  const bool taken = fs::symlink_status(beside, ec).type() != fs::file_type::not_found;
-  const bool usable = taken ? IsWritableDir(beside) : IsWritableDir(appDir);
-  if (usable) return beside.string();
-  return (fs::path(FPlatform.UserDataDir()) / kStoreFolderName).string();
+  return DefaultStoreDirFor(FPlatform.ApplicationDir(), FPlatform.UserDataDir());
 }
 
 std::string TfrmVelmora::GetStoreDir() const {
   return FStoreDir.empty() ? DefaultStoreDir() : FStoreDir;
 }
 
-void TfrmVelmora::EnsureStoreDir() {
-  const std::string dir = GetStoreDir();
-  std::error_code ec;
-  if (fs::is_directory(dir, ec)) return;
-  if (Trim(dir).empty()) throw Exception("The store directory name is empty.");
-  RequireValidPathText(dir);
-  if (dir.find_first_of("*?") != std::string::npos)
-    throw Exception("Illegal characters in path: \"" + dir + "\"");
-  fs::create_directories(dir, ec);
-  if (ec) throw Exception("Cannot create directory \"" + dir + "\": " + ec.message());
-  // create_directories reports no error for some names it could not make a folder of.
-  if (!fs::is_directory(dir, ec))
-    throw Exception("Cannot create directory \"" + dir + "\": " + SystemMessage(ENOTDIR));
-}
+void TfrmVelmora::EnsureStoreDir() { CreateStoreDirectory(GetStoreDir()); }
 
 std::string TfrmVelmora::StorePath(const std::string& Name) const {
-  const std::string dir = GetStoreDir();
-  RequireValidPathText(dir);
-  RequireValidPathText(Name);
-  if (dir.empty()) return Name;
-  if (Name.empty()) return dir;
-  if (Name.front() == '/') return Name;
-  if (dir.back() == '/') return dir + Name;
-  return dir + '/' + Name;
+  return JoinStorePath(GetStoreDir(), Name);
 }
 
 void TfrmVelmora::btnOpenStoreDirClick() {
