@@ -356,9 +356,10 @@ void TfrmVelmora::RefreshStoreList() {
       list.setItem(row, 3, NewCell(entry.Found ? dates.Text(entry.Modified, true) : QString()));
     }
   }
-  ui->lblStoreDir->setText(QStringLiteral("Store: %1   (%2 files)")
-                               .arg(QString::fromStdString(dir))
-                               .arg(list.rowCount()));
+  // Joined, not formatted: a folder name may hold "%2" itself.
+  ui->lblStoreDir->setText(QStringLiteral("Store: ") + QString::fromStdString(dir) +
+                           QStringLiteral("   (") + QString::number(list.rowCount()) +
+                           QStringLiteral(" files)"));
 }
 
 void TfrmVelmora::edtStoreDirChange() {

@@ -34,7 +34,7 @@ class StoreDirectory : public WindowFixture {
     return captions;
   }
   static QString Status(const std::string& Dir, int Files) {
-    return QStringLiteral("Store: %1   (%2 files)").arg(QString::fromStdString(Dir)).arg(Files);
+    return "Store: " + QString::fromStdString(Dir) + "   (" + QString::number(Files) + " files)";
   }
   void Type(const QString& Text) const {
     DirEdit()->selectAll();
@@ -102,19 +102,21 @@ TEST_F(StoreDirectory, ClearingTheEditSwitchesToTheDefaultAndSavesAnEmptyValue) 
 }
 
 TEST_F(StoreDirectory, TypedPathIsUsedWithoutItsBlanksWhileTheEditKeepsThem) {
-  fs::create_directories(Temp.File("typed"));
-  WriteFile(Temp.Path() / "typed/c.pem", std::string("x"));
+  // "%2" in the name must reach the status line as it stands.
+  const std::string dir = Temp.File("typed 100%2 %1");
+  fs::create_directories(dir);
+  WriteFile(dir + "/c.pem", std::string("x"));
   Platform.StoreDirSetting = Temp.File("elsewhere");
   Open();
-  const QString typed = QStringLiteral("  ") + QString::fromStdString(Temp.File("typed")) + "  ";
+  const QString typed = QStringLiteral("  ") + QString::fromStdString(dir) + "  ";
   Type(typed);
   EXPECT_EQ(DirEdit()->text(), typed);
   EXPECT_EQ(Captions(), QStringList{"c.pem"});
-  EXPECT_EQ(StatusLine(), Status(Temp.File("typed"), 1));
+  EXPECT_EQ(StatusLine(), Status(dir, 1));
   // Typing reaches the setting only when the window closes.
   EXPECT_TRUE(Platform.StoreDirWrites.empty());
   Window->close();
-  EXPECT_EQ(Platform.StoreDirWrites, std::vector<std::string>{Temp.File("typed")});
+  EXPECT_EQ(Platform.StoreDirWrites, std::vector<std::string>{dir});
 }
 
 TEST_F(StoreDirectory, SettingThatIsNotTextCountsAsAbsent) {

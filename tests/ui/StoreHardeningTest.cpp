@@ -55,6 +55,7 @@ class HostileStore : public StoreFixture {
     fs::resize_file(InStore("big.pem"), kBigSize);
     for (const char* name : {"garbage.crt", "garbage.key", "garbage.pfx"})
       WriteFile(InStore(name), Garbage(4096));
+    WriteFile(InStore("new\nline.crt"), std::string("x"));
     for (const char* name : {"pipe.crt", "pipe.key"})
       if (::mkfifo(InStore(name).c_str(), 0600) != 0) throw std::runtime_error("mkfifo");
     StoreFixture::SetUp();
@@ -82,6 +83,7 @@ TEST_F(HostileStore, ListsEveryFileOnceWithoutEnteringTheLoops) {
       {"garbage.pfx", "garbage.pfx", "PFX", "4 KB"},
       {"pipe.crt", "pipe.crt", "Cert", "1 KB"},
       {"pipe.key", "pipe.key", "Key", "1 KB"},
+      {"new\nline.crt", "new\nline.crt", "Cert", "1 KB"},
   };
   EXPECT_EQ(List()->rowCount(), static_cast<int>(expected.size())) << Rows().join('\n').toStdString();
   for (const Row& r : expected) {
@@ -142,6 +144,12 @@ TEST_F(HostileStore, DescribesEachFileOrShowsItsMessage) {
   EXPECT_TRUE(InfoLines().contains("Key Type:     RSA 2048 bit"));
   SelectRow(kReplacedName);
   EXPECT_TRUE(InfoLines().contains("Key Type:     ECC P-384"));
+
+  // A name that no portable path may hold is listed, but no path is made of it.
+  Platform.ErrorBoxes.clear();
+  SelectRow("new\nline.crt");
+  EXPECT_EQ(Platform.ErrorBoxes,
+            std::vector<std::string>{"Illegal characters in path: \"new\nline.crt\""});
 }
 
 TEST_F(HostileStore, RowActionsReachExactlyTheFileTheRowNames) {

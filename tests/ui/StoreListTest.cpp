@@ -21,7 +21,7 @@ class StoreList : public StoreFixture {
     return rows;
   }
   QString Status(int Files) const {
-    return QStringLiteral("Store: %1   (%2 files)").arg(QString::fromStdString(StoreDir())).arg(Files);
+    return "Store: " + QString::fromStdString(StoreDir()) + "   (" + QString::number(Files) + " files)";
   }
   // All at once, as a paste does: typed key by key, the way there would pass other folders.
   void PasteStoreDir(const QString& Text) const {
