@@ -3,6 +3,10 @@
 
 #include <QLineEdit>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <vector>
 
@@ -10,6 +14,30 @@ namespace velmora::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Lets the process open no further file for the life of the object.
+class ScopedNoFreeFileDescriptors {
+ public:
+  ScopedNoFreeFileDescriptors() {
+    ::getrlimit(RLIMIT_NOFILE, &FSaved);
+    const int lowestFree = ::open("/dev/null", O_RDONLY);
+    ::close(lowestFree);
+    rlimit lowered = FSaved;
+    lowered.rlim_cur = static_cast<rlim_t>(lowestFree) + 8;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) FTaken.push_back(fd);
+  }
+  ~ScopedNoFreeFileDescriptors() {
+    for (int fd : FTaken) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &FSaved);
+  }
+  ScopedNoFreeFileDescriptors(const ScopedNoFreeFileDescriptors&) = delete;
+  ScopedNoFreeFileDescriptors& operator=(const ScopedNoFreeFileDescriptors&) = delete;
+
+ private:
+  rlimit FSaved{};
+  std::vector<int> FTaken;
+};
 
 class StoreList : public StoreFixture {
  protected:
@@ -119,6 +147,20 @@ TEST_F(StoreList, MissingOrImpossibleDirectoryEmptiesTheListAndKeepsTheStatusLin
   }
   EXPECT_TRUE(Platform.ErrorBoxes.empty());
   EXPECT_FALSE(fs::exists(StoreDir() + "/missing"));
+}
+
+TEST_F(StoreList, DirectoryThatCannotBeReadReachesTheErrorBoxAndTheListPaintsAgain) {
+  WriteFile(InStore("a.crt"), std::string("x"));
+  Click("btnStoreRefresh");
+  {
+    ScopedNoFreeFileDescriptors exhausted;
+    Click("btnStoreRefresh");
+  }
+  EXPECT_EQ(Platform.ErrorBoxes, std::vector<std::string>{"Cannot list the store directory \"" +
+                                                          StoreDir() + "\": Too many open files."});
+  EXPECT_EQ(List()->rowCount(), 0);
+  EXPECT_EQ(StatusLine(), Status(1));
+  EXPECT_TRUE(List()->updatesEnabled());
 }
 
 }  // namespace
