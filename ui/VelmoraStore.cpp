@@ -338,7 +338,6 @@ void TfrmVelmora::btnOpenStoreDirClick() {
 void TfrmVelmora::RefreshStoreList() {
   QTableWidget& list = *ui->lvCerts;
   const std::string dir = GetStoreDir();
-  int rows = 0;
   {
     TListBatchUpdate batch(list);
     list.setRowCount(0);
@@ -346,8 +345,8 @@ void TfrmVelmora::RefreshStoreList() {
 
     const std::vector<TStoreEntry> entries = ReadStoreEntries(dir);
     const TDateTimeFormat dates;
-    rows = static_cast<int>(entries.size());
-    list.setRowCount(rows);
+    const int rows = static_cast<int>(entries.size());
+    list.setRowCount(rows);  // at once: row by row would cost a layout pass per row
     for (int row = 0; row < rows; ++row) {
       const TStoreEntry& entry = entries[static_cast<std::size_t>(row)];
       list.setItem(row, 0, NewNameCell(entry.Name));
