@@ -56,8 +56,7 @@ void CreateStoreDirectory(const std::string& Dir) {
   if (Dir.find_first_of("*?") != std::string::npos)
     throw Exception("Illegal characters in path: \"" + Readable(Dir) + "\"");
   fs::create_directories(Dir, ec);
-  // create_directories reports success for some names it made no folder of (a trailing
-  // "/.." for one), so the result is checked, not the report.
+  // What counts is a folder at the end, whatever the library reported.
   if (!ec && !fs::is_directory(Dir, ec)) ec = std::make_error_code(std::errc::not_a_directory);
   if (ec) throw Exception("Cannot create directory \"" + Readable(Dir) + "\": " + ec.message());
 }
