@@ -2,6 +2,7 @@
 // Clear/Reset and About.
 #include "ui/VelmoraMain.h"
 
+#include "ui/FileNameText.h"
 #include "ui/SecretText.h"
 #include "ui/TextFile.h"
 #include "ui/ValueConventions.h"
@@ -25,6 +26,10 @@ namespace velmora {
 namespace {
 
 std::string TextOf(const QLineEdit* Edit) { return Edit->text().toStdString(); }
+
+// A path edit's text as the file name bytes it stands for: the store hands over names whose
+// bytes are not UTF-8 in a reversible form, and they must reach exactly that file.
+std::string FileNameOf(const QLineEdit* Edit) { return TextToFileName(Edit->text()); }
 
 // The narrow copy of a password edit's text, wiped when the command is done with it. Qt's
 // own UTF-8 copy is wiped here at once.
@@ -111,8 +116,8 @@ void TfrmVelmora::btnGenCertClick() {
     EnsureStoreDir();
 
     const bool caSigned = !ui->rbSelfSigned->isChecked();
-    const std::string caCertFile = TextOf(ui->edtCACertFile);
-    const std::string caKeyFile = TextOf(ui->edtCAKeyFile);
+    const std::string caCertFile = FileNameOf(ui->edtCACertFile);
+    const std::string caKeyFile = FileNameOf(ui->edtCAKeyFile);
     if (!caSigned) {
       Log("Building self-signed certificate ...");
       FBuilder->BuildSelfSigned();

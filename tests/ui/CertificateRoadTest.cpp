@@ -96,12 +96,18 @@ TEST_F(CertificateRoad, MakesARootThenALeafSignedByItWithTheChainInTheBundle) {
   EXPECT_TRUE(IsStampedLine(lines[4], "Certificate saved -> root@brenmoor.example.crt"));
   EXPECT_TRUE(IsStampedLine(lines[5], "Private key saved -> root@brenmoor.example.key"));
   EXPECT_EQ(Preview(), WithoutCR(FileText(StoreFile("root@brenmoor.example.crt"))));
+  std::vector<std::string> rows = StoreRows();
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::string>{"root@brenmoor.example.crt",
+                                            "root@brenmoor.example.key"}));
 
   Platform.Messages.clear();
   MakeLeaf();
   ASSERT_EQ(Platform.Messages, std::vector<std::string>{CompletionMessage()});
   lines = LogLines();
-  ASSERT_GE(lines.size(), 5);
+  ASSERT_EQ(lines.size(), 9);  // two of the key, two of the store's buttons, five of the build
+  EXPECT_TRUE(IsStampedLine(lines[2], "CA certificate loaded from store: root@brenmoor.example.crt"));
+  EXPECT_TRUE(IsStampedLine(lines[3], "CA key loaded from store: root@brenmoor.example.key"));
   const QStringList tail = lines.mid(lines.size() - 5);
   EXPECT_TRUE(IsStampedLine(tail[0], "Building CA-signed certificate ..."));
   EXPECT_TRUE(IsStampedLine(tail[1], "Certificate created successfully."));
@@ -112,10 +118,13 @@ TEST_F(CertificateRoad, MakesARootThenALeafSignedByItWithTheChainInTheBundle) {
   EXPECT_EQ(Preview(), WithoutCR(FileText(StoreFile("leaf@brenmoor.example.crt"))));
   EXPECT_EQ(Platform.BusyDepth, 0);
   EXPECT_TRUE(Platform.ErrorBoxes.empty());
-  EXPECT_EQ(StoreEntries(),
-            (std::vector<std::string>{"leaf@brenmoor.example.crt", "leaf@brenmoor.example.key",
-                                      "leaf@brenmoor.example.pfx", "root@brenmoor.example.crt",
-                                      "root@brenmoor.example.key"}));
+  const std::vector<std::string> allFiles{
+      "leaf@brenmoor.example.crt", "leaf@brenmoor.example.key", "leaf@brenmoor.example.pfx",
+      "root@brenmoor.example.crt", "root@brenmoor.example.key"};
+  EXPECT_EQ(StoreEntries(), allFiles);
+  rows = StoreRows();
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, allFiles);  // the list was refreshed after the files were written
 
   const X509Ptr root = ReadCertFile(StoreFile("root@brenmoor.example.crt"));
   const X509Ptr leaf = ReadCertFile(StoreFile("leaf@brenmoor.example.crt"));

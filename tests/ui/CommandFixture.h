@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableWidget>
 
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
@@ -66,10 +67,35 @@ class CommandFixture : public WindowFixture {
   void GenerateCertificate() { Press("btnGenCert"); }
 
   // Signing by the CA whose certificate and key are the named files of the store.
+  // The user picks both files on the store tab and hands each over with its button, which
+  // also switches the Signing tab to "Signed by CA / Sub-CA".
+  // Files put there from outside show up once the list is refreshed.
   void UseStoreFilesAsCA(const std::string& CertName, const std::string& KeyName) {
-    Press("rbCASign");
-    Type("edtCACertFile", StoreFile(CertName));
-    Type("edtCAKeyFile", StoreFile(KeyName));
+    Press("btnStoreRefresh");
+    ClickStoreRow(CertName);
+    Press("btnStoreLoadCACert");
+    ClickStoreRow(KeyName);
+    Press("btnStoreLoadCAKey");
+  }
+
+  // The names of the files the store list shows, in its order.
+  std::vector<std::string> StoreRows() const {
+    auto* list = Control<QTableWidget>("lvCerts");
+    std::vector<std::string> names;
+    for (int row = 0; row < list->rowCount(); ++row)
+      names.push_back(list->item(row, 0)->data(Qt::UserRole).toByteArray().toStdString());
+    return names;
+  }
+
+  void ClickStoreRow(const std::string& Name) {
+    ShowTab("tabStore");
+    const std::vector<std::string> rows = StoreRows();
+    const auto found = std::find(rows.begin(), rows.end(), Name);
+    ASSERT_NE(found, rows.end()) << Name << " is not listed";
+    auto* list = Control<QTableWidget>("lvCerts");
+    QTableWidgetItem* cell = list->item(static_cast<int>(found - rows.begin()), 0);
+    list->scrollToItem(cell);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(cell).center());
   }
 
   std::string StoreFile(const std::string& Name) const {
