@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -158,8 +160,13 @@ std::optional<std::string> QtPlatform::FolderDialog(const std::string& Caption,
   return folder.toStdString();
 }
 
+// A file name is bytes and need not be UTF-8; percent-encoded in the URL it reaches the
+// desktop byte for byte, where a conversion to text would have garbled it.
 void QtPlatform::OpenInDesktop(const std::string& Path) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(ToQt(Path)));
+  QByteArray path = QByteArray::fromStdString(Path);
+  if (!path.startsWith('/')) path.prepend(QFile::encodeName(QDir::currentPath()) + '/');
+  QDesktopServices::openUrl(
+      QUrl::fromEncoded("file://" + path.toPercentEncoding("/"), QUrl::StrictMode));
 }
 
 void QtPlatform::BeginBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }

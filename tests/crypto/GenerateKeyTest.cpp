@@ -50,6 +50,8 @@ struct ECCase {
   int bits;
 };
 
+void PrintTo(const ECCase& c, std::ostream* os) { *os << c.curve; }
+
 class GenerateECKey : public testing::TestWithParam<ECCase> {};
 
 TEST_P(GenerateECKey, MakesAKeyOnTheNamedGroup) {

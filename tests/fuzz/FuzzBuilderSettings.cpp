@@ -10,16 +10,6 @@ using velmora::fuzz::FuzzInput;
 
 namespace {
 
-velmora::TCertBuilder& Builder() {
-  // Key generation is libcrypto's business and slow; one key serves every input.
-  static velmora::TCertBuilder* builder = [] {
-    auto* b = new velmora::TCertBuilder;
-    b->GenerateKey();
-    return b;
-  }();
-  return *builder;
-}
-
 std::vector<std::string> TextList(FuzzInput& in) {
   std::vector<std::string> list(in.Byte() % 4);
   for (auto& s : list) s = in.Text(64);
@@ -65,7 +55,7 @@ void Export(const velmora::TCertBuilder& b, FuzzInput& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput in(data, size);
-  velmora::TCertBuilder& b = Builder();
+  velmora::TCertBuilder& b = velmora::fuzz::SharedBuilder();
   ApplySettings(b, in);
   try {
     b.BuildSelfSigned();

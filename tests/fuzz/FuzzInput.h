@@ -2,6 +2,8 @@
 // an empty or zero value, so a target never has to check for the end itself.
 #pragma once
 
+#include "crypto/CertBuilder.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -42,5 +44,16 @@ class FuzzInput {
   std::size_t FSize;
   std::size_t FPos = 0;
 };
+
+// One builder with a P-256 key for every input of a target: key generation is libcrypto's
+// business and slow, and a build reads the settings afresh each time anyway.
+inline TCertBuilder& SharedBuilder() {
+  static TCertBuilder* builder = [] {
+    auto* b = new TCertBuilder;
+    b->GenerateKey();
+    return b;
+  }();
+  return *builder;
+}
 
 }  // namespace velmora::fuzz

@@ -8,15 +8,6 @@ using velmora::fuzz::FuzzInput;
 
 namespace {
 
-velmora::TCertBuilder& Builder() {
-  static velmora::TCertBuilder* builder = [] {
-    auto* b = new velmora::TCertBuilder;
-    b->GenerateKey();
-    return b;
-  }();
-  return *builder;
-}
-
 // The input as the text of a file: everything up to the first NUL, then the next piece.
 std::string Piece(const std::string& all, std::size_t& pos) {
   const std::size_t end = std::min(all.find('\0', pos), all.size());
@@ -37,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string caKey = Piece(all, pos);
   const std::string password = Piece(all, pos);
   try {
-    Builder().BuildSignedBy(caCert, caKey, password);
-    if (Builder().Cert() == nullptr) __builtin_trap();
+    velmora::fuzz::SharedBuilder().BuildSignedBy(caCert, caKey, password);
+    if (velmora::fuzz::SharedBuilder().Cert() == nullptr) __builtin_trap();
   } catch (const velmora::Exception&) {
   }
   return 0;

@@ -1,0 +1,177 @@
+// A main window whose certificate store is a fresh temporary directory (not yet created),
+// with the steps a user takes on the way to a certificate, and readers for what lands on disk.
+#pragma once
+
+#include "tests/support/CryptoFixtures.h"
+#include "tests/ui/WindowFixture.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace velmora::test {
+
+class CommandFixture : public WindowFixture {
+ protected:
+  void SetUp() override {
+    StoreDir = Temp.File("store");
+    Platform.StoreDirSetting = StoreDir;
+    WindowFixture::SetUp();
+  }
+
+  // Brings the control's tab to the front first, as a user must before clicking there.
+  void Press(const char* Name) {
+    QWidget* control = Control<QWidget>(Name);
+    auto* tabs = Control<QTabWidget>("pgcMain");
+    for (int i = 0; i < tabs->count(); ++i)
+      if (tabs->widget(i)->isAncestorOf(control)) tabs->setCurrentIndex(i);
+    Click(Name);
+  }
+
+  void Type(const char* Edit, const std::string& Text) {
+    Control<QLineEdit>(Edit)->setText(QString::fromStdString(Text));
+  }
+  std::string TextIn(const char* Edit) const {
+    return Control<QLineEdit>(Edit)->text().toStdString();
+  }
+
+  void SetChecked(const char* Box, bool Checked) {
+    if (Control<QAbstractButton>(Box)->isChecked() != Checked) Press(Box);
+  }
+
+  // Exactly the listed items of a check list are checked.
+  void CheckOnly(const char* List, std::initializer_list<int> Items) {
+    auto* list = Control<QListWidget>(List);
+    for (int i = 0; i < list->count(); ++i)
+      list->item(i)->setCheckState(
+          std::find(Items.begin(), Items.end(), i) != Items.end() ? Qt::Checked : Qt::Unchecked);
+  }
+
+  void GenerateKey() {
+    Press("btnGenKey");
+    ASSERT_NE(Window->Builder().Key(), nullptr);
+  }
+
+  void GenerateCertificate() { Press("btnGenCert"); }
+
+  // Signing by the CA whose certificate and key are the named files of the store.
+  // The user picks both files on the store tab and hands each over with its button, which
+  // also switches the Signing tab to "Signed by CA / Sub-CA".
+  // Files put there from outside show up once the list is refreshed.
+  void UseStoreFilesAsCA(const std::string& CertName, const std::string& KeyName) {
+    Press("btnStoreRefresh");
+    ClickStoreRow(CertName);
+    Press("btnStoreLoadCACert");
+    ClickStoreRow(KeyName);
+    Press("btnStoreLoadCAKey");
+  }
+
+  // The names of the files the store list shows, in its order.
+  std::vector<std::string> StoreRows() const {
+    auto* list = Control<QTableWidget>("lvCerts");
+    std::vector<std::string> names;
+    for (int row = 0; row < list->rowCount(); ++row)
+      names.push_back(list->item(row, 0)->data(Qt::UserRole).toByteArray().toStdString());
+    return names;
+  }
+
+  void ClickStoreRow(const std::string& Name) {
+    ShowTab("tabStore");
+    const std::vector<std::string> rows = StoreRows();
+    const auto found = std::find(rows.begin(), rows.end(), Name);
+    ASSERT_NE(found, rows.end()) << Name << " is not listed";
+    auto* list = Control<QTableWidget>("lvCerts");
+    QTableWidgetItem* cell = list->item(static_cast<int>(found - rows.begin()), 0);
+    list->scrollToItem(cell);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(cell).center());
+  }
+
+  std::string StoreFile(const std::string& Name) const {
+    return (std::filesystem::path(StoreDir) / Name).string();
+  }
+
+  // Names of the entries of the store directory, sorted; none when it does not exist.
+  std::vector<std::string> StoreEntries() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(StoreDir, ec))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string LastLogLineText() const {
+    const QStringList lines = LogLines();
+    return lines.isEmpty() ? std::string() : lines.back().mid(11).toStdString();
+  }
+
+  std::string CompletionMessage() const {
+    return "Certificate generation complete!\nFiles saved to: " + StoreDir;
+  }
+
+  TempDir Temp;
+  std::string StoreDir;
+};
+
+// ---- What the command wrote, read back with libcrypto ----
+
+inline std::string FileText(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline X509Ptr ReadCertFile(const std::string& Path) {
+  const std::string pem = FileText(Path);
+  BIOPtr bio = NewMemBuf(pem);
+  return X509Ptr(PEM_read_bio_X509(bio.get(), nullptr, PassphraseCallback, nullptr));
+}
+
+inline EVP_PKEYPtr ReadKeyFile(const std::string& Path, const std::string& Password) {
+  const std::string pem = FileText(Path);
+  BIOPtr bio = NewMemBuf(pem);
+  void* password = Password.empty() ? nullptr : const_cast<char*>(Password.c_str());
+  EVP_PKEYPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, PassphraseCallback, password));
+  ERR_clear_error();
+  return key;
+}
+
+struct TBundle {
+  EVP_PKEYPtr Key;
+  X509Ptr Cert;
+  X509StackPtr CACerts;
+  bool Parsed = false;
+};
+
+inline TBundle ReadBundleFile(const std::string& Path, const std::string& Password) {
+  TBundle bundle;
+  const std::string der = FileText(Path);
+  const BIOPtr bio(BIO_new_mem_buf(der.data(), static_cast<int>(der.size())));
+  const PKCS12Ptr p12(d2i_PKCS12_bio(bio.get(), nullptr));
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK_OF(X509)* cas = nullptr;
+  bundle.Parsed = p12 && PKCS12_parse(p12.get(), Password.c_str(), &key, &cert, &cas) == 1;
+  bundle.Key.reset(key);
+  bundle.Cert.reset(cert);
+  bundle.CACerts.reset(cas);
+  ERR_clear_error();
+  return bundle;
+}
+
+inline int CACount(const TBundle& Bundle) {
+  return Bundle.CACerts ? sk_X509_num(Bundle.CACerts.get()) : 0;
+}
+
+}  // namespace velmora::test

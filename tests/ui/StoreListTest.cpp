@@ -1,0 +1,167 @@
+// The store list: which files it shows, with what type, size and date, and its status line.
+#include "tests/ui/StoreFixture.h"
+
+#include <QLineEdit>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+namespace velmora::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Lets the process open no further file for the life of the object.
+class ScopedNoFreeFileDescriptors {
+ public:
+  ScopedNoFreeFileDescriptors() {
+    ::getrlimit(RLIMIT_NOFILE, &FSaved);
+    const int lowestFree = ::open("/dev/null", O_RDONLY);
+    ::close(lowestFree);
+    rlimit lowered = FSaved;
+    lowered.rlim_cur = static_cast<rlim_t>(lowestFree) + 8;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) FTaken.push_back(fd);
+  }
+  ~ScopedNoFreeFileDescriptors() {
+    for (int fd : FTaken) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &FSaved);
+  }
+  ScopedNoFreeFileDescriptors(const ScopedNoFreeFileDescriptors&) = delete;
+  ScopedNoFreeFileDescriptors& operator=(const ScopedNoFreeFileDescriptors&) = delete;
+
+ private:
+  rlimit FSaved{};
+  std::vector<int> FTaken;
+};
+
+class StoreList : public StoreFixture {
+ protected:
+  // "caption|type" of every row, sorted: the file system decides the list's order.
+  QStringList NamesAndTypes() const {
+    QStringList rows;
+    for (const QString& row : Rows()) rows << row.section(QLatin1Char('|'), 0, 1);
+    rows.sort();
+    return rows;
+  }
+  QString Status(int Files) const {
+    return "Store: " + QString::fromStdString(StoreDir()) + "   (" + QString::number(Files) + " files)";
+  }
+  // All at once, as a paste does: typed key by key, the way there would pass other folders.
+  void PasteStoreDir(const QString& Text) const {
+    Control<QLineEdit>("edtStoreDir")->setText(Text);
+  }
+};
+
+TEST_F(StoreList, ListsCertificatesKeysAndBundlesByExtensionInAnyCase) {
+  for (const char* name : {"a.CRT", "b.Pem", "c.key", "d.P12", "e.txt"}) WriteFile(InStore(name), std::string("x"));
+  fs::create_directory(InStore("f.crt"));
+  Click("btnStoreRefresh");
+  EXPECT_EQ(NamesAndTypes(), QStringList({"a.CRT|Cert", "b.Pem|Cert", "c.key|Key", "d.P12|PFX"}));
+  EXPECT_EQ(StatusLine(), Status(4));
+  // The batch update is over: the list paints again, unsorted as the file system gave it.
+  EXPECT_TRUE(List()->updatesEnabled());
+  EXPECT_FALSE(List()->isSortingEnabled());
+}
+
+TEST_F(StoreList, TheLastFullStopOfTheNameDecidesAndHiddenFilesCount) {
+  const char* listed[] = {".hidden.key", ".crt", "e.cer", "f.pfx", "g.name.with.dots.pem"};
+  const char* skipped[] = {"h.", "noextension", "i.pem.bak", "j.crtx", "k.ce", "crt"};
+  for (const char* name : listed) WriteFile(InStore(name), std::string("x"));
+  for (const char* name : skipped) WriteFile(InStore(name), std::string("x"));
+  fs::create_directory(InStore("folder"));
+  fs::create_directory_symlink(InStore("folder"), InStore("link-to-folder.crt"));
+  Click("btnStoreRefresh");
+  EXPECT_EQ(NamesAndTypes(), QStringList({".crt|Cert", ".hidden.key|Key", "e.cer|Cert", "f.pfx|PFX",
+                                          "g.name.with.dots.pem|Cert"}));
+  EXPECT_EQ(StatusLine(), Status(5));
+}
+
+TEST_F(StoreList, SizesAreWholeKibibytesAndNeverBelowOne) {
+  struct Case {
+    std::size_t size;
+    std::string name;
+    const char* shown;
+  };
+  const Case cases[] = {{0, "s0.crt", "1 KB"},
+                        {1, "s1.crt", "1 KB"},
+                        {2047, "s2047.crt", "1 KB"},
+                        {2048, "s2048.crt", "2 KB"},
+                        {1048576, "s1048576.crt", "1024 KB"}};
+  for (const Case& c : cases) WriteFile(InStore(c.name), std::string(c.size, 'x'));
+  Click("btnStoreRefresh");
+  for (const auto& [size, name, shown] : cases) {
+    SCOPED_TRACE(name);
+    const int row = RowOf(name);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(List()->item(row, 2)->text(), shown);
+  }
+}
+
+TEST_F(StoreList, DatesFollowTheLocaleInTwoSecondStepsInTheListAndToTheSecondInThePanel) {
+  struct Case {
+    const char* name;
+    QLocale locale;
+    QTime time;
+    const char* inList;
+    const char* inPanel;
+  };
+  const QLocale german(QLocale::German, QLocale::Germany);
+  const QLocale american(QLocale::English, QLocale::UnitedStates);
+  const Case cases[] = {
+      {"odd second", german, QTime(10, 15, 37), "15.01.24 10:15:36", "15.01.24 10:15:37"},
+      {"even second", german, QTime(10, 15, 36), "15.01.24 10:15:36", "15.01.24 10:15:36"},
+      {"midnight", german, QTime(0, 0, 0), "15.01.24", "15.01.24"},
+      {"one second past midnight", german, QTime(0, 0, 1), "15.01.24", "15.01.24 00:00:01"},
+      {"12-hour clock", american, QTime(23, 59, 59), "1/15/24 11:59:58 PM", "1/15/24 11:59:59 PM"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedLocale locale(c.locale);
+    WriteFile(InStore("dated.crt"), std::string("x"));
+    SetModified(InStore("dated.crt"), QDateTime(QDate(2024, 1, 15), c.time));
+    Click("btnStoreRefresh");
+    ASSERT_EQ(RowOf("dated.crt"), 0);
+    EXPECT_EQ(List()->item(0, 3)->text(), c.inList);
+    SelectRow("dated.crt");
+    ASSERT_GE(InfoLines().size(), 4);
+    EXPECT_EQ(InfoLines()[3], QStringLiteral("Modified: ") + c.inPanel);
+  }
+}
+
+TEST_F(StoreList, MissingOrImpossibleDirectoryEmptiesTheListAndKeepsTheStatusLine) {
+  EXPECT_EQ(StatusLine(), Status(0));
+  WriteFile(InStore("a.crt"), std::string("x"));
+  Click("btnStoreRefresh");
+  EXPECT_EQ(StatusLine(), Status(1));
+  for (const std::string& elsewhere : {StoreDir() + "/missing", StoreDir() + "|x"}) {
+    SCOPED_TRACE(elsewhere);
+    PasteStoreDir(QString::fromStdString(elsewhere));
+    EXPECT_EQ(List()->rowCount(), 0);
+    EXPECT_EQ(StatusLine(), Status(1));
+    EXPECT_TRUE(List()->updatesEnabled());
+  }
+  EXPECT_TRUE(Platform.ErrorBoxes.empty());
+  EXPECT_FALSE(fs::exists(StoreDir() + "/missing"));
+}
+
+TEST_F(StoreList, DirectoryThatCannotBeReadReachesTheErrorBoxAndTheListPaintsAgain) {
+  WriteFile(InStore("a.crt"), std::string("x"));
+  Click("btnStoreRefresh");
+  {
+    ScopedNoFreeFileDescriptors exhausted;
+    Click("btnStoreRefresh");
+  }
+  EXPECT_EQ(Platform.ErrorBoxes, std::vector<std::string>{"Cannot list the store directory \"" +
+                                                          StoreDir() + "\": Too many open files."});
+  EXPECT_EQ(List()->rowCount(), 0);
+  EXPECT_EQ(StatusLine(), Status(1));
+  EXPECT_TRUE(List()->updatesEnabled());
+}
+
+}  // namespace
+}  // namespace velmora::test

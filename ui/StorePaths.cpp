@@ -1,0 +1,82 @@
+#include "ui/StorePaths.h"
+
+#include "crypto/OpenSSLWrapper.h"
+#include "ui/FileNameText.h"
+#include "ui/ValueConventions.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace velmora {
+
+namespace {
+
+constexpr char kStoreFolderName[] = "Certificates";
+
+bool IsWritableDir(const fs::path& Dir) {
+  std::error_code ec;
+  return fs::is_directory(Dir, ec) && ::access(Dir.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+bool HasForbiddenPathChar(const std::string& Text) {
+  return std::any_of(Text.begin(), Text.end(), [](char c) {
+    const auto code = static_cast<unsigned char>(c);
+    return code < 32 || c == '"' || c == '<' || c == '>' || c == '|';
+  });
+}
+
+void RequireValidPathText(const std::string& Text) {
+  if (HasForbiddenPathChar(Text))
+    throw Exception("Illegal characters in path: \"" + Readable(Text) + "\"");
+}
+
+std::string JoinStorePath(const std::string& Dir, const std::string& Name) {
+  RequireValidPathText(Dir);
+  RequireValidPathText(Name);
+  if (Dir.empty()) return Name;
+  if (Name.empty()) return Dir;
+  if (Name.front() == '/') return Name;
+  if (Dir.back() == '/') return Dir + Name;
+  return Dir + '/' + Name;
+}
+
+void CreateStoreDirectory(const std::string& Dir) {
+  std::error_code ec;
+  if (fs::is_directory(Dir, ec)) return;
+  if (Trim(Dir).empty()) throw Exception("The store directory name is empty.");
+  RequireValidPathText(Dir);
+  if (Dir.find_first_of("*?") != std::string::npos)
+    throw Exception("Illegal characters in path: \"" + Readable(Dir) + "\"");
+  fs::create_directories(Dir, ec);
+  // What counts is a folder at the end, whatever the library reported.
+  if (!ec && !fs::is_directory(Dir, ec)) ec = std::make_error_code(std::errc::not_a_directory);
+  if (ec) throw Exception("Cannot create directory \"" + Readable(Dir) + "\": " + ec.message());
+}
+
+// An installed program's folder usually belongs to root; then the user's own data folder.
+std::string DefaultStoreDirFor(const std::string& AppDir, const std::string& UserDataDir) {
+  const fs::path beside = fs::path(AppDir) / kStoreFolderName;
+  std::error_code ec;
+  // Anything already there under that name (a link leading nowhere included) decides: only
+  // a folder the user may write into will do.
+  const bool taken = fs::symlink_status(beside, ec).type() != fs::file_type::not_found;
+  if (taken ? IsWritableDir(beside) : IsWritableDir(AppDir)) return beside.string();
+  return (fs::path(UserDataDir) / kStoreFolderName).string();
+}
+
+std::string FileNamePart(const std::string& Path) {
+  const std::size_t slash = Path.rfind('/');
+  return slash == std::string::npos ? Path : Path.substr(slash + 1);
+}
+
+std::string Readable(const std::string& Name) { return FileNameCaption(Name).toStdString(); }
+
+}  // namespace velmora

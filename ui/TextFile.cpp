@@ -1,0 +1,211 @@
+#include "ui/TextFile.h"
+
+#include "crypto/OpenSSLWrapper.h"
+#include "ui/SecretText.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+namespace velmora {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUTF8(std::string& Out, char32_t Code) {
+  if (Code < 0x80) {
+    Out += static_cast<char>(Code);
+  } else if (Code < 0x800) {
+    Out += static_cast<char>(0xC0 | (Code >> 6));
+    Out += static_cast<char>(0x80 | (Code & 0x3F));
+  } else if (Code < 0x10000) {
+    Out += static_cast<char>(0xE0 | (Code >> 12));
+    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (Code & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (Code >> 18));
+    Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (Code & 0x3F));
+  }
+}
+
+// Length of the well-formed UTF-8 sequence at the start of Bytes, or 0 when there is none
+// (a stray continuation byte, a truncated sequence, an overlong form, a surrogate or a code
+// point beyond U+10FFFF).
+std::size_t ValidSequenceLength(std::string_view Bytes) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(Bytes[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+  } else {
+    return 0;
+  }
+  if (Bytes.size() < length) return 0;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  return length;
+}
+
+bool IsValidUTF8(std::string_view Bytes) {
+  while (!Bytes.empty()) {
+    const std::size_t length = ValidSequenceLength(Bytes);
+    if (length == 0) return false;
+    Bytes.remove_prefix(length);
+  }
+  return true;
+}
+
+// After a UTF-8 mark the text is UTF-8 by declaration; what is not is replaced, one
+// replacement character per bad byte.
+std::string DecodeUTF8(std::string_view Bytes) {
+  std::string out;
+  out.reserve(Bytes.size() * 3);  // the worst case, so the text is never reallocated
+  while (!Bytes.empty()) {
+    const std::size_t length = ValidSequenceLength(Bytes);
+    if (length == 0) {
+      AppendUTF8(out, kReplacement);
+      Bytes.remove_prefix(1);
+    } else {
+      out.append(Bytes.substr(0, length));
+      Bytes.remove_prefix(length);
+    }
+  }
+  return out;
+}
+
+std::string DecodeLatin1(std::string_view Bytes) {
+  std::string out;
+  out.reserve(Bytes.size() * 2);
+  for (char c : Bytes) AppendUTF8(out, static_cast<unsigned char>(c));
+  return out;
+}
+
+std::string DecodeUTF16(std::string_view Bytes, bool BigEndian) {
+  const auto unit = [&](std::size_t i) -> char16_t {
+    const auto first = static_cast<unsigned char>(Bytes[i]);
+    const auto second = static_cast<unsigned char>(Bytes[i + 1]);
+    return static_cast<char16_t>(BigEndian ? (first << 8) | second : (second << 8) | first);
+  };
+  const auto isHigh = [](char16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
+  const auto isLow = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+
+  std::string out;
+  out.reserve(Bytes.size() * 3 / 2 + 3);
+  std::size_t i = 0;
+  for (; i + 1 < Bytes.size(); i += 2) {
+    const char16_t u = unit(i);
+    if (isHigh(u) && i + 3 < Bytes.size() && isLow(unit(i + 2))) {
+      AppendUTF8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (unit(i + 2) - 0xDC00));
+      i += 2;
+    } else if (isHigh(u) || isLow(u)) {
+      AppendUTF8(out, kReplacement);  // half a pair
+    } else {
+      AppendUTF8(out, u);
+    }
+  }
+  if (i < Bytes.size()) AppendUTF8(out, kReplacement);  // an odd byte at the end
+  return out;
+}
+
+bool StartsWith(std::string_view Bytes, std::string_view Mark) {
+  return Bytes.substr(0, Mark.size()) == Mark;
+}
+
+std::string AbsoluteName(const std::string& FileName) {
+  std::error_code ec;
+  const std::filesystem::path path = std::filesystem::absolute(FileName, ec);
+  return ec ? FileName : path.string();
+}
+
+[[noreturn]] void RaiseReadError(const std::string& FileName, const std::string& Reason) {
+  throw Exception("Cannot read file \"" + AbsoluteName(FileName) + "\". " + Reason);
+}
+
+std::string SystemReason(int Errno) { return std::system_category().message(Errno); }
+
+// Closes the descriptor on every path.
+class TFileDescriptor {
+ public:
+  explicit TFileDescriptor(int Fd) noexcept : FFd(Fd) {}
+  ~TFileDescriptor() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+  int get() const noexcept { return FFd; }
+
+ private:
+  int FFd;
+};
+
+// The whole file. Only a regular file is read: a pipe or a device could block the window or
+// never end. O_NONBLOCK keeps the open itself from waiting on a pipe without a writer.
+void ReadWholeFile(const std::string& FileName, std::string& Bytes) {
+  const TFileDescriptor file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.get() < 0) RaiseReadError(FileName, SystemReason(errno));
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) RaiseReadError(FileName, SystemReason(errno));
+  if (S_ISDIR(info.st_mode)) RaiseReadError(FileName, SystemReason(EISDIR));
+  if (!S_ISREG(info.st_mode)) RaiseReadError(FileName, "It is not a regular file.");
+
+  // Room for the whole file at once, so the buffer is not reallocated (which would leave an
+  // unwiped copy behind) unless the file grows while it is read.
+  Bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
+  char chunk[16384];
+  for (;;) {
+    const ssize_t count = ::read(file.get(), chunk, sizeof chunk);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      OPENSSL_cleanse(chunk, sizeof chunk);
+      RaiseReadError(FileName, SystemReason(error));
+    }
+    if (count == 0) break;
+    Bytes.append(chunk, static_cast<std::size_t>(count));
+  }
+  OPENSSL_cleanse(chunk, sizeof chunk);
+}
+
+}  // namespace
+
+std::string DecodeText(std::string_view Bytes) {
+  if (StartsWith(Bytes, "\xEF\xBB\xBF")) return DecodeUTF8(Bytes.substr(3));
+  if (StartsWith(Bytes, "\xFF\xFE")) return DecodeUTF16(Bytes.substr(2), false);
+  if (StartsWith(Bytes, "\xFE\xFF")) return DecodeUTF16(Bytes.substr(2), true);
+  if (IsValidUTF8(Bytes)) return std::string(Bytes);
+  return DecodeLatin1(Bytes);
+}
+
+std::string ReadTextFile(const std::string& FileName) {
+  std::string bytes;
+  try {
+    ReadWholeFile(FileName, bytes);
+    std::string text = DecodeText(bytes);
+    Wipe(bytes);
+    return text;
+  } catch (...) {
+    Wipe(bytes);
+    throw;
+  }
+}
+
+}  // namespace velmora
