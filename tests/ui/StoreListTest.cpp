@@ -150,6 +150,11 @@ TEST_F(StoreList, MissingOrImpossibleDirectoryEmptiesTheListAndKeepsTheStatusLin
 }
 
 TEST_F(StoreList, DirectoryThatCannotBeReadReachesTheErrorBoxAndTheListPaintsAgain) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' runtime probes memory through a pipe; with every descriptor taken it
+  // takes sound objects for broken ones. The release run covers this path.
+  GTEST_SKIP() << "descriptor exhaustion starves the sanitizer runtime";
+#endif
   WriteFile(InStore("a.crt"), std::string("x"));
   Click("btnStoreRefresh");
   {
