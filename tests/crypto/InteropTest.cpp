@@ -1,29 +1,9 @@
 // Our files as another tool sees them: the openssl command line reads and checks them.
 #include "BuilderTestSupport.h"
-
-#include <sys/wait.h>
-
-#include <cstdio>
+#include "tests/support/RunCommand.h"
 
 namespace velmora::test {
 namespace {
-
-struct TRun {
-  int status;  // exit status, -1 when the command did not end normally
-  std::string output;
-};
-
-TRun RunCommand(const std::string& command) {
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return {-1, "popen failed"};
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t count = 0;

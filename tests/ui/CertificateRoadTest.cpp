@@ -1,13 +1,10 @@
 // The whole road through the window: a self-signed root CA, then a leaf signed by it with a
 // bundle that carries the chain. The files are checked with libcrypto and with the openssl
 // command line, which knows nothing of our code.
+#include "tests/support/RunCommand.h"
 #include "tests/ui/CommandFixture.h"
 
 #include <openssl/x509v3.h>
-
-#include <sys/wait.h>
-
-#include <cstdio>
 
 namespace velmora::test {
 namespace {
@@ -170,23 +167,6 @@ TEST_F(CertificateRoad, MakesARootThenALeafSignedByItWithTheChainInTheBundle) {
   EXPECT_EQ(X509_cmp(sk_X509_value(bundle.CACerts.get(), 0), root.get()), 0);
   EXPECT_FALSE(ReadBundleFile(StoreFile("leaf@brenmoor.example.pfx"), "wrong").Parsed);
 }
-
-struct TRun {
-  int status;  // exit status, -1 when the command did not end normally
-  std::string output;
-};
-
-TRun RunCommand(const std::string& Command) {
-  FILE* pipe = ::popen((Command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return {-1, "popen failed"};
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-std::string Quoted(const std::string& Text) { return "'" + Text + "'"; }
 
 TEST_F(CertificateRoad, TheOpensslCommandLineVerifiesTheLeafAndReadsTheBundle) {
   ASSERT_EQ(RunCommand("openssl version").status, 0) << "the openssl command line is needed";

@@ -1,0 +1,19 @@
+// Runs a shell command for the tests that check our files with other tools (the openssl
+// command line), with its output and exit status.
+#pragma once
+
+#include <string>
+
+namespace velmora::test {
+
+struct TRun {
+  int status;  // exit status, -1 when the command did not end normally
+  std::string output;  // standard output and standard error together
+};
+
+TRun RunCommand(const std::string& Command);
+
+// A path or word in single quotes for the shell.
+inline std::string Quoted(const std::string& Text) { return "'" + Text + "'"; }
+
+}  // namespace velmora::test
