@@ -3,6 +3,7 @@
 #pragma once
 
 #include "crypto/CertBuilder.h"
+#include "tests/support/CryptoFixtures.h"
 
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
@@ -34,34 +35,18 @@ inline bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class TTempDir {
+// The shared scratch directory, with the two ways the builder's tests name what is in it.
+class TTempDir : public TempDir {
  public:
-  TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    FPath = pattern;
-  }
-  ~TTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-
-  const std::filesystem::path& Path() const { return FPath; }
-  std::string operator/(const std::string& name) const { return (FPath / name).string(); }
+  std::string operator/(const std::string& name) const { return File(name); }
 
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(FPath))
+    for (const auto& entry : std::filesystem::directory_iterator(Path()))
       names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
-
- private:
-  std::filesystem::path FPath;
 };
 
 inline std::string ReadFileBytes(const std::string& path) {
