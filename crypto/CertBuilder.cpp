@@ -1,6 +1,7 @@
 #include "crypto/CertBuilder.h"
 
 #include "crypto/AtomicFile.h"
+#include "crypto/SecretText.h"
 
 #include <openssl/core_names.h>
 #include <openssl/pem.h>
@@ -331,8 +332,10 @@ void TCertBuilder::SaveCertToPEM(const std::string& FileName) const {
 
 void TCertBuilder::SaveKeyToPEM(const std::string& FileName, const std::string& Password) const {
   StartWithEmptyErrorQueue();
-  const std::string text = KeyToPEM(Password);
-  WriteFileAtomically(FileName, WithCRLFLineEnds(text), TFileAccess::OwnerOnly);
+  // The key's text, plain when there is no password, is wiped once it is on disk.
+  const TSecretText text(KeyToPEM(Password));
+  const TSecretText lines(WithCRLFLineEnds(text.Text()));
+  WriteFileAtomically(FileName, lines.Text(), TFileAccess::OwnerOnly);
 }
 
 void TCertBuilder::SaveToPKCS12(const std::string& FileName, const std::string& Password,

@@ -1,7 +1,7 @@
 #include "ui/TextFile.h"
 
 #include "crypto/OpenSSLWrapper.h"
-#include "ui/SecretText.h"
+#include "crypto/SecretText.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -3,7 +3,7 @@
 #include "ui/VelmoraMain.h"
 
 #include "ui/FileNameText.h"
-#include "ui/SecretText.h"
+#include "crypto/SecretText.h"
 #include "ui/TextFile.h"
 #include "ui/ValueConventions.h"
 #include "ui_VelmoraMain.h"

@@ -1,6 +1,6 @@
 // Reading a text file by its byte-order mark, and wiping secrets from our buffers.
 #include "tests/support/CryptoFixtures.h"
-#include "ui/SecretText.h"
+#include "crypto/SecretText.h"
 #include "ui/TextFile.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-// Passwords and private-key text pass through our own buffers on their way to libcrypto.
-// Those buffers are wiped before the memory goes back to the allocator, so a secret does not
-// linger in freed heap memory or in a core file for longer than the command that used it.
+// Passwords and private-key text pass through our own buffers on their way to and from
+// libcrypto. Those buffers are wiped before the memory goes back to the allocator, so a secret
+// does not linger in freed heap memory or in a core file longer than the command that used it.
 #pragma once
 
 #include <openssl/crypto.h>
