@@ -87,6 +87,8 @@ struct CheckCase {
   const char* message;
 };
 
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
+
 class CACheck : public CertCommand, public testing::WithParamInterface<CheckCase> {};
 
 std::string Resolve(const std::string& Text, const std::string& CAFile, const std::string& Dir,
@@ -270,6 +272,8 @@ struct OutputCase {
   std::vector<std::string> files;
   std::vector<std::string> logTail;  // after "Certificate created successfully."
 };
+
+void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
 
 class Outputs : public CertCommand, public testing::WithParamInterface<OutputCase> {};
 

@@ -89,6 +89,8 @@ struct UseAsCase {
   const char* logged;
 };
 
+void PrintTo(const UseAsCase& c, std::ostream* os) { *os << c.button; }
+
 class UseAs : public StoreActions, public testing::WithParamInterface<UseAsCase> {};
 
 TEST_P(UseAs, WithoutASelectionAsksForOne) {
