@@ -235,15 +235,20 @@ void BM_SaveToPKCS12_ours(benchmark::State& state) {
   std::filesystem::remove(path);
 }
 
+// The bundle as plain libcrypto makes it: the CA read from its PEM text as the chain.
+PKCS12Ptr PlainBundle(const TCertBuilder& leaf) {
+  BIOPtr caBio(BIO_new_mem_buf(SharedCA().certPEM.c_str(), -1));
+  X509StackPtr chain(sk_X509_new_null());
+  sk_X509_push(chain.get(), PEM_read_bio_X509(caBio.get(), nullptr, nullptr, nullptr));
+  return PKCS12Ptr(PKCS12_create("secret", "Bench", leaf.Key(), leaf.Cert(), chain.get(), 0, 0,
+                                 2048, 2048, 0));
+}
+
 void BM_SaveToPKCS12_baseline(benchmark::State& state) {
   const std::string path = TempPath("baseline.pfx");
   const TCertBuilder& leaf = SharedLeaf().builder;
   for (auto _ : state) {
-    BIOPtr caBio(BIO_new_mem_buf(SharedCA().certPEM.c_str(), -1));
-    X509StackPtr chain(sk_X509_new_null());
-    sk_X509_push(chain.get(), PEM_read_bio_X509(caBio.get(), nullptr, nullptr, nullptr));
-    PKCS12Ptr p12(PKCS12_create("secret", "Bench", leaf.Key(), leaf.Cert(), chain.get(), 0, 0,
-                                2048, 2048, 0));
+    PKCS12Ptr p12 = PlainBundle(leaf);
     BIOPtr out(BIO_new_file(path.c_str(), "wb"));
     i2d_PKCS12_bio(out.get(), p12.get());
   }
@@ -259,11 +264,7 @@ void BM_SaveToPKCS12_durable_baseline(benchmark::State& state) {
   const std::string temp = path + ".tmp";
   const TCertBuilder& leaf = SharedLeaf().builder;
   for (auto _ : state) {
-    BIOPtr caBio(BIO_new_mem_buf(SharedCA().certPEM.c_str(), -1));
-    X509StackPtr chain(sk_X509_new_null());
-    sk_X509_push(chain.get(), PEM_read_bio_X509(caBio.get(), nullptr, nullptr, nullptr));
-    PKCS12Ptr p12(PKCS12_create("secret", "Bench", leaf.Key(), leaf.Cert(), chain.get(), 0, 0,
-                                2048, 2048, 0));
+    PKCS12Ptr p12 = PlainBundle(leaf);
     unsigned char* der = nullptr;
     const int length = i2d_PKCS12(p12.get(), &der);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

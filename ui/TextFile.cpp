@@ -2,6 +2,7 @@
 
 #include "crypto/OpenSSLWrapper.h"
 #include "crypto/SecretText.h"
+#include "ui/Utf8.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,56 +19,9 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUTF8(std::string& Out, char32_t Code) {
-  if (Code < 0x80) {
-    Out += static_cast<char>(Code);
-  } else if (Code < 0x800) {
-    Out += static_cast<char>(0xC0 | (Code >> 6));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else if (Code < 0x10000) {
-    Out += static_cast<char>(0xE0 | (Code >> 12));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | (Code >> 18));
-    Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Code & 0x3F));
-  }
-}
-
-// Length of the well-formed UTF-8 sequence at the start of Bytes, or 0 when there is none
-// (a stray continuation byte, a truncated sequence, an overlong form, a surrogate or a code
-// point beyond U+10FFFF).
-std::size_t ValidSequenceLength(std::string_view Bytes) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(Bytes[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (Bytes.size() < length) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i)
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  return length;
-}
-
 bool IsValidUTF8(std::string_view Bytes) {
   while (!Bytes.empty()) {
-    const std::size_t length = ValidSequenceLength(Bytes);
+    const std::size_t length = Utf8SequenceLength(Bytes);
     if (length == 0) return false;
     Bytes.remove_prefix(length);
   }
@@ -80,9 +34,9 @@ std::string DecodeUTF8(std::string_view Bytes) {
   std::string out;
   out.reserve(Bytes.size() * 3);  // the worst case, so the text is never reallocated
   while (!Bytes.empty()) {
-    const std::size_t length = ValidSequenceLength(Bytes);
+    const std::size_t length = Utf8SequenceLength(Bytes);
     if (length == 0) {
-      AppendUTF8(out, kReplacement);
+      AppendUtf8(out, kReplacement);
       Bytes.remove_prefix(1);
     } else {
       out.append(Bytes.substr(0, length));
@@ -95,7 +49,7 @@ std::string DecodeUTF8(std::string_view Bytes) {
 std::string DecodeLatin1(std::string_view Bytes) {
   std::string out;
   out.reserve(Bytes.size() * 2);
-  for (char c : Bytes) AppendUTF8(out, static_cast<unsigned char>(c));
+  for (char c : Bytes) AppendUtf8(out, static_cast<unsigned char>(c));
   return out;
 }
 
@@ -114,15 +68,15 @@ std::string DecodeUTF16(std::string_view Bytes, bool BigEndian) {
   for (; i + 1 < Bytes.size(); i += 2) {
     const char16_t u = unit(i);
     if (isHigh(u) && i + 3 < Bytes.size() && isLow(unit(i + 2))) {
-      AppendUTF8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (unit(i + 2) - 0xDC00));
+      AppendUtf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (unit(i + 2) - 0xDC00));
       i += 2;
     } else if (isHigh(u) || isLow(u)) {
-      AppendUTF8(out, kReplacement);  // half a pair
+      AppendUtf8(out, kReplacement);  // half a pair
     } else {
-      AppendUTF8(out, u);
+      AppendUtf8(out, u);
     }
   }
-  if (i < Bytes.size()) AppendUTF8(out, kReplacement);  // an odd byte at the end
+  if (i < Bytes.size()) AppendUtf8(out, kReplacement);  // an odd byte at the end
   return out;
 }
 
