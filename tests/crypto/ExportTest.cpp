@@ -4,10 +4,43 @@
 #include <openssl/pkcs12.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
+
+namespace velmora::test {
+namespace {
+
+// What the file's permissions were at each write into a file of the watched directory. A
+// file of key material must be closed to others from its first byte: narrowing it at the end
+// leaves a window in which anyone may open it and keep reading.
+struct TWriteObserver {
+  std::atomic<bool> watching{false};
+  std::filesystem::path directory;
+  std::vector<unsigned> modes;
+
+  void Record(int fd) {
+    std::error_code ec;
+    const auto name = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+    struct stat st {};
+    if (ec || name.parent_path() != directory || ::fstat(fd, &st) != 0) return;
+    modes.push_back(st.st_mode & 07777);
+  }
+};
+
+TWriteObserver WriteObserver;
+
+}  // namespace
+}  // namespace velmora::test
+
+// Every write(2) of this test program passes here: the save code calls it like any other.
+extern "C" ssize_t write(int fd, const void* buf, size_t count) {
+  if (velmora::test::WriteObserver.watching.load()) velmora::test::WriteObserver.Record(fd);
+  return ::syscall(SYS_write, fd, buf, count);
+}
 
 namespace velmora::test {
 namespace {
@@ -301,6 +334,20 @@ TEST_F(Export, KeyAndBundleAreOwnerOnlyAlsoOverAFileOthersCouldRead) {
     c.save(*leaf, replaced);
     EXPECT_EQ(ModeOf(replaced), c.mode);
     EXPECT_NE(ReadFileBytes(replaced), "readable by all\n");
+  }
+}
+
+TEST_F(Export, KeyAndBundleAreOwnerOnlyWhileBeingWritten) {
+  TUmask umask(022);
+  for (const TSaveCase& c : SaveCases) {
+    SCOPED_TRACE(c.name);
+    WriteObserver.directory = std::filesystem::canonical(dir.Path());
+    WriteObserver.modes.clear();
+    WriteObserver.watching = true;
+    c.save(*leaf, dir / "watched");
+    WriteObserver.watching = false;
+    ASSERT_FALSE(WriteObserver.modes.empty());
+    for (unsigned mode : WriteObserver.modes) EXPECT_EQ(mode, c.mode);
   }
 }
 

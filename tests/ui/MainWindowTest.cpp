@@ -3,7 +3,9 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -220,7 +222,14 @@ TEST_F(MainWindow, EditsPanesAndListBehaveAsTheirKindDemands) {
     SCOPED_TRACE(name);
     auto* pane = Control<QPlainTextEdit>(name);
     EXPECT_TRUE(pane->isReadOnly());
-    EXPECT_TRUE(QFontInfo(pane->font()).fixedPitch());
+    // What the reader sees: the desktop's fixed-pitch family, every character as wide as the
+    // next. Qt's fixedPitch flag is no guide: fontconfig leaves it unset for some monospaced
+    // families, Noto Sans Mono among them.
+    EXPECT_EQ(QFontInfo(pane->font()).family(),
+              QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family());
+    const QFontMetricsF metrics(pane->font());
+    EXPECT_EQ(metrics.horizontalAdvance(QLatin1Char('i')),
+              metrics.horizontalAdvance(QLatin1Char('W')));
     EXPECT_EQ(pane->font().pointSize(), 8);
     EXPECT_EQ(pane->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   }

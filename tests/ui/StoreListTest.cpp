@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -165,6 +166,20 @@ TEST_F(StoreList, DirectoryThatCannotBeReadReachesTheErrorBoxAndTheListPaintsAga
                                                           StoreDir() + "\": Too many open files."});
   EXPECT_EQ(List()->rowCount(), 0);
   EXPECT_EQ(StatusLine(), Status(1));
+  EXPECT_TRUE(List()->updatesEnabled());
+}
+
+TEST_F(StoreList, DirectoryWithoutReadPermissionIsAnEmptyStore) {
+  if (::geteuid() == 0) GTEST_SKIP() << "the superuser reads any directory";
+  WriteFile(InStore("a.crt"), std::string("x"));
+  Click("btnStoreRefresh");
+  ASSERT_EQ(List()->rowCount(), 1);
+  ASSERT_EQ(::chmod(StoreDir().c_str(), 0300), 0);
+  Click("btnStoreRefresh");
+  ::chmod(StoreDir().c_str(), 0700);
+  EXPECT_TRUE(Platform.ErrorBoxes.empty());
+  EXPECT_EQ(List()->rowCount(), 0);
+  EXPECT_EQ(StatusLine(), Status(0));
   EXPECT_TRUE(List()->updatesEnabled());
 }
 

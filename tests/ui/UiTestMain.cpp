@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <ctime>
+
 namespace {
 
 QtMessageHandler QtDefaultHandler = nullptr;
@@ -23,6 +25,11 @@ void DropOffscreenNoise(QtMsgType Type, const QMessageLogContext& Context, const
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The same clock and language on every machine: a test that needs another sets it itself.
+  qputenv("TZ", "UTC");
+  ::tzset();
+  qputenv("LC_ALL", "C.UTF-8");
+  qunsetenv("LANGUAGE");
 
   QTemporaryDir home;
   if (!home.isValid()) return 2;
