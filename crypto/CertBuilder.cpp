@@ -8,6 +8,7 @@
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
 
+#include <climits>
 #include <cstdint>
 
 namespace velmora {
@@ -94,6 +95,37 @@ X509StackPtr OptionalCAStack(const std::string& pem) {
   return stack;
 }
 
+// The SubjectPublicKeyInfo of an EC key on a named curve, written straight from the key's
+// encoded point: the same bytes libcrypto's encoder produces, without the encoder. Setting
+// that encoder up (and decoding its output again) costs more than all the rest of a P-256
+// issuance together. False for any other key, which then takes libcrypto's own way.
+bool SetNamedCurvePublicKey(X509* Cert, EVP_PKEY* Key) {
+  if (EVP_PKEY_get_base_id(Key) != EVP_PKEY_EC) return false;
+  TolerateErrors tolerate;  // anything unusual about the key: the general way decides
+  char group[80] = {};
+  if (EVP_PKEY_get_utf8_string_param(Key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
+                                     nullptr) != 1)
+    return false;
+  const int curve = OBJ_txt2nid(group);
+  size_t length = 0;
+  if (curve == NID_undef ||
+      EVP_PKEY_get_octet_string_param(Key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, nullptr, 0,
+                                      &length) != 1 ||
+      length == 0 || length > INT_MAX)
+    return false;
+  auto* point = static_cast<unsigned char*>(OPENSSL_malloc(length));
+  if (point == nullptr ||
+      EVP_PKEY_get_octet_string_param(Key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, point, length,
+                                      &length) != 1 ||
+      X509_PUBKEY_set0_param(X509_get_X509_PUBKEY(Cert), OBJ_nid2obj(NID_X9_62_id_ecPublicKey),
+                             V_ASN1_OBJECT, OBJ_nid2obj(curve), point,
+                             static_cast<int>(length)) != 1) {
+    OPENSSL_free(point);
+    return false;
+  }
+  return true;  // the certificate owns the point now
+}
+
 }  // namespace
 
 std::string BioToString(BIO* Bio) {
@@ -105,7 +137,8 @@ std::string BioToString(BIO* Bio) {
 
 void TCertBuilder::GenerateKey() {
   StartWithEmptyErrorQueue();
-  // Whatever happens next, the old key pair is gone; the certificate stays.
+  // Whatever happens next, the old key pair is gone; the certificate stays, holding its key.
+  AttachCertKey();
   FKey.reset();
   FKey = KeyType == ktRSA ? GenerateRSAKey() : GenerateECKey();
 }
@@ -270,10 +303,31 @@ X509Ptr TCertBuilder::NewCertificateBody() const {
 void TCertBuilder::CompleteAndSign(X509* Cert, X509_NAME* IssuerName, X509* IssuerCert,
                                    EVP_PKEY* SigningKey) const {
   if (X509_set_issuer_name(Cert, IssuerName) != 1) RaiseOpenSSLError("X509_set_issuer_name");
-  if (X509_set_pubkey(Cert, FKey.get()) != 1) RaiseOpenSSLError("X509_set_pubkey");
+  SetPublicKey(Cert);
   AddExtensions(Cert, IssuerCert);
   // X509_sign returns the signature's length, 0 or a negative value on failure.
   if (X509_sign(Cert, SigningKey, PickDigest()) <= 0) RaiseOpenSSLError("X509_sign");
+}
+
+void TCertBuilder::SetPublicKey(X509* Cert) const {
+  FCertKeyAttached = !SetNamedCurvePublicKey(Cert, FKey.get());
+  if (!FCertKeyAttached) return;
+  if (X509_set_pubkey(Cert, FKey.get()) != 1) RaiseOpenSSLError("X509_set_pubkey");
+}
+
+// A certificate whose key was written from the encoded point carries the key's bytes but no
+// decoded key object, which X509_get0_pubkey and everything built on it (key matching, bundle
+// making) want. It gets one the first time anyone looks: our own key, as X509_set_pubkey
+// leaves it. The certificate's encoding stays byte for byte the same, so does its signature.
+void TCertBuilder::AttachCertKey() const noexcept {
+  if (!FCert || FCertKeyAttached || !FKey) return;
+  TolerateErrors tolerate;
+  FCertKeyAttached = X509_set_pubkey(FCert.get(), FKey.get()) == 1;
+}
+
+X509* TCertBuilder::Cert() const noexcept {
+  AttachCertKey();
+  return FCert.get();
 }
 
 void TCertBuilder::BuildSelfSigned() {
@@ -348,7 +402,7 @@ void TCertBuilder::SaveToPKCS12(const std::string& FileName, const std::string& 
   // MAC iterations as many as the encryption's: with a single one, anyone holding the file
   // could test passwords against the MAC almost for free.
   PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), FKey.get(),
-                                 FCert.get(), caStack.get(), 0, 0, 2048, 2048, 0));
+                                 Cert(), caStack.get(), 0, 0, 2048, 2048, 0));
   caStack.reset();
   if (!bundle) RaiseOpenSSLError("PKCS12_create");
 

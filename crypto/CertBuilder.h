@@ -84,7 +84,7 @@ class TCertBuilder {
 
   // Borrowed views of the key pair and certificate; the builder keeps ownership.
   EVP_PKEY* Key() const noexcept { return FKey.get(); }
-  X509* Cert() const noexcept { return FCert.get(); }
+  X509* Cert() const noexcept;
 
   void GenerateKey();
   void BuildSelfSigned();
@@ -107,6 +107,8 @@ class TCertBuilder {
   X509Ptr NewCertificateBody() const;
   void CompleteAndSign(X509* Cert, X509_NAME* IssuerName, X509* IssuerCert,
                        EVP_PKEY* SigningKey) const;
+  void SetPublicKey(X509* Cert) const;
+  void AttachCertKey() const noexcept;
 
   // Steps of a build, on the certificate under construction.
   void AddSubjectName(X509* Cert) const;
@@ -121,6 +123,8 @@ class TCertBuilder {
 
   EVP_PKEYPtr FKey;
   X509Ptr FCert;
+  // Whether FCert holds FKey as its decoded public key (see SetPublicKey).
+  mutable bool FCertKeyAttached = false;
 };
 
 // The whole contents of a memory BIO as text; the BIO keeps its contents.

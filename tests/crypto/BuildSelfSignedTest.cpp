@@ -260,5 +260,56 @@ TEST(GenerateKey, LeavesTheCertificateUntouched) {
   EXPECT_NE(EVP_PKEY_eq(X509_get0_pubkey(b.Cert()), b.Key()), 1) << "the key pair is new";
 }
 
+// The public key is written into the certificate without libcrypto's encoder for EC keys:
+// the bytes must be exactly the encoder's, and the certificate must still hand out its key.
+TEST(BuildSelfSigned, PublicKeyInfoIsTheEncodersBytesForEveryKeyKind) {
+  struct Case {
+    const char* name;
+    TKeyType type;
+    const char* curve;
+  };
+  const Case cases[] = {{"P-256", ktECC, "P-256"},
+                        {"P-384", ktECC, "P-384"},
+                        {"P-521", ktECC, "P-521"},
+                        {"secp256k1", ktECC, "secp256k1"},
+                        {"RSA-2048", ktRSA, "P-256"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TCertBuilder b;
+    b.KeyType = c.type;
+    b.ECCurve = c.curve;
+    b.GenerateKey();
+    b.BuildSelfSigned();
+    const X509Ptr fromPEM = CertFromPEM(b.CertToPEM());
+    ASSERT_NE(fromPEM, nullptr);
+    unsigned char* expected = nullptr;
+    const int expectedLength = i2d_PUBKEY(b.Key(), &expected);
+    unsigned char* actual = nullptr;
+    const int actualLength = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(fromPEM.get()), &actual);
+    ASSERT_GT(expectedLength, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(actual), actualLength),
+              std::string(reinterpret_cast<char*>(expected), expectedLength));
+    OPENSSL_free(expected);
+    OPENSSL_free(actual);
+    EXPECT_EQ(X509_verify(fromPEM.get(), b.Key()), 1);
+    EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(b.Cert()), b.Key()), 1);
+    EXPECT_EQ(X509_check_private_key(b.Cert(), b.Key()), 1);
+  }
+}
+
+TEST(GenerateKey, ACertificateNotLookedAtYetKeepsItsOwnKey) {
+  TCertBuilder b;
+  b.GenerateKey();
+  b.BuildSelfSigned();
+  const std::string pem = b.CertToPEM();  // the certificate's bytes only
+  b.GenerateKey();
+  const X509Ptr original = CertFromPEM(pem);
+  ASSERT_NE(original, nullptr);
+  EXPECT_EQ(b.CertToPEM(), pem);
+  EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(b.Cert()), X509_get0_pubkey(original.get())), 1);
+  EXPECT_NE(EVP_PKEY_eq(X509_get0_pubkey(b.Cert()), b.Key()), 1);
+  EXPECT_EQ(b.CertToPEM(), pem);
+}
+
 }  // namespace
 }  // namespace velmora::test
