@@ -79,6 +79,11 @@ EVP_PKEYPtr ReadCAKey(const std::string& pem, const std::string& password) {
   return key;
 }
 
+bool KeyBelongsTo(X509* Cert, EVP_PKEY* Key) {
+  TolerateErrors tolerate;
+  return X509_check_private_key(Cert, Key) == 1;
+}
+
 // The further certificate of a bundle. A text without a readable certificate is not an
 // error: the bundle is then made without it.
 X509StackPtr OptionalCAStack(const std::string& pem) {
@@ -186,10 +191,12 @@ void TCertBuilder::AddSubjectName(X509* Cert) const {
     const std::string& value = Subject.*entry.value;
     if (value.empty()) continue;
     // libcrypto refuses what does not fit the attribute (a three-letter country, a common
-    // name over 64 characters); such an entry is left out and the build goes on.
-    TolerateErrors tolerate;
-    X509_NAME_add_entry_by_txt(name, entry.field, MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0);
+    // name over 64 characters, an e-mail address outside ASCII). Leaving the entry out would
+    // issue a certificate for someone else than the user named.
+    if (X509_NAME_add_entry_by_txt(name, entry.field, MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(value.data()),
+                                   static_cast<int>(value.size()), -1, 0) != 1)
+      RaiseOpenSSLError(std::string("Subject field ") + entry.field + " = \"" + value + "\"");
   }
 }
 
@@ -278,10 +285,46 @@ void TCertBuilder::AddExtensions(X509* Cert, X509* Issuer) const {
   AddExtension(Cert, Issuer, NID_basic_constraints, BasicConstraintsText(IsCA, PathLenConstraint));
   if (const std::string usage = KeyUsageText(); !usage.empty())
     AddExtension(Cert, Issuer, NID_key_usage, "critical," + usage);
+  // A time-stamping authority's certificate must mark that purpose critical (RFC 3161).
   if (const std::string usage = ExtKeyUsageText(); !usage.empty())
-    AddExtension(Cert, Issuer, NID_ext_key_usage, usage);
-  if (const std::string names = SubjectAltNameText(); !names.empty())
-    AddExtension(Cert, Issuer, NID_subject_alt_name, names);
+    AddExtension(Cert, Issuer, NID_ext_key_usage,
+                 ExtKeyUsage == TExtKeyUsageSet{ekuTimeStamping} ? "critical," + usage : usage);
+  // With no subject, the alternative names are the certificate's only names: RFC 5280 then
+  // wants them critical, and without any the certificate would name nobody.
+  const bool noSubject = X509_NAME_entry_count(X509_get_subject_name(Cert)) == 0;
+  const std::string names = SubjectAltNameText();
+  if (names.empty() && noSubject)
+    throw Exception("A certificate needs a subject or a subject alternative name.");
+  if (!names.empty())
+    AddExtension(Cert, Issuer, NID_subject_alt_name, noSubject ? "critical," + names : names);
+}
+
+// ---- Checks before any work ---------------------------------------------------------
+
+// The lists reach libcrypto in its extension syntax, where "," starts another name, a line
+// end cuts the list off and an e-mail of "copy" or "move" takes the subject's address. A
+// value holding any of that is not a name the user can have meant.
+void TCertBuilder::CheckAlternativeNames() const {
+  auto check = [](const std::string& value, bool isEmail) {
+    const bool syntax = value.find_first_of(std::string(",\r\n\0", 4)) != std::string::npos;
+    const bool special = isEmail && (value == "copy" || value == "move");
+    if (syntax || special)
+      throw Exception("Invalid subject alternative name \"" + value + "\".");
+  };
+  for (const std::string& name : SANDNSNames) check(name, false);
+  for (const std::string& ip : SANIPs) check(ip, false);
+  for (const std::string& email : SANEmails) check(email, true);
+}
+
+// libcrypto reads a password back through a buffer of 1024 bytes with its terminating NUL,
+// and takes every password as a C string: a longer one, or one holding a NUL, would give a
+// file nobody can open again, or one under a password other than the one typed.
+void CheckPassword(const std::string& Password) {
+  if (Password.find('\0') != std::string::npos)
+    throw Exception("A password cannot contain a NUL character.");
+  if (Password.size() > kMaxPasswordBytes)
+    throw Exception("Password too long: at most " + std::to_string(kMaxPasswordBytes) +
+                    " bytes.");
 }
 
 // ---- Issuance ----------------------------------------------------------------------
@@ -334,6 +377,7 @@ void TCertBuilder::BuildSelfSigned() {
   StartWithEmptyErrorQueue();
   RequireKey();
   FCert.reset();
+  CheckAlternativeNames();
   X509Ptr cert = NewCertificateBody();
   CompleteAndSign(cert.get(), X509_get_subject_name(cert.get()), nullptr, FKey.get());
   FCert = std::move(cert);
@@ -344,8 +388,13 @@ void TCertBuilder::BuildSignedBy(const std::string& CACertPEM, const std::string
   StartWithEmptyErrorQueue();
   RequireKey();
   FCert.reset();
+  CheckAlternativeNames();
+  CheckPassword(CAKeyPassword);
   X509Ptr caCert = ReadCACertificate(CACertPEM);
   EVP_PKEYPtr caKey = ReadCAKey(CAKeyPEM, CAKeyPassword);
+  // A key of another pair would sign a certificate that no verifier accepts under this CA.
+  if (!KeyBelongsTo(caCert.get(), caKey.get()))
+    throw Exception("The CA private key does not belong to the CA certificate.");
   X509Ptr cert = NewCertificateBody();
   CompleteAndSign(cert.get(), X509_get_subject_name(caCert.get()), caCert.get(), caKey.get());
   FCert = std::move(cert);
@@ -365,6 +414,7 @@ std::string TCertBuilder::CertToPEM() const {
 std::string TCertBuilder::KeyToPEM(const std::string& Password) const {
   StartWithEmptyErrorQueue();
   if (!FKey) return {};
+  CheckPassword(Password);
   BIOPtr bio(BIO_new(BIO_s_mem()));
   if (!bio) RaiseOpenSSLError("BIO_new (KeyToPEM)");
   if (!Password.empty()) {
@@ -398,6 +448,7 @@ void TCertBuilder::SaveToPKCS12(const std::string& FileName, const std::string& 
   StartWithEmptyErrorQueue();
   if (!FKey) throw Exception("No private key.");
   if (!FCert) throw Exception("No certificate.");
+  CheckPassword(Password);
   X509StackPtr caStack = OptionalCAStack(CACertPEM);
   // MAC iterations as many as the encryption's: with a single one, anyone holding the file
   // could test passwords against the MAC almost for free.

@@ -110,6 +110,8 @@ class TCertBuilder {
   void SetPublicKey(X509* Cert) const;
   void AttachCertKey() const noexcept;
 
+  void CheckAlternativeNames() const;
+
   // Steps of a build, on the certificate under construction.
   void AddSubjectName(X509* Cert) const;
   void SetRandomSerial(X509* Cert) const;
@@ -126,6 +128,13 @@ class TCertBuilder {
   // Whether FCert holds FKey as its decoded public key (see SetPublicKey).
   mutable bool FCertKeyAttached = false;
 };
+
+// The longest password that every file we write can be opened with again.
+inline constexpr std::size_t kMaxPasswordBytes = 1023;
+
+// Raises Exception for a password no file can be written under and read back with: one
+// holding a NUL character, or one longer than kMaxPasswordBytes.
+void CheckPassword(const std::string& Password);
 
 // The whole contents of a memory BIO as text; the BIO keeps its contents.
 std::string BioToString(BIO* Bio);

@@ -69,6 +69,13 @@ inline EVP_PKEYPtr KeyFromPEM(const std::string& pem, const char* password) {
                                              const_cast<char*>(password)));
 }
 
+// A builder with a common name, the least a certificate must name; everything else as a
+// new builder has it.
+class TNamedBuilder : public TCertBuilder {
+ public:
+  TNamedBuilder() { Subject.CN = "builder.test"; }
+};
+
 // One extension as libcrypto itself prints it.
 struct TExtension {
   int nid;

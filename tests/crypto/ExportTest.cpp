@@ -1,5 +1,6 @@
 // PEM text and files, PKCS#12 bundles, and how the files reach the disk.
 #include "BuilderTestSupport.h"
+#include "crypto/Certificates.h"
 
 #include <openssl/pkcs12.h>
 #include <sys/resource.h>
@@ -133,7 +134,7 @@ class Export : public testing::Test {
 TCertBuilder* Export::leaf = nullptr;
 
 TEST_F(Export, NothingToExportGivesEmptyTextsAndAnEmptyCertificateFile) {
-  TCertBuilder fresh;
+  TNamedBuilder fresh;
   EXPECT_EQ(fresh.CertToPEM(), "");
   EXPECT_EQ(fresh.KeyToPEM(""), "");
   EXPECT_EQ(fresh.KeyToPEM("secret"), "");
@@ -257,7 +258,7 @@ TEST_F(Export, BundleFailuresCarryTheirMessageAndWriteNothing) {
   TCertBuilder noKey;
   TCertBuilder noCert;
   noCert.GenerateKey();
-  TCertBuilder newKey;  // a build, then a new key pair without a new build
+  TNamedBuilder newKey;  // a build, then a new key pair without a new build
   newKey.GenerateKey();
   newKey.BuildSelfSigned();
   newKey.GenerateKey();
@@ -364,6 +365,50 @@ TEST_F(Export, AWriteThatFailsPartWayLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(message, "Cannot write file \"" + path + "\". File too large");
     EXPECT_EQ(ReadFileBytes(path), "old contents\n");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"target"});
+  }
+}
+
+TEST_F(Export, EveryPasswordWrittenReadsBackAndOthersAreRefusedBeforeWriting) {
+  const std::string euros = [] {
+    std::string text;
+    for (int i = 0; i < 341; ++i) text += "\u20ac";  // 1,023 bytes
+    return text;
+  }();
+  struct Case {
+    const char* name;
+    std::string password;
+    const char* refusal;  // null: written and read back
+  };
+  const Case cases[] = {
+      {"non-ASCII at the limit", euros, nullptr},
+      {"one byte over", euros + "x", "Password too long: at most 1023 bytes."},
+      {"342 euro signs", euros + "\u20ac", "Password too long: at most 1023 bytes."},
+      {"NUL inside", std::string("ab\0cd", 5), "A password cannot contain a NUL character."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string key = dir / "pw.key";
+    const std::string bundle = dir / "pw.pfx";
+    std::filesystem::remove(key);
+    std::filesystem::remove(bundle);
+    const std::string keyMessage = MessageOf([&] { leaf->SaveKeyToPEM(key, c.password); });
+    const std::string bundleMessage =
+        MessageOf([&] { leaf->SaveToPKCS12(bundle, c.password, "n", ""); });
+    const std::string caMessage = MessageOf(
+        [&] { leaf->BuildSignedBy(FirstCA().certPEM, FirstCA().keyPEM, c.password); });
+    if (c.refusal) {
+      EXPECT_EQ(keyMessage, c.refusal);
+      EXPECT_EQ(bundleMessage, c.refusal);
+      EXPECT_EQ(caMessage, c.refusal);
+      EXPECT_EQ(dir.Names(), std::vector<std::string>{});
+      leaf->BuildSignedBy(FirstCA().certPEM, FirstCA().keyPEM, "");
+      continue;
+    }
+    EXPECT_EQ(keyMessage, "(no failure)");
+    EXPECT_EQ(bundleMessage, "(no failure)");
+    EXPECT_EQ(caMessage, "(no failure)");
+    EXPECT_NE(KeyFromPEM(ReadFileBytes(key), c.password.c_str()), nullptr);
+    EXPECT_NE(TCertLoader::LoadFromP12File(bundle, c.password), nullptr);
   }
 }
 

@@ -11,7 +11,7 @@ class Extensions : public testing::Test {
     b.BuildSelfSigned();
     return b.Cert();
   }
-  TCertBuilder b;
+  TNamedBuilder b;
 };
 
 TEST_F(Extensions, BasicConstraintsRows) {
@@ -128,6 +128,52 @@ TEST_F(Extensions, AnUnusableAlternativeNameFailsTheWholeBuildWithTheJoinedText)
     EXPECT_GT(message.size(), std::string(c.prefix).size()) << "libcrypto's reason is missing";
     EXPECT_EQ(b.Cert(), nullptr);
     EXPECT_EQ(ERR_peek_error(), 0u);
+  }
+}
+
+TEST_F(Extensions, AlternativeNamesAreNamesNeverExtensionSyntax) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> dns, ips, emails;
+    std::string value;
+  };
+  const Case cases[] = {
+      {"e-mail that would move the subject's address", {}, {}, {"move"}, "move"},
+      {"e-mail that would copy the subject's address", {}, {}, {"copy"}, "copy"},
+      {"comma adding a name of another kind", {"a.example,IP:10.0.0.1"}, {}, {},
+       "a.example,IP:10.0.0.1"},
+      {"comma inside an address", {}, {"10.0.0.1,DNS:evil.example"}, {},
+       "10.0.0.1,DNS:evil.example"},
+      {"line end cutting the list off", {"a.example\nb.example", "c.example"}, {}, {},
+       "a.example\nb.example"},
+  };
+  b.Subject.Email = "subject@example.org";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    b.SANDNSNames = c.dns;
+    b.SANIPs = c.ips;
+    b.SANEmails = c.emails;
+    EXPECT_EQ(MessageOf([&] { b.BuildSelfSigned(); }),
+              "Invalid subject alternative name \"" + c.value + "\".");
+    EXPECT_EQ(b.Cert(), nullptr);
+  }
+}
+
+TEST_F(Extensions, TimeStampingAloneIsCriticalEveryOtherUsageListIsNot) {
+  struct Case {
+    const char* name;
+    TExtKeyUsageSet usages;
+    bool critical;
+  };
+  const Case cases[] = {{"time stamping", {ekuTimeStamping}, true},
+                        {"time stamping and more", {ekuTimeStamping, ekuCodeSigning}, false},
+                        {"server", {ekuServerAuth}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    b.ExtKeyUsage = c.usages;
+    const std::vector<TExtension> extensions = ExtensionsOf(Build());
+    ASSERT_EQ(extensions[3].nid, NID_ext_key_usage);
+    EXPECT_EQ(extensions[3].critical, c.critical);
   }
 }
 

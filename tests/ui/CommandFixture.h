@@ -29,6 +29,8 @@ class CommandFixture : public WindowFixture {
     StoreDir = Temp.File("store");
     Platform.StoreDirSetting = StoreDir;
     WindowFixture::SetUp();
+    // A certificate must name someone; tests about an empty form clear this again.
+    Type("edtCN", "command.test");
   }
 
   // Brings the control's tab to the front first, as a user must before clicking there.
