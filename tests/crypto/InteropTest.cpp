@@ -2,6 +2,8 @@
 #include "BuilderTestSupport.h"
 #include "tests/support/RunCommand.h"
 
+#include <functional>
+
 namespace velmora::test {
 namespace {
 
@@ -63,6 +65,63 @@ TEST_F(OpenSSLCommandLine, ReadsTheBundleWith2048MacIterationsAndTheEncryptedKey
 
   EXPECT_EQ(RunCommand("openssl pkey -noout -passin pass:key-pass -in " + Quoted(keyFile)).status, 0);
   EXPECT_NE(RunCommand("openssl pkey -noout -passin pass:wrong -in " + Quoted(keyFile)).status, 0);
+}
+
+// Certificates that strict verification used to refuse: a leaf whose CA key was another
+// pair's, a self-signed certificate whose subject e-mail a "move" took away, names without a
+// subject, a time-stamping certificate. The first two are refused now, the rest verify.
+TEST_F(OpenSSLCommandLine, StrictVerificationAcceptsWhatWeIssueAndWeRefuseTheRest) {
+  TCertBuilder mismatched;
+  mismatched.Subject.CN = "mismatched.example";
+  mismatched.GenerateKey();
+  EXPECT_EQ(MessageOf([&] { mismatched.BuildSignedBy(ca.CertToPEM(), SecondCA().keyPEM, ""); }),
+            "The CA private key does not belong to the CA certificate.");
+  TCertBuilder moved;
+  moved.Subject.CN = "moved.example";
+  moved.Subject.Email = "me@moved.example";
+  moved.SANEmails = {"move"};
+  moved.GenerateKey();
+  EXPECT_EQ(MessageOf([&] { moved.BuildSelfSigned(); }),
+            "Invalid subject alternative name \"move\".");
+
+  struct Case {
+    const char* name;
+    std::function<void(TCertBuilder&)> configure;
+    const char* purpose;
+  };
+  const Case cases[] = {
+      {"e-mail in subject and names",
+       [](TCertBuilder& b) {
+         b.Subject.CN = "mail.example";
+         b.Subject.Email = "me@mail.example";
+         b.SANEmails = {"me@mail.example"};
+         b.ExtKeyUsage = {ekuEmailProtection};
+       },
+       "smimesign"},
+      {"names without a subject",
+       [](TCertBuilder& b) { b.SANDNSNames = {"nameless.example"}; }, "sslserver"},
+      {"time stamping",
+       [](TCertBuilder& b) {
+         b.Subject.CN = "Velmora TSA";
+         b.KeyUsage = {kuDigitalSignature};
+         b.ExtKeyUsage = {ekuTimeStamping};
+       },
+       "timestampsign"},
+  };
+  const std::string caFile = dir / "ca.pem";
+  ca.SaveCertToPEM(caFile);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TCertBuilder b;
+    c.configure(b);
+    b.GenerateKey();
+    b.BuildSignedBy(ca.CertToPEM(), ca.KeyToPEM(""), "");
+    const std::string file = dir / "issued.pem";
+    b.SaveCertToPEM(file);
+    const TRun run = RunCommand("openssl verify -x509_strict -purpose " + std::string(c.purpose) +
+                                " -CAfile " + Quoted(caFile) + " " + Quoted(file));
+    EXPECT_EQ(run.status, 0) << run.output;
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 namespace velmora::test {
 namespace {
@@ -471,6 +472,55 @@ TEST_F(CertCommand, NoPasswordOrKeyTextReachesTheLogOrAMessage) {
   EXPECT_EQ(shown.find("PRIVATE KEY"), std::string::npos) << shown;
   const std::string keyBody = CAKeyPEM.substr(CAKeyPEM.find('\n') + 1, 40);
   EXPECT_EQ(shown.find(keyBody), std::string::npos) << shown;
+}
+
+// What used to end in "complete" for a certificate no client accepts now ends in the failure
+// box with nothing written.
+TEST_F(CertCommand, RefusesCertificatesNoClientAcceptsAndWritesNothing) {
+  struct Case {
+    const char* name;
+    std::function<void()> fill;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"CA key of another pair",
+       [this] {
+         MakeOutsideCA();
+         TCertBuilder other;
+         other.Subject.CN = "Other";
+         other.GenerateKey();
+         WriteFile(CAKeyFile, other.KeyToPEM(""));
+         SetCAFiles(CACertFile, CAKeyFile);
+       },
+       "The CA private key does not belong to the CA certificate."},
+      {"one-letter country",
+       [this] { Type("edtC", "U"); },
+       "Subject field C = \"U\". OpenSSL: "},
+      {"e-mail name that moves the subject's address",
+       [this] {
+         Type("edtEmail", "me@example.org");
+         Type("edtSANEmail", "move");
+       },
+       "Invalid subject alternative name \"move\"."},
+      {"nobody named", [this] { Type("edtCN", ""); },
+       "A certificate needs a subject or a subject alternative name."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Press("rbSelfSigned");
+    for (const char* edit : {"edtC", "edtEmail", "edtSANEmail"}) Type(edit, "");
+    Type("edtCN", "command.test");
+    GenerateKey();
+    c.fill();
+    Platform.Messages.clear();
+    GenerateCertificate();
+    ASSERT_EQ(Platform.Messages.size(), 1u);
+    EXPECT_EQ(Platform.Messages[0].rfind(Failed(c.message), 0), 0u) << Platform.Messages[0];
+    EXPECT_TRUE(StoreEntries().empty());
+  }
+  EXPECT_EQ(Control<QLineEdit>("edtC")->maxLength(), 2);
+  for (const char* edit : {"edtCAPwd", "edtOutKeyPwd", "edtOutPFXPwd"})
+    EXPECT_EQ(Control<QLineEdit>(edit)->maxLength(), 1023) << edit;
 }
 
 }  // namespace
