@@ -1,6 +1,9 @@
-// The window's own costs: starting it, listing a large store and describing one file, each
-// beside the same work done with plain Qt or std::filesystem in the same process.
+// The window's own costs: starting it (in this process and as a whole program), listing a
+// large store and describing one file, each beside the same work done with plain Qt, plain
+// libcrypto or the file system's own calls.
 #include "bench/BenchMain.h"
+#include "bench/BenchSupport.h"
+#include "bench/PlainLibcrypto.h"
 #include "crypto/CertBuilder.h"
 #include "ui/Platform.h"
 #include "ui/VelmoraMain.h"
@@ -9,23 +12,24 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QWindow>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTest>
+#include <QWindow>
 
+#include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -33,19 +37,78 @@ using namespace velmora;
 
 namespace {
 
-QTemporaryDir* gHome = nullptr;
+// ---- fixtures, all made before the first benchmark runs ----
 
-// A store of Count files: 40% certificates, 30% keys, 30% other files, a few bytes each.
-fs::path MakeStore(const std::string& Name, int Count) {
-  const fs::path dir = fs::path(gHome->path().toStdString()) / Name;
-  fs::create_directories(dir);
-  for (int i = 0; i < Count; ++i) {
-    const int kind = i % 10;
-    const char* ext = kind < 4 ? ".crt" : kind < 7 ? ".key" : ".txt";
-    std::ofstream(dir / ("file" + std::to_string(i) + ext)) << "x";
-  }
-  return dir;
+struct TFileInfoSize {
+  const char* Name;
+  std::size_t Bytes;
+};
+
+// Up to the largest file the store describes (4 MiB); beyond that it only says the file is
+// too large. All in KiB, so that the summary's order is the order of size.
+constexpr TFileInfoSize kFileInfoSizes[] = {
+    {"1K", 1 << 10}, {"16K", 16 << 10}, {"256K", 256 << 10}, {"4096K", 4096 << 10}};
+
+struct TFileInfoKind {
+  const char* Work;
+  const char* Extension;
+  int (*PlainRead)(const std::string& Path);
+};
+
+constexpr TFileInfoKind kFileInfoKinds[] = {
+    {"FileInfo-certificate", ".crt", PlainCertificateFileFacts},
+    {"FileInfo-key", ".key", PlainKeyFileFacts},
+};
+
+std::string FileInfoName(const TFileInfoKind& Kind, const TFileInfoSize& Size) {
+  return std::string("info-") + Size.Name + Kind.Extension;
 }
+
+std::string TextOf(BIO* Bio) {
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(Bio, &data);
+  return std::string(data, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+// PEM text of Bytes bytes in all. The readers skip every line before the PEM block, so the
+// block comes last, after the object's own text dump repeated to fill the size, the way
+// `openssl x509 -text` writes a certificate file: the reader has to walk all of it, and the
+// size is what the work grows with.
+std::string PaddedPEM(const std::string& PEM, const std::string& Dump, std::size_t Bytes) {
+  std::string text;
+  while (text.size() + PEM.size() < Bytes) text += Dump;
+  text.resize(Bytes > PEM.size() ? Bytes - PEM.size() : 0);
+  if (!text.empty()) text.back() = '\n';
+  return text + PEM;
+}
+
+struct TStores {
+  fs::path Empty, Big, Info;
+};
+
+TStores MakeStores(const fs::path& Home) {
+  TStores stores{Home / "empty-store", Home / "big-store", Home / "info-store"};
+  fs::create_directories(stores.Empty);
+  MakeStore(stores.Big, 10000);
+  fs::create_directories(stores.Info);
+  TCertBuilder b;
+  b.Subject.CN = "info.example";
+  b.GenerateKey();
+  b.BuildSelfSigned();
+  BIOPtr certDump(BIO_new(BIO_s_mem()));
+  X509_print(certDump.get(), b.Cert());
+  BIOPtr keyDump(BIO_new(BIO_s_mem()));
+  EVP_PKEY_print_private(keyDump.get(), b.Key(), 0, nullptr);
+  const std::string texts[][2] = {{b.CertToPEM(), TextOf(certDump.get())},
+                                  {b.KeyToPEM(""), TextOf(keyDump.get())}};
+  for (std::size_t kind = 0; kind < std::size(kFileInfoKinds); ++kind)
+    for (const TFileInfoSize& size : kFileInfoSizes)
+      std::ofstream(stores.Info / FileInfoName(kFileInfoKinds[kind], size), std::ios::binary)
+          << PaddedPEM(texts[kind][0], texts[kind][1], size.Bytes);
+  return stores;
+}
+
+const TStores* gStores = nullptr;
 
 // Spins the event loop until the window is on screen. QTest's own wait sleeps 10 ms between
 // looks, which would measure its sleep rather than the window.
@@ -64,13 +127,11 @@ T* Control(QWidget* Window, const char* Name) {
   return Window->findChild<T*>(QString::fromLatin1(Name));
 }
 
-// ---- window start ----
+// ---- window start, in this process ----
 
 void BM_WindowStart_ours(benchmark::State& state) {
   QtPlatform platform;
-  const fs::path empty = fs::path(gHome->path().toStdString()) / "empty-store";
-  fs::create_directories(empty);
-  platform.WriteStoreDirSetting(empty.string());
+  platform.WriteStoreDirSetting(gStores->Empty.string());
   for (auto _ : state) {
     TfrmVelmora window(platform);
     window.show();
@@ -109,16 +170,56 @@ BENCHMARK(BM_WindowStart_bare_form)
     ->Name("WindowStart-over-bare-form/baseline")
     ->Unit(benchmark::kMillisecond);
 
-// ---- store listing, 10,000 files ----
+// ---- window start as a whole program: from the spawn to the first expose ----
 
-const fs::path& BigStore() {
-  static const fs::path dir = MakeStore("big-store", 10000);
-  return dir;
+// Program is one of the probe programs beside this one (WindowProbe.h), run on the Qt
+// platform QtPlatformName. Its exit after the expose is not timed.
+void BM_WindowProcess(benchmark::State& state, const std::string& Program,
+                      const std::string& QtPlatformName) {
+  QtPlatform().WriteStoreDirSetting(gStores->Empty.string());  // what the real window lists
+  const std::string path = (QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                            QString::fromStdString(Program)).toStdString();
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    TChildProcess probe({path}, {{"QT_QPA_PLATFORM", QtPlatformName}});
+    const std::optional<std::string> said = probe.ReadLine(10000);
+    const auto exposed = std::chrono::steady_clock::now();
+    if (said != "exposed") {
+      state.SkipWithError("the probe's window was never exposed");
+      break;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(exposed - start).count());
+  }
 }
+
+struct TProbe {
+  const char* Side;
+  const char* Program;
+};
+
+constexpr TProbe kProbes[] = {{"ours", "window_probe"}, {"baseline", "bare_window_probe"}};
+
+// Offscreen always; under X only where there is a display to show it on.
+void RegisterWindowProcess() {
+  for (const std::string platform : {"offscreen", "xcb"}) {
+    const std::string work = "WindowStart-process/" + platform;
+    if (platform == "xcb" && qEnvironmentVariableIsEmpty("DISPLAY")) {
+      NoteSkipped(work, "DISPLAY is not set");
+      continue;
+    }
+    for (const TProbe& probe : kProbes)
+      benchmark::RegisterBenchmark((work + "/" + probe.Side).c_str(), BM_WindowProcess,
+                                   std::string(probe.Program), platform)
+          ->UseManualTime()
+          ->Unit(benchmark::kMillisecond);
+  }
+}
+
+// ---- store listing, 10,000 files ----
 
 void BM_StoreList_ours(benchmark::State& state) {
   QtPlatform platform;
-  platform.WriteStoreDirSetting(BigStore().string());
+  platform.WriteStoreDirSetting(gStores->Big.string());
   TfrmVelmora window(platform);
   window.show();
   if (!WaitExposed(&window)) state.SkipWithError("window not exposed");
@@ -131,13 +232,30 @@ void BM_StoreList_ours(benchmark::State& state) {
   state.counters["rows"] = list->rowCount();
 }
 
-// The floor: enumerating the directory with one status per entry.
+// The names the store lists: certificate, key and bundle extensions in either case.
+bool IsStoreFileName(const char* Name) {
+  const char* dot = std::strrchr(Name, '.');
+  if (!dot || std::strlen(dot) != 4) return false;
+  for (const char* extension : {".crt", ".cer", ".pem", ".key", ".pfx", ".p12"})
+    if (::strcasecmp(dot, extension) == 0) return true;
+  return false;
+}
+
+struct TDirCloser {
+  void operator()(DIR* Dir) const noexcept { ::closedir(Dir); }
+};
+
+// The floor: enumerating the directory and one status look-up for each name the store lists;
+// the other names, like ours, cost nothing beyond the enumeration.
 void BM_StoreList_baseline(benchmark::State& state) {
   for (auto _ : state) {
+    std::unique_ptr<DIR, TDirCloser> dir(::opendir(gStores->Big.c_str()));
+    const int dirFd = ::dirfd(dir.get());
     int listed = 0;
-    for (const auto& entry : fs::directory_iterator(BigStore())) {
-      struct stat st {};
-      if (::stat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) ++listed;
+    while (const dirent* entry = ::readdir(dir.get())) {
+      if (entry->d_type == DT_DIR || !IsStoreFileName(entry->d_name)) continue;
+      struct stat info {};
+      if (::fstatat(dirFd, entry->d_name, &info, 0) == 0 && !S_ISDIR(info.st_mode)) ++listed;
     }
     benchmark::DoNotOptimize(listed);
   }
@@ -146,31 +264,17 @@ void BM_StoreList_baseline(benchmark::State& state) {
 BENCHMARK(BM_StoreList_ours)->Name("StoreList-10000/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StoreList_baseline)->Name("StoreList-10000/baseline")->Unit(benchmark::kMillisecond);
 
-// ---- file information on one certificate and one key ----
+// ---- file information on certificates and keys of growing size ----
 
-const fs::path& InfoStore() {
-  static const fs::path dir = [] {
-    const fs::path d = fs::path(gHome->path().toStdString()) / "info-store";
-    fs::create_directories(d);
-    TCertBuilder b;
-    b.Subject.CN = "info.example";
-    b.GenerateKey();
-    b.BuildSelfSigned();
-    b.SaveCertToPEM((d / "info.crt").string());
-    b.SaveKeyToPEM((d / "info.key").string(), "");
-    return d;
-  }();
-  return dir;
-}
-
-void BM_FileInfo(benchmark::State& state, const QString& Name) {
+// Selecting a listed file's row is what describes it in the panel.
+void BM_FileInfo_ours(benchmark::State& state, const std::string& FileName) {
   QtPlatform platform;
-  platform.WriteStoreDirSetting(InfoStore().string());
+  platform.WriteStoreDirSetting(gStores->Info.string());
   TfrmVelmora window(platform);
   window.show();
   if (!WaitExposed(&window)) state.SkipWithError("window not exposed");
   QTableWidget* list = Control<QTableWidget>(&window, "lvCerts");
-  const auto found = list->findItems(Name, Qt::MatchExactly);
+  const auto found = list->findItems(QString::fromStdString(FileName), Qt::MatchExactly);
   if (found.isEmpty()) {
     state.SkipWithError("file not listed");
     return;
@@ -178,24 +282,40 @@ void BM_FileInfo(benchmark::State& state, const QString& Name) {
   const int row = found.first()->row();
   for (auto _ : state) {
     list->clearSelection();
-    list->selectRow(row);  // selecting the row describes the file
+    list->selectRow(row);
   }
 }
 
-BENCHMARK_CAPTURE(BM_FileInfo, cert, QStringLiteral("info.crt"))
-    ->Name("FileInfo-certificate/ours")->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FileInfo, key, QStringLiteral("info.key"))
-    ->Name("FileInfo-key/ours")->Unit(benchmark::kMicrosecond);
+// The same object read from the same file with plain libcrypto.
+void BM_FileInfo_baseline(benchmark::State& state, const std::string& FileName,
+                          int (*PlainRead)(const std::string&)) {
+  const std::string path = (gStores->Info / FileName).string();
+  for (auto _ : state) benchmark::DoNotOptimize(PlainRead(path));
+}
+
+void RegisterFileInfo() {
+  for (const TFileInfoKind& kind : kFileInfoKinds)
+    for (const TFileInfoSize& size : kFileInfoSizes) {
+      const std::string work = std::string(kind.Work) + "/" + size.Name;
+      const std::string file = FileInfoName(kind, size);
+      benchmark::RegisterBenchmark((work + "/ours").c_str(), BM_FileInfo_ours, file)
+          ->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark((work + "/baseline").c_str(), BM_FileInfo_baseline, file,
+                                   kind.PlainRead)
+          ->Unit(benchmark::kMicrosecond);
+    }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Settings and data go to a scratch folder, never to the user's own.
   QTemporaryDir home;
-  gHome = &home;
-  for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-    qputenv(variable, home.filePath(QString::fromLatin1(variable)).toLocal8Bit());
+  UseScratchHome(home.path().toStdString());
   QApplication app(argc, argv);
+  const TStores stores = MakeStores(home.path().toStdString());
+  gStores = &stores;
+  RegisterWindowProcess();
+  RegisterFileInfo();
   return RunBenchmarksWithSummary(argc, argv);
 }
