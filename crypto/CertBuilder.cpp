@@ -429,22 +429,43 @@ std::string TCertBuilder::KeyToPEM(const std::string& Password) const {
 }
 
 void TCertBuilder::SaveCertToPEM(const std::string& FileName) const {
-  StartWithEmptyErrorQueue();
-  const std::string text = CertToPEM();
-  WriteFileAtomically(FileName, WithCRLFLineEnds(text), TFileAccess::Usual);
+  TAtomicFileSet files;
+  StageCertPEM(files, FileName);
+  files.Commit();
 }
 
 void TCertBuilder::SaveKeyToPEM(const std::string& FileName, const std::string& Password) const {
-  StartWithEmptyErrorQueue();
-  // The key's text, plain when there is no password, is wiped once it is on disk.
-  const TSecretText text(KeyToPEM(Password));
-  const TSecretText lines(WithCRLFLineEnds(text.Text()));
-  WriteFileAtomically(FileName, lines.Text(), TFileAccess::OwnerOnly);
+  TAtomicFileSet files;
+  StageKeyPEM(files, FileName, Password);
+  files.Commit();
 }
 
 void TCertBuilder::SaveToPKCS12(const std::string& FileName, const std::string& Password,
                                 const std::string& FriendlyName,
                                 const std::string& CACertPEM) const {
+  TAtomicFileSet files;
+  StagePKCS12(files, FileName, Password, FriendlyName, CACertPEM);
+  files.Commit();
+}
+
+void TCertBuilder::StageCertPEM(TAtomicFileSet& Files, const std::string& FileName) const {
+  StartWithEmptyErrorQueue();
+  const std::string text = CertToPEM();
+  Files.Add(FileName, WithCRLFLineEnds(text), TFileAccess::Usual);
+}
+
+void TCertBuilder::StageKeyPEM(TAtomicFileSet& Files, const std::string& FileName,
+                               const std::string& Password) const {
+  StartWithEmptyErrorQueue();
+  // The key's text, plain when there is no password, is wiped once it is on disk.
+  const TSecretText text(KeyToPEM(Password));
+  const TSecretText lines(WithCRLFLineEnds(text.Text()));
+  Files.Add(FileName, lines.Text(), TFileAccess::OwnerOnly);
+}
+
+void TCertBuilder::StagePKCS12(TAtomicFileSet& Files, const std::string& FileName,
+                               const std::string& Password, const std::string& FriendlyName,
+                               const std::string& CACertPEM) const {
   StartWithEmptyErrorQueue();
   if (!FKey) throw Exception("No private key.");
   if (!FCert) throw Exception("No certificate.");
@@ -457,16 +478,18 @@ void TCertBuilder::SaveToPKCS12(const std::string& FileName, const std::string& 
   caStack.reset();
   if (!bundle) RaiseOpenSSLError("PKCS12_create");
 
-  TAtomicFile file(FileName, TFileAccess::OwnerOnly);
-  if (const std::error_code error = file.Create()) {
+  std::error_code error;
+  TAtomicFile* file = Files.Create(FileName, TFileAccess::OwnerOnly, error);
+  if (!file) {
     // Reported the way libcrypto reports a file it cannot open: the system's reason.
-    ERR_raise_data(ERR_LIB_SYS, error.value(), "calling open(%s)", file.Target().c_str());
+    const std::string target = TAtomicFile(FileName, TFileAccess::OwnerOnly).Target().string();
+    ERR_raise_data(ERR_LIB_SYS, error.value(), "calling open(%s)", target.c_str());
     RaiseOpenSSLError("BIO_new_file (PFX)");
   }
   BIOPtr der(BIO_new(BIO_s_mem()));
   if (!der || i2d_PKCS12_bio(der.get(), bundle.get()) != 1) RaiseOpenSSLError("i2d_PKCS12_bio");
-  file.Write(BioToString(der.get()));
-  file.Commit();
+  file->Write(BioToString(der.get()));
+  file->Flush();
 }
 
 }  // namespace velmora

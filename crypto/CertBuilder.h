@@ -1,6 +1,7 @@
 // TCertBuilder: the settings of one certificate, its key pair, issuance and export.
 #pragma once
 
+#include "crypto/AtomicFile.h"
 #include "crypto/OpenSSLWrapper.h"
 
 #include <cstdint>
@@ -97,6 +98,15 @@ class TCertBuilder {
   void SaveKeyToPEM(const std::string& FileName, const std::string& Password) const;
   void SaveToPKCS12(const std::string& FileName, const std::string& Password,
                     const std::string& FriendlyName, const std::string& CACertPEM) const;
+
+  // The same three files as members of a set that changes together: each is written and
+  // flushed here, with the same checks and messages as its Save, and replaces its target
+  // only when the set is committed.
+  void StageCertPEM(TAtomicFileSet& Files, const std::string& FileName) const;
+  void StageKeyPEM(TAtomicFileSet& Files, const std::string& FileName,
+                   const std::string& Password) const;
+  void StagePKCS12(TAtomicFileSet& Files, const std::string& FileName, const std::string& Password,
+                   const std::string& FriendlyName, const std::string& CACertPEM) const;
 
  private:
   EVP_PKEYPtr GenerateRSAKey() const;

@@ -3,6 +3,8 @@
 #include "ui/VelmoraMain.h"
 
 #include "ui/FileNameText.h"
+#include "ui/StorePaths.h"
+#include "crypto/AtomicFile.h"
 #include "crypto/SecretText.h"
 #include "ui/TextFile.h"
 #include "ui/ValueConventions.h"
@@ -64,7 +66,7 @@ void RefuseToReplaceCAFiles(const std::string& Path, const std::string& Name,
 }
 
 // What follows the last separator: the folder the user went to is dropped.
-QString FileNamePart(const std::string& Path) {
+QString SavedFileName(const std::string& Path) {
   return QString::fromStdString(fs::path(Path).filename().string());
 }
 
@@ -134,31 +136,44 @@ void TfrmVelmora::btnGenCertClick() {
     }
     Log("Certificate created successfully.");
 
+    // Every output's place first: a name that is refused stops the command before anything
+    // is written.
     const auto outputPath = [&](const std::string& Name) {
+      if (Name.empty()) return std::string();
       std::string path = StorePath(Name);
       if (caSigned) RefuseToReplaceCAFiles(path, Name, caCertFile, caKeyFile);
       return path;
     };
+    const std::string certName = TextOf(ui->edtOutCert);
+    const std::string keyName = TextOf(ui->edtOutKey);
+    const std::string bundleName = ui->chkSavePFX->isChecked() ? TextOf(ui->edtOutPFX) : "";
+    const std::string certPath = outputPath(certName);
+    const std::string keyPath = outputPath(keyName);
+    const std::string bundlePath = outputPath(bundleName);
+    if (!ConfirmReplacingSecrets({{keyName, keyPath}, {bundleName, bundlePath}})) {
+      Log("Certificate generation cancelled; the existing files are kept.");
+      return;
+    }
 
-    if (const std::string name = TextOf(ui->edtOutCert); !name.empty()) {
-      FBuilder->SaveCertToPEM(outputPath(name));
-      Log("Certificate saved -> " + name);
-    }
-    if (const std::string name = TextOf(ui->edtOutKey); !name.empty()) {
-      const std::string path = outputPath(name);
+    // All outputs are complete on disk before the first replaces its old version, so a
+    // failure on the way never leaves a new certificate beside an old key.
+    TAtomicFileSet outputs;
+    if (!certPath.empty()) FBuilder->StageCertPEM(outputs, certPath);
+    if (!keyPath.empty()) {
       const TSecretText password = PasswordOf(ui->edtOutKeyPwd);
-      FBuilder->SaveKeyToPEM(path, password.Text());
-      Log("Private key saved -> " + name);
+      FBuilder->StageKeyPEM(outputs, keyPath, password.Text());
     }
-    const std::string bundleName = TextOf(ui->edtOutPFX);
-    if (ui->chkSavePFX->isChecked() && !bundleName.empty()) {
+    if (!bundlePath.empty()) {
       // The chain is the CA file as it is now, read again.
       const std::string chainPEM = ui->rbCASign->isChecked() ? ReadTextFile(caCertFile) : "";
-      const std::string path = outputPath(bundleName);
       const TSecretText password = PasswordOf(ui->edtOutPFXPwd);
-      FBuilder->SaveToPKCS12(path, password.Text(), TextOf(ui->edtFriendly), chainPEM);
-      Log("PKCS#12 saved -> " + bundleName);
+      FBuilder->StagePKCS12(outputs, bundlePath, password.Text(), TextOf(ui->edtFriendly),
+                            chainPEM);
     }
+    outputs.Commit();
+    if (!certPath.empty()) Log("Certificate saved -> " + certName);
+    if (!keyPath.empty()) Log("Private key saved -> " + keyName);
+    if (!bundlePath.empty()) Log("PKCS#12 saved -> " + bundleName);
 
     ShowPreview();
     RefreshStoreList();
@@ -167,6 +182,22 @@ void TfrmVelmora::btnGenCertClick() {
     Log(std::string("ERROR: ") + e.what());
     FPlatform.ShowMessage(std::string("Certificate generation failed:\n") + e.what());
   }
+}
+
+// A private key or a bundle may be the only copy of a CA's key: replacing one takes the
+// user's word. Names is each output's typed name and its path, empty when not written.
+bool TfrmVelmora::ConfirmReplacingSecrets(
+    const std::vector<std::pair<std::string, std::string>>& Names) {
+  std::string existing;
+  for (const auto& [name, path] : Names) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (!path.empty() && fs::exists(status) && !fs::is_directory(status))
+      existing += Readable(name) + "\n";
+  }
+  if (existing.empty()) return true;
+  return FPlatform.ConfirmYesNo("These files already exist in the store and will be replaced:\n" +
+                                existing + "Replace them?");
 }
 
 // Subject, validity and extensions as the tabs hold them. Nothing is checked here: the
@@ -234,19 +265,19 @@ void TfrmVelmora::btnBrowseCAKeyClick() {
 void TfrmVelmora::btnBrowseOutCertClick() {
   const auto path = FPlatform.SaveFileDialog(
       {"Save Certificate As", "PEM Certificate|*.crt;*.pem|All Files|*.*", "crt", GetStoreDir()});
-  if (path) ui->edtOutCert->setText(FileNamePart(*path));
+  if (path) ui->edtOutCert->setText(SavedFileName(*path));
 }
 
 void TfrmVelmora::btnBrowseOutKeyClick() {
   const auto path = FPlatform.SaveFileDialog(
       {"Save Private Key As", "PEM Key|*.key;*.pem|All Files|*.*", "key", GetStoreDir()});
-  if (path) ui->edtOutKey->setText(FileNamePart(*path));
+  if (path) ui->edtOutKey->setText(SavedFileName(*path));
 }
 
 void TfrmVelmora::btnBrowseOutPFXClick() {
   const auto path = FPlatform.SaveFileDialog(
       {"Save PKCS#12 Bundle As", "PKCS#12|*.pfx;*.p12|All Files|*.*", "pfx", GetStoreDir()});
-  if (path) ui->edtOutPFX->setText(FileNamePart(*path));
+  if (path) ui->edtOutPFX->setText(SavedFileName(*path));
 }
 
 // ---- Output names follow the e-mail ----

@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QAbstractButton;
@@ -86,6 +87,7 @@ class TfrmVelmora : public QMainWindow {
 
   // --- Certificate command, dialogs, output names, Clear, About (VelmoraCommands.cpp) ---
   void btnGenCertClick();
+  bool ConfirmReplacingSecrets(const std::vector<std::pair<std::string, std::string>>& Names);
   void ApplyFormToBuilder();
   void ShowPreview();
   void btnBrowseCACertClick();

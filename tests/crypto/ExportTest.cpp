@@ -22,6 +22,7 @@ struct TWriteObserver {
   std::atomic<bool> watching{false};
   std::filesystem::path directory;
   std::vector<unsigned> modes;
+  std::vector<std::string> names;
 
   void Record(int fd) {
     std::error_code ec;
@@ -29,6 +30,7 @@ struct TWriteObserver {
     struct stat st {};
     if (ec || name.parent_path() != directory || ::fstat(fd, &st) != 0) return;
     modes.push_back(st.st_mode & 07777);
+    names.push_back(name.filename().string());
   }
 };
 
@@ -344,11 +346,15 @@ TEST_F(Export, KeyAndBundleAreOwnerOnlyWhileBeingWritten) {
     SCOPED_TRACE(c.name);
     WriteObserver.directory = std::filesystem::canonical(dir.Path());
     WriteObserver.modes.clear();
+    WriteObserver.names.clear();
     WriteObserver.watching = true;
     c.save(*leaf, dir / "watched");
     WriteObserver.watching = false;
     ASSERT_FALSE(WriteObserver.modes.empty());
     for (unsigned mode : WriteObserver.modes) EXPECT_EQ(mode, c.mode);
+    // Written under a temporary name that tells whose it is, for the cleaning of leftovers.
+    const std::string ours = ".velmora-" + std::to_string(::getpid()) + "-";
+    for (const std::string& name : WriteObserver.names) EXPECT_TRUE(StartsWith(name, ours)) << name;
   }
 }
 

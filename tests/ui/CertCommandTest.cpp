@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <functional>
 
 namespace velmora::test {
@@ -216,6 +217,7 @@ TEST_F(CertCommand, ReadsDaysAndPathLengthWithTheirDefaults) {
   GenerateKey();
   for (const NumberCase& c : cases) {
     SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(StoreDir);  // no earlier key to ask about replacing
     Platform.Messages.clear();
     SetChecked("chkIsCA", c.isCA);
     Type("edtDays", c.days);
@@ -333,8 +335,10 @@ TEST_F(CertCommand, WritesARootedNameWhereItPoints) {
   EXPECT_TRUE(IsStampedLine(LogLines()[4], "Certificate saved -> " + target));
 }
 
-TEST_F(CertCommand, AFailedKeyWriteKeepsTheCertificateAndLeavesThePreviewEmpty) {
+TEST_F(CertCommand, AFailedKeyWriteWritesNothingAndLeavesThePreviewEmpty) {
   GenerateKey();
+  std::filesystem::create_directories(StoreDir);
+  WriteFile(StoreFile("certificate.crt"), std::string("old certificate\n"));
   Type("edtOutKey", "no-such-folder/private.key");
   SetChecked("chkSavePFX", true);
   GenerateCertificate();
@@ -342,13 +346,63 @@ TEST_F(CertCommand, AFailedKeyWriteKeepsTheCertificateAndLeavesThePreviewEmpty) 
   const std::string message = "Cannot create file \"" + StoreFile("no-such-folder/private.key") +
                               "\". " + std::strerror(ENOENT);
   const QStringList lines = LogLines();
-  ASSERT_EQ(lines.size(), 6);
-  EXPECT_TRUE(IsStampedLine(lines[4], "Certificate saved -> certificate.crt"));
-  EXPECT_TRUE(IsStampedLine(lines[5], "ERROR: " + message));
+  ASSERT_EQ(lines.size(), 5);
+  EXPECT_TRUE(IsStampedLine(lines[4], "ERROR: " + message));
   EXPECT_EQ(Platform.Messages, std::vector<std::string>{Failed(message)});
   EXPECT_TRUE(Control<QPlainTextEdit>("memPreview")->toPlainText().isEmpty());
+  // The certificate of this run was complete, yet the old one stays beside the old key.
   EXPECT_EQ(StoreEntries(), std::vector<std::string>{"certificate.crt"});
-  EXPECT_NE(ReadCertFile(StoreFile("certificate.crt")), nullptr);
+  EXPECT_EQ(FileText(StoreFile("certificate.crt")), "old certificate\n");
+}
+
+// A private key may be the only copy of a CA's key: it is replaced only on the user's word,
+// and so is a bundle, which holds one. A certificate alone is replaced without asking.
+TEST_F(CertCommand, AsksBeforeReplacingAKeyOrABundle) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> existing;
+    std::deque<bool> answers;
+    std::vector<std::string> asked;  // the names the question lists
+    bool written;
+  };
+  const Case cases[] = {
+      {"certificate only", {"certificate.crt"}, {}, {}, true},
+      {"key, answered yes", {"private.key"}, {true}, {"private.key"}, true},
+      {"key and bundle, answered no", {"private.key", "certificate.pfx"}, {false},
+       {"private.key", "certificate.pfx"}, false},
+  };
+  GenerateKey();
+  SetChecked("chkSavePFX", true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(StoreDir);
+    std::filesystem::create_directories(StoreDir);
+    for (const std::string& name : c.existing) WriteFile(StoreFile(name), std::string("old\n"));
+    Platform.Confirmations.clear();
+    Platform.ConfirmAnswers = c.answers;
+    Platform.Messages.clear();
+
+    GenerateCertificate();
+
+    if (c.asked.empty()) {
+      EXPECT_TRUE(Platform.Confirmations.empty());
+    } else {
+      std::string question = "These files already exist in the store and will be replaced:\n";
+      for (const std::string& name : c.asked) question += name + "\n";
+      EXPECT_EQ(Platform.Confirmations, std::vector<std::string>{question + "Replace them?"});
+    }
+    for (const std::string& name : c.existing)
+      EXPECT_EQ(FileText(StoreFile(name)) == "old\n", !c.written) << name;
+    if (c.written) {
+      EXPECT_EQ(Platform.Messages, std::vector<std::string>{CompletionMessage()});
+      EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"certificate.crt", "certificate.pfx",
+                                                          "private.key"}));
+    } else {
+      EXPECT_TRUE(Platform.Messages.empty());
+      EXPECT_EQ(LastLogLineText(), "Certificate generation cancelled; the existing files are kept.");
+      EXPECT_EQ(StoreEntries().size(), c.existing.size());
+    }
+  }
 }
 
 // Writing the new key over the CA's key would destroy the CA that signs it; writing the new
@@ -364,7 +418,7 @@ TEST_F(CertCommand, RefusesToWriteOverTheCAFiles) {
   const Case cases[] = {
       {"KeyOverCAKey", "leaf.crt", "ca.key",
        "\"ca.key\" would replace the CA private key file; choose another name.",
-       {"ca.crt", "ca.key", "leaf.crt"}},
+       {"ca.crt", "ca.key"}},
       {"CertificateOverCACertificate", "ca.crt", "leaf.key",
        "\"ca.crt\" would replace the CA certificate file; choose another name.",
        {"ca.crt", "ca.key"}},
@@ -425,6 +479,7 @@ TEST_F(CertCommand, ReadsCAFilesWithAByteOrderMark) {
     WriteFile(CACertFile, c.encode(CACertPEM));
     WriteFile(CAKeyFile, c.encode(CAKeyPEM));
     Platform.Messages.clear();
+    Platform.ConfirmAnswers = {true};  // the earlier case's key and bundle are replaced
 
     GenerateCertificate();
 
