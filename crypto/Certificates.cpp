@@ -59,6 +59,16 @@ BIOPtr OpenFileOrRaise(const std::string& FileName, const char* Mode) {
   return file;
 }
 
+// A read-only stream over all of Bytes, NULs included, as a file stream would give them.
+// Bytes must outlive the stream.
+BIOPtr OpenBytesOrRaise(const std::string& Bytes) {
+  if (Bytes.size() > static_cast<size_t>(INT_MAX))
+    throw Exception("BIO_new_mem_buf: " + std::to_string(Bytes.size()) + " bytes are too many");
+  BIOPtr stream(BIO_new_mem_buf(Bytes.data(), static_cast<int>(Bytes.size())));
+  if (!stream) RaiseOpenSSLError("BIO_new_mem_buf");
+  return stream;
+}
+
 // Password is handed to the pass-phrase callback; null means there is none to give, so an
 // encrypted key is not read (and libcrypto never prompts).
 EVP_PKEYPtr ReadPrivateKey(BIO* Stream, const char* Password) {
@@ -104,6 +114,48 @@ bool KeyMatches(X509* Cert, EVP_PKEY* Key) {
 // before the handles are released into it, so nothing leaks if it fails.
 std::unique_ptr<TOpenSSLCert> Adopt(EVP_PKEYPtr Key, bool HasPrivate, X509Ptr Cert) {
   return std::unique_ptr<TOpenSSLCert>(new TOpenSSLCert(Key.release(), HasPrivate, Cert.release()));
+}
+
+// The loaders proper, on a stream opened for them; a file and bytes in memory read alike.
+
+std::unique_ptr<TOpenSSLCert> CertificateFrom(BIO* Stream) {
+  X509Ptr cert = ReadCertificate(Stream);
+  if (!cert) RaiseOpenSSLError("PEM_read_bio_X509");
+  EVP_PKEYPtr key = PublicKeyOf(cert.get());
+  return Adopt(std::move(key), false, std::move(cert));
+}
+
+std::unique_ptr<TOpenSSLCert> PrivateKeyFrom(BIO* Stream, const std::string& Password) {
+  EVP_PKEYPtr key = ReadPrivateKey(Stream, Password.c_str());
+  if (!key) RaiseOpenSSLError("PEM_read_bio_PrivateKey");
+  return Adopt(std::move(key), true, nullptr);
+}
+
+std::unique_ptr<TOpenSSLCert> KeyAndCertificateFrom(BIO* Stream, const std::string& Password) {
+  TKeyAndCert found = ReadKeyAndCertificate(Stream, Password);
+  const bool hasPrivate = found.Key != nullptr;
+  if (!found.Key && found.Cert) found.Key = PublicKeyOf(found.Cert.get());
+  return Adopt(std::move(found.Key), hasPrivate, std::move(found.Cert));
+}
+
+std::unique_ptr<TOpenSSLCert> BundleFrom(BIO* Stream, const std::string& Password) {
+  PKCS12Ptr bundle(d2i_PKCS12_bio(Stream, nullptr));
+  if (!bundle) RaiseOpenSSLError("d2i_PKCS12_bio");
+  EVP_PKEY* rawKey = nullptr;
+  X509* rawCert = nullptr;
+  STACK_OF(X509)* rawChain = nullptr;
+  const int parsed = PKCS12_parse(bundle.get(), Password.c_str(), &rawKey, &rawCert, &rawChain);
+  EVP_PKEYPtr key(rawKey);
+  X509Ptr cert(rawCert);
+  X509StackPtr chain(rawChain);
+  if (parsed != 1) RaiseOpenSSLError("PKCS12_parse");
+  // libcrypto pairs the certificate with the bundle's key; in a bundle without a key it
+  // hands every certificate over as chain, the bundle's own one first. That one is the
+  // certificate the bundle carries, so it is kept rather than lost.
+  if (!key && !cert && chain && sk_X509_num(chain.get()) > 0)
+    cert.reset(sk_X509_shift(chain.get()));
+  const bool hasPrivate = key != nullptr;
+  return Adopt(std::move(key), hasPrivate, std::move(cert));
 }
 
 std::string LowerCaseASCII(std::string Text) {
@@ -343,53 +395,25 @@ std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificate(const std::string& PE
 std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificateFromPEMFile(
     const std::string& AFilename) {
   StartWithEmptyErrorQueue();
-  BIOPtr file = OpenFileOrRaise(AFilename, "r");
-  X509Ptr cert = ReadCertificate(file.get());
-  if (!cert) RaiseOpenSSLError("PEM_read_bio_X509");
-  EVP_PKEYPtr key = PublicKeyOf(cert.get());
-  return Adopt(std::move(key), false, std::move(cert));
+  return CertificateFrom(OpenFileOrRaise(AFilename, "r").get());
 }
 
 std::unique_ptr<TOpenSSLCert> TCertLoader::LoadPrivateKeyFromPEMFile(const std::string& AFilename,
                                                                      const std::string& APassword) {
   StartWithEmptyErrorQueue();
-  BIOPtr file = OpenFileOrRaise(AFilename, "r");
-  EVP_PKEYPtr key = ReadPrivateKey(file.get(), APassword.c_str());
-  if (!key) RaiseOpenSSLError("PEM_read_bio_PrivateKey");
-  return Adopt(std::move(key), true, nullptr);
+  return PrivateKeyFrom(OpenFileOrRaise(AFilename, "r").get(), APassword);
 }
 
 std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromPEMFile(const std::string& AFilename,
                                                            const std::string& APassword) {
   StartWithEmptyErrorQueue();
-  BIOPtr file = OpenFileOrRaise(AFilename, "r");
-  TKeyAndCert found = ReadKeyAndCertificate(file.get(), APassword);
-  const bool hasPrivate = found.Key != nullptr;
-  if (!found.Key && found.Cert) found.Key = PublicKeyOf(found.Cert.get());
-  return Adopt(std::move(found.Key), hasPrivate, std::move(found.Cert));
+  return KeyAndCertificateFrom(OpenFileOrRaise(AFilename, "r").get(), APassword);
 }
 
 std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromP12File(const std::string& AFilename,
                                                            const std::string& APassword) {
   StartWithEmptyErrorQueue();
-  BIOPtr file = OpenFileOrRaise(AFilename, "rb");
-  PKCS12Ptr bundle(d2i_PKCS12_bio(file.get(), nullptr));
-  if (!bundle) RaiseOpenSSLError("d2i_PKCS12_bio");
-  EVP_PKEY* rawKey = nullptr;
-  X509* rawCert = nullptr;
-  STACK_OF(X509)* rawChain = nullptr;
-  const int parsed = PKCS12_parse(bundle.get(), APassword.c_str(), &rawKey, &rawCert, &rawChain);
-  EVP_PKEYPtr key(rawKey);
-  X509Ptr cert(rawCert);
-  X509StackPtr chain(rawChain);
-  if (parsed != 1) RaiseOpenSSLError("PKCS12_parse");
-  // libcrypto pairs the certificate with the bundle's key; in a bundle without a key it
-  // hands every certificate over as chain, the bundle's own one first. That one is the
-  // certificate the bundle carries, so it is kept rather than lost.
-  if (!key && !cert && chain && sk_X509_num(chain.get()) > 0)
-    cert.reset(sk_X509_shift(chain.get()));
-  const bool hasPrivate = key != nullptr;
-  return Adopt(std::move(key), hasPrivate, std::move(cert));
+  return BundleFrom(OpenFileOrRaise(AFilename, "rb").get(), APassword);
 }
 
 std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromFile(const std::string& AFilename,
@@ -397,6 +421,29 @@ std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromFile(const std::string& AFile
   const std::string extension = ExtensionOf(AFilename);
   if (extension == ".p12" || extension == ".pfx") return LoadFromP12File(AFilename, APassword);
   return LoadFromPEMFile(AFilename, APassword);
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificateFromPEMBytes(const std::string& ABytes) {
+  StartWithEmptyErrorQueue();
+  return CertificateFrom(OpenBytesOrRaise(ABytes).get());
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadPrivateKeyFromPEMBytes(
+    const std::string& ABytes, const std::string& APassword) {
+  StartWithEmptyErrorQueue();
+  return PrivateKeyFrom(OpenBytesOrRaise(ABytes).get(), APassword);
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromPEMBytes(const std::string& ABytes,
+                                                            const std::string& APassword) {
+  StartWithEmptyErrorQueue();
+  return KeyAndCertificateFrom(OpenBytesOrRaise(ABytes).get(), APassword);
+}
+
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromP12Bytes(const std::string& ABytes,
+                                                            const std::string& APassword) {
+  StartWithEmptyErrorQueue();
+  return BundleFrom(OpenBytesOrRaise(ABytes).get(), APassword);
 }
 
 std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromBase64(const std::string& ABase64) {

@@ -1,6 +1,6 @@
 // TOpenSSLCert: one key (public or private) and one X.509 certificate, with the facts the
-// store panel shows about them. TCertLoader: makes such objects from PEM text, PEM files,
-// PKCS#12 bundles and Base64 DER text.
+// store panel shows about them. TCertLoader: makes such objects from PEM text, PEM files and
+// PKCS#12 bundles (by name or as bytes already read) and Base64 DER text.
 #pragma once
 
 #include "crypto/OpenSSLWrapper.h"
@@ -113,6 +113,18 @@ class TCertLoader {
   // ".p12" and ".pfx" (any case) go to LoadFromP12File, everything else to LoadFromPEMFile.
   static std::unique_ptr<TOpenSSLCert> LoadFromFile(const std::string& AFilename,
                                                     const std::string& APassword);
+
+  // The file loaders above on a file's whole content already in memory, for a caller that
+  // opened and checked the file itself: every byte counts (a NUL does not end the data), and
+  // each returns and raises as its file twin does, except that there is no file to open.
+  // Unlike LoadCertificate and LoadPrivateKey, finding nothing raises.
+  static std::unique_ptr<TOpenSSLCert> LoadCertificateFromPEMBytes(const std::string& ABytes);
+  static std::unique_ptr<TOpenSSLCert> LoadPrivateKeyFromPEMBytes(const std::string& ABytes,
+                                                                  const std::string& APassword);
+  static std::unique_ptr<TOpenSSLCert> LoadFromPEMBytes(const std::string& ABytes,
+                                                        const std::string& APassword);
+  static std::unique_ptr<TOpenSSLCert> LoadFromP12Bytes(const std::string& ABytes,
+                                                        const std::string& APassword);
   // Base64 of a DER certificate, wrapped or not; an object holding nothing when the text
   // is not a certificate.
   static std::unique_ptr<TOpenSSLCert> LoadFromBase64(const std::string& ABase64);

@@ -1,5 +1,7 @@
 #include "ui/Platform.h"
 
+#include "crypto/OpenSSLWrapper.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
@@ -11,6 +13,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 #include <exception>
 #include <sstream>
@@ -69,6 +73,27 @@ class TNormalCursorWhileModal {
 int RunBox(QMessageBox& Box) {
   TNormalCursorWhileModal cursor;
   return Box.exec();
+}
+
+// Where QSettings keeps our setting: "Brenmoor/Velmora.conf" in the user's settings folder.
+// A QSettings object reads its files as soon as it is made, so the folder is asked of one
+// made for the organisation alone: that one reads only the organisation's own file
+// ("Brenmoor.conf"), which ours reads as well.
+QString SettingsFileName() {
+  const QFileInfo organisation(QSettings(QStringLiteral("Brenmoor")).fileName());
+  return organisation.path() + QLatin1Char('/') + organisation.completeBaseName() +
+         QStringLiteral("/Velmora.") + organisation.suffix();
+}
+
+// The settings file when its name is taken by something QSettings must not open: its read
+// of a pipe would block for good, and the program's start with it; a folder or a device
+// holds no settings. Nothing when it is a regular file (links followed) or not there.
+std::optional<std::string> IrregularSettingsFile() {
+  const QString name = SettingsFileName();
+  struct stat info {};
+  if (::stat(QFile::encodeName(name).constData(), &info) != 0 || S_ISREG(info.st_mode))
+    return std::nullopt;
+  return name.toStdString();
 }
 
 }  // namespace
@@ -175,6 +200,8 @@ void QtPlatform::EndBusyCursor() noexcept { QApplication::restoreOverrideCursor(
 
 // On Linux the setting lives in ~/.config/Brenmoor/Velmora.conf.
 std::optional<std::string> QtPlatform::ReadStoreDirSetting() {
+  if (const std::optional<std::string> file = IrregularSettingsFile())
+    throw Exception("Settings file \"" + *file + "\" is not a regular file");
   QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
   const QVariant value = settings.value(QStringLiteral("StoreDir"));
   // A value edited into something else (a list, a number in a binary format) is not a path.
@@ -183,6 +210,7 @@ std::optional<std::string> QtPlatform::ReadStoreDirSetting() {
 }
 
 void QtPlatform::WriteStoreDirSetting(const std::string& Value) {
+  if (IrregularSettingsFile()) return;  // like any other failure to save
   QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
   settings.setValue(QStringLiteral("StoreDir"), ToQt(Value));
   settings.sync();

@@ -51,6 +51,8 @@ class IPlatform {
   virtual void EndBusyCursor() noexcept = 0;
 
   // The remembered store directory. Nothing when it was never saved or does not hold text.
+  // Raises Exception when the setting cannot be read at all, saying why (for instance
+  // "Settings file "<path>" is not a regular file").
   virtual std::optional<std::string> ReadStoreDirSetting() = 0;
   // Saves it; a failure to save is silently ignored.
   virtual void WriteStoreDirSetting(const std::string& Value) = 0;

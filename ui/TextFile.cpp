@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -96,50 +97,64 @@ std::string AbsoluteName(const std::string& FileName) {
 
 std::string SystemReason(int Errno) { return std::system_category().message(Errno); }
 
-// Closes the descriptor on every path.
-class TFileDescriptor {
- public:
-  explicit TFileDescriptor(int Fd) noexcept : FFd(Fd) {}
-  ~TFileDescriptor() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  int get() const noexcept { return FFd; }
-
- private:
-  int FFd;
-};
-
-// The whole file. Only a regular file is read: a pipe or a device could block the window or
-// never end. O_NONBLOCK keeps the open itself from waiting on a pipe without a writer.
+// The whole file. Only a regular file of sane size is read: a pipe or a device could block
+// the window or never end, and a huge file would take its size in memory for nothing.
 void ReadWholeFile(const std::string& FileName, std::string& Bytes) {
-  const TFileDescriptor file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.get() < 0) RaiseReadError(FileName, SystemReason(errno));
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0) RaiseReadError(FileName, SystemReason(errno));
-  if (S_ISDIR(info.st_mode)) RaiseReadError(FileName, SystemReason(EISDIR));
-  if (!S_ISREG(info.st_mode)) RaiseReadError(FileName, "It is not a regular file.");
-
-  // Room for the whole file at once, so the buffer is not reallocated (which would leave an
-  // unwiped copy behind) unless the file grows while it is read.
-  Bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
-  char chunk[16384];
-  for (;;) {
-    const ssize_t count = ::read(file.get(), chunk, sizeof chunk);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      OPENSSL_cleanse(chunk, sizeof chunk);
-      RaiseReadError(FileName, SystemReason(error));
-    }
-    if (count == 0) break;
-    Bytes.append(chunk, static_cast<std::size_t>(count));
-  }
-  OPENSSL_cleanse(chunk, sizeof chunk);
+  const TReadOnlyFile file(FileName);
+  if (file.Error() != 0) RaiseReadError(FileName, SystemReason(file.Error()));
+  if (S_ISDIR(file.Info().st_mode)) RaiseReadError(FileName, SystemReason(EISDIR));
+  if (!file.IsRegularFile()) RaiseReadError(FileName, "It is not a regular file.");
+  if (file.Info().st_size > kMaxCertificateFileSize)
+    RaiseReadError(FileName, SystemReason(EFBIG));
+  if (const int error = file.ReadAll(Bytes, kMaxCertificateFileSize); error != 0)
+    RaiseReadError(FileName, SystemReason(error));
 }
 
 }  // namespace
+
+// O_NOCTTY: a terminal device under a certificate's name must not become the program's
+// controlling terminal just by being looked at.
+TReadOnlyFile::TReadOnlyFile(const std::string& Path) noexcept
+    : FFd(::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)) {
+  if (FFd < 0) {
+    FError = errno;
+  } else if (::fstat(FFd, &FInfo) != 0) {
+    FError = errno;
+    FInfo = {};
+  }
+}
+
+TReadOnlyFile::~TReadOnlyFile() {
+  if (FFd >= 0) ::close(FFd);
+}
+
+// pread from the start: the descriptor's offset is not touched, so a second call reads the
+// same bytes again.
+int TReadOnlyFile::ReadAll(std::string& Bytes, std::int64_t MaxSize) const {
+  Wipe(Bytes);
+  if (FError != 0) return FError;
+  // Room for the whole file at once, so the buffer is not reallocated (which would leave an
+  // unwiped copy behind) unless the file grows while it is read.
+  Bytes.reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(FInfo.st_size, 0, MaxSize)) + 1);
+  char chunk[16384];
+  int error = 0;
+  for (;;) {
+    const ssize_t count = ::pread(FFd, chunk, sizeof chunk, static_cast<off_t>(Bytes.size()));
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) {
+      if (count < 0) error = errno;
+      break;
+    }
+    if (static_cast<std::int64_t>(Bytes.size()) + count > MaxSize) {
+      error = EFBIG;
+      break;
+    }
+    Bytes.append(chunk, static_cast<std::size_t>(count));
+  }
+  OPENSSL_cleanse(chunk, sizeof chunk);
+  if (error != 0) Wipe(Bytes);
+  return error;
+}
 
 std::string DecodeText(std::string_view Bytes) {
   if (StartsWith(Bytes, "\xEF\xBB\xBF")) return DecodeUTF8(Bytes.substr(3));

@@ -6,9 +6,13 @@
 // those bytes, so it reaches exactly the file the row shows even when the name is not UTF-8.
 #include "ui/VelmoraMain.h"
 
+#include "crypto/AtomicFile.h"
+
 #include "crypto/Certificates.h"
+#include "crypto/SecretText.h"
 #include "ui/FileNameText.h"
 #include "ui/StorePaths.h"
+#include "ui/TextFile.h"
 #include "ui/ValueConventions.h"
 #include "ui_VelmoraMain.h"
 
@@ -147,6 +151,9 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
                     SystemMessage(error));
   }
   const int dirFd = ::dirfd(dir.get());
+  // What crashed or killed saves left behind is removed on the way: a temporary file may hold
+  // a private key in the clear.
+  RemoveAbandonedTemporaryFiles(dirFd);
   std::vector<TStoreEntry> entries;
   while (const dirent* found = ::readdir(dir.get())) {
     if (found->d_type == DT_DIR) continue;
@@ -216,18 +223,37 @@ class TListBatchUpdate {
 
 // ---- Describing a file ----
 
-// Real certificates and keys, even long chains, are a few hundred kilobytes at most. A huge
-// file would keep the window busy for nothing: libcrypto's key reader takes the whole file
-// into memory and tries every format on it (over half a second for 50 MB).
-constexpr std::int64_t kMaxDescribedFileSize = 4 * 1024 * 1024;
+// A file is described from the one descriptor opened for it: looked up by name a second time,
+// it could have become a pipe that blocks the window for good.
 
-// Only a plain file of sane size is opened: a pipe or a device named like a certificate
+// The facts the panel shows: those of the descriptor or, when the file could not be opened
+// (one the user may not read), those of its name. 0, or the errno of the look-up that failed.
+int FileFacts(const TReadOnlyFile& File, const std::string& Path, struct stat& Info) {
+  if (File.Error() == 0) {
+    Info = File.Info();
+    return 0;
+  }
+  return ::stat(Path.c_str(), &Info) == 0 ? 0 : errno;
+}
+
+// Only a plain file of sane size is read: a pipe or a device named like a certificate
 // would otherwise block the window or never end.
 std::optional<std::string> WhyNotReadable(const struct stat& Info) {
   if (!S_ISREG(Info.st_mode)) return "Not a regular file";
-  if (Info.st_size > kMaxDescribedFileSize)
+  if (Info.st_size > kMaxCertificateFileSize)
     return "File too large (" + std::to_string(Info.st_size) + " bytes)";
   return std::nullopt;
+}
+
+// The whole content of a certificate or key file, through its descriptor. Raises Exception
+// with the reason the panel shows when it cannot be read. Wiped when done with: a key file
+// holds a private key, and a certificate file may hold one too.
+TSecretText ReadDescribedFile(const TReadOnlyFile& File, const struct stat& Info) {
+  if (std::optional<std::string> why = WhyNotReadable(Info)) throw Exception(*why);
+  std::string bytes;
+  if (const int error = File.ReadAll(bytes, kMaxCertificateFileSize); error != 0)
+    throw Exception(SystemMessage(error));
+  return TSecretText(std::move(bytes));
 }
 
 std::string CertificateKeyText(const TOpenSSLCert& Cert) {
@@ -248,11 +274,11 @@ std::string PrivateKeyText(const TOpenSSLCert& Key) {
   return "Unknown";
 }
 
-void DescribeCertificate(const std::string& Path, const struct stat& Info,
+void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info,
                          std::vector<std::string>& Lines) {
   try {
-    if (std::optional<std::string> why = WhyNotReadable(Info)) throw Exception(*why);
-    const std::unique_ptr<TOpenSSLCert> cert = TCertLoader::LoadCertificateFromPEMFile(Path);
+    const TSecretText pem = ReadDescribedFile(File, Info);
+    const std::unique_ptr<TOpenSSLCert> cert = TCertLoader::LoadCertificateFromPEMBytes(pem.Text());
     Lines.push_back("Key Type:     " + CertificateKeyText(*cert));
     Lines.push_back("Sig Algorithm: " + SigAlgToString(cert->GetSigAlg()));
     Lines.push_back(std::string("Has Private Key: ") + (cert->HasPrivateKey() ? "True" : "False"));
@@ -262,15 +288,13 @@ void DescribeCertificate(const std::string& Path, const struct stat& Info,
 }
 
 // Only the empty password is tried: the panel never asks for one.
-void DescribeKey(const std::string& Path, const struct stat& Info,
+void DescribeKey(const TReadOnlyFile& File, const struct stat& Info,
                  std::vector<std::string>& Lines) {
   const char* unreadable = "(Encrypted or unreadable key \u2014 password required)";
-  if (WhyNotReadable(Info)) {
-    Lines.push_back(unreadable);
-    return;
-  }
   try {
-    const std::unique_ptr<TOpenSSLCert> key = TCertLoader::LoadPrivateKeyFromPEMFile(Path, "");
+    const TSecretText pem = ReadDescribedFile(File, Info);
+    const std::unique_ptr<TOpenSSLCert> key =
+        TCertLoader::LoadPrivateKeyFromPEMBytes(pem.Text(), "");
     Lines.push_back("Key Type: " + PrivateKeyText(*key));
   } catch (const std::exception&) {
     Lines.push_back(unreadable);
@@ -305,9 +329,15 @@ void DeleteStoreFile(const std::string& Path) {
 
 // ---- Directory and its setting ----
 
+// A setting that cannot be read counts as absent: the window starts on the default folder
+// and the log says why.
 void TfrmVelmora::LoadSettings() {
   FStoreDir = DefaultStoreDir();
-  if (std::optional<std::string> stored = FPlatform.ReadStoreDirSetting()) FStoreDir = *stored;
+  try {
+    if (std::optional<std::string> stored = FPlatform.ReadStoreDirSetting()) FStoreDir = *stored;
+  } catch (const Exception& e) {
+    Log(std::string(e.what()) + "; ignored.");
+  }
   // Setting the text runs edtStoreDirChange whenever it changes the edit, as typing would.
   ui->edtStoreDir->setText(QString::fromStdString(FStoreDir));
 }
@@ -389,9 +419,10 @@ void TfrmVelmora::ShowFileInfo(const std::string& Path) {
   std::vector<std::string> lines;
   lines.push_back("File: " + FileNamePart(Path));
   lines.push_back("Path: " + Path);
+  const TReadOnlyFile file(Path);
   struct stat info {};
-  const bool found = ::stat(Path.c_str(), &info) == 0;
-  const int statError = errno;
+  const int statError = FileFacts(file, Path, info);
+  const bool found = statError == 0;
   lines.push_back("Size: " + std::to_string(found ? static_cast<std::int64_t>(info.st_size) : -1) +
                   " bytes");
   if (!found) {
@@ -404,10 +435,10 @@ void TfrmVelmora::ShowFileInfo(const std::string& Path) {
 
   switch (StoreFileKind(FileNamePart(Path))) {
     case TStoreFileKind::Certificate:
-      DescribeCertificate(Path, info, lines);
+      DescribeCertificate(file, info, lines);
       break;
     case TStoreFileKind::Key:
-      DescribeKey(Path, info, lines);
+      DescribeKey(file, info, lines);
       break;
     case TStoreFileKind::Bundle:
       lines.push_back("PKCS#12 bundle \u2014 use Load buttons to import with password.");

@@ -1,7 +1,9 @@
 // TCertLoader: what each function puts into the object it returns, and how it fails.
 #include "tests/crypto/CertificatesTestSupport.h"
 
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 namespace velmora::test {
 namespace {
@@ -36,6 +38,11 @@ class Loader : public ::testing::Test {
   }
 
   std::string File(const std::string& name) const { return dir.File(name); }
+  // A file's whole content, as a caller that opened and checked the file itself hands it over.
+  std::string ContentOf(const std::string& name) const {
+    std::ifstream in(File(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
 
   const TempDir dir;
   const EVP_PKEYPtr key = MakeECKey("prime256v1");
@@ -108,6 +115,21 @@ TEST_F(Loader, EachFunctionFillsKeyCertificateAndFlag) {
       {"LoadFromP12File, CA chain dropped",
        [&] { return TCertLoader::LoadFromP12File(File("chain.p12"), "secret"); }, leafKey.get(),
        true, leafCert.get()},
+      {"LoadCertificateFromPEMBytes",
+       [&] { return TCertLoader::LoadCertificateFromPEMBytes(ContentOf("key-cert.pem")); },
+       key.get(), false, cert.get()},
+      {"LoadPrivateKeyFromPEMBytes, encrypted",
+       [&] {
+         return TCertLoader::LoadPrivateKeyFromPEMBytes(ContentOf("encrypted-key.pem"), "secret");
+       },
+       key.get(), true, nullptr},
+      {"LoadFromPEMBytes, certificate then key",
+       [&] { return TCertLoader::LoadFromPEMBytes(ContentOf("cert-key.pem"), ""); }, key.get(),
+       true, cert.get()},
+      // DER holds NUL bytes: the whole of the bytes is read, not a C string's worth.
+      {"LoadFromP12Bytes",
+       [&] { return TCertLoader::LoadFromP12Bytes(ContentOf("bundle.p12"), "secret"); }, key.get(),
+       true, cert.get()},
       {"LoadFromBase64 of a DER file's bytes",
        [&] { return TCertLoader::LoadFromBase64(Base64Of(CertToDER(cert.get()))); }, key.get(),
        false, cert.get()},
@@ -185,6 +207,61 @@ TEST_F(Loader, FailuresNameTheStep) {
     SCOPED_TRACE(c.name);
     EXPECT_TRUE(IsOpenSSLFailure(FailureOf(c.load), c.context));
     EXPECT_EQ(ERR_peek_error(), 0u);
+  }
+}
+
+// What a loader gave, in words: its failure, or whether it holds a private key, the DER of
+// its public key and of its certificate.
+std::string Outcome(const Load& load) {
+  std::unique_ptr<TOpenSSLCert> object;
+  const std::string failure = FailureOf([&] { object = load(); });
+  if (!object) return "failed: " + failure;
+  std::string publicKey = "none";
+  if (object->PKey()) {
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(object->PKey(), &der);
+    publicKey = length > 0 ? Base64Of(Bytes(der, der + length)) : "unencodable";
+    OPENSSL_free(der);
+  }
+  return std::string(object->HasPrivateKey() ? "private" : "public") + ", key " + publicKey +
+         ", certificate " + object->GetCertificateBase64();
+}
+
+// A caller that opened and checked a file itself hands over its bytes; whatever the file
+// holds, each bytes loader must then give what its file twin gives, failures included.
+TEST_F(Loader, BytesLoadersGiveWhatTheirFileTwinsGive) {
+  WriteFile(File("empty"), std::string());
+  using FromFile = std::function<std::unique_ptr<TOpenSSLCert>(const std::string&,
+                                                               const std::string&)>;
+  const struct {
+    const char* name;
+    FromFile fromFile;
+    FromFile fromBytes;
+  } twins[] = {
+      {"certificate", [](auto& f, auto&) { return TCertLoader::LoadCertificateFromPEMFile(f); },
+       [](auto& b, auto&) { return TCertLoader::LoadCertificateFromPEMBytes(b); }},
+      {"private key", &TCertLoader::LoadPrivateKeyFromPEMFile,
+       &TCertLoader::LoadPrivateKeyFromPEMBytes},
+      {"PEM", &TCertLoader::LoadFromPEMFile, &TCertLoader::LoadFromPEMBytes},
+      {"PKCS#12", &TCertLoader::LoadFromP12File, &TCertLoader::LoadFromP12Bytes},
+  };
+  const char* files[] = {"cert.pem",    "key.pem",      "encrypted-key.pem", "cert-key.pem",
+                         "key-cert.pem", "cert-encrypted-key.pem", "other-cert-key.pem",
+                         "neither.pem", "cert.cer",     "bundle.p12",        "cert-only.p12",
+                         "chain.p12",   "empty"};
+  for (const auto& twin : twins) {
+    int loaded = 0;
+    for (const char* file : files) {
+      for (const char* password : {"", "secret"}) {
+        SCOPED_TRACE(std::string(twin.name) + " from " + file + " with \"" + password + "\"");
+        const std::string fromFile = Outcome([&] { return twin.fromFile(File(file), password); });
+        const std::string content = ContentOf(file);
+        EXPECT_EQ(Outcome([&] { return twin.fromBytes(content, password); }), fromFile);
+        EXPECT_EQ(ERR_peek_error(), 0u);
+        if (fromFile.rfind("failed: ", 0) != 0) ++loaded;
+      }
+    }
+    EXPECT_GT(loaded, 0) << twin.name << ": every file failed, the comparison proves nothing";
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace velmora::test {
 namespace {
@@ -50,6 +51,12 @@ TEST(ReadTextFile, ReadsTheWholeFileAndSaysWhyItCannot) {
   big = "\xEF\xBB\xBF" + big + "\xC3\xA9";
   WriteFile(dir.File("big.pem"), big);
   EXPECT_EQ(ReadTextFile(dir.File("big.pem")), big.substr(3));
+  // 4 MiB is the most a CA file may hold; one byte more and it is not read at all.
+  WriteFile(dir.File("limit.pem"), std::string("-----BEGIN"));
+  std::filesystem::resize_file(dir.File("limit.pem"), 4 * 1024 * 1024);
+  EXPECT_EQ(ReadTextFile(dir.File("limit.pem")).size(), 4u * 1024 * 1024);
+  WriteFile(dir.File("huge.pem"), std::string("-----BEGIN"));
+  std::filesystem::resize_file(dir.File("huge.pem"), 4 * 1024 * 1024 + 1);
 
   ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
   struct Case {
@@ -61,6 +68,7 @@ TEST(ReadTextFile, ReadsTheWholeFileAndSaysWhyItCannot) {
       {"Missing", dir.File("missing.pem"), std::strerror(ENOENT)},
       {"Directory", dir.Path().string(), std::strerror(EISDIR)},
       {"Pipe", dir.File("pipe"), "It is not a regular file."},
+      {"TooLarge", dir.File("huge.pem"), std::strerror(EFBIG)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
