@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <string_view>
 
 namespace velmora {
 
@@ -111,9 +112,17 @@ bool SetNamedCurvePublicKey(X509* Cert, EVP_PKEY* Key) {
   if (EVP_PKEY_get_utf8_string_param(Key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
                                      nullptr) != 1)
     return false;
+  // Only a curve that has an object identifier and is to be written by name: libcrypto
+  // writes the others with their explicit parameters.
+  char encoding[32] = {};
+  if (EVP_PKEY_get_utf8_string_param(Key, OSSL_PKEY_PARAM_EC_ENCODING, encoding, sizeof encoding,
+                                     nullptr) == 1 &&
+      std::string_view(encoding) != OSSL_PKEY_EC_ENCODING_GROUP)
+    return false;
   const int curve = OBJ_txt2nid(group);
+  const ASN1_OBJECT* curveId = curve == NID_undef ? nullptr : OBJ_nid2obj(curve);
   size_t length = 0;
-  if (curve == NID_undef ||
+  if (curveId == nullptr || OBJ_length(curveId) == 0 ||
       EVP_PKEY_get_octet_string_param(Key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, nullptr, 0,
                                       &length) != 1 ||
       length == 0 || length > INT_MAX)
@@ -123,7 +132,7 @@ bool SetNamedCurvePublicKey(X509* Cert, EVP_PKEY* Key) {
       EVP_PKEY_get_octet_string_param(Key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, point, length,
                                       &length) != 1 ||
       X509_PUBKEY_set0_param(X509_get_X509_PUBKEY(Cert), OBJ_nid2obj(NID_X9_62_id_ecPublicKey),
-                             V_ASN1_OBJECT, OBJ_nid2obj(curve), point,
+                             V_ASN1_OBJECT, const_cast<ASN1_OBJECT*>(curveId), point,
                              static_cast<int>(length)) != 1) {
     OPENSSL_free(point);
     return false;

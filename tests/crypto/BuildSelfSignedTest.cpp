@@ -294,19 +294,26 @@ TEST(BuildSelfSigned, PublicKeyInfoIsTheEncodersBytesForEveryKeyKind) {
     const char* name;
     TKeyType type;
     const char* curve;
+    bool signedByCA;
   };
-  const Case cases[] = {{"P-256", ktECC, "P-256"},
-                        {"P-384", ktECC, "P-384"},
-                        {"P-521", ktECC, "P-521"},
-                        {"secp256k1", ktECC, "secp256k1"},
-                        {"RSA-2048", ktRSA, "P-256"}};
+  const Case cases[] = {{"P-256", ktECC, "P-256", false},
+                        {"P-384", ktECC, "P-384", false},
+                        {"P-521", ktECC, "P-521", true},
+                        {"secp256k1", ktECC, "secp256k1", false},
+                        // No object identifier: written with its explicit parameters.
+                        {"Oakley-EC2N-3", ktECC, "Oakley-EC2N-3", true},
+                        {"RSA-2048", ktRSA, "P-256", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TNamedBuilder b;
     b.KeyType = c.type;
     b.ECCurve = c.curve;
     b.GenerateKey();
-    b.BuildSelfSigned();
+    if (c.signedByCA) {
+      b.BuildSignedBy(FirstCA().certPEM, FirstCA().keyPEM, "");
+    } else {
+      b.BuildSelfSigned();
+    }
     const X509Ptr fromPEM = CertFromPEM(b.CertToPEM());
     ASSERT_NE(fromPEM, nullptr);
     unsigned char* expected = nullptr;
@@ -318,7 +325,9 @@ TEST(BuildSelfSigned, PublicKeyInfoIsTheEncodersBytesForEveryKeyKind) {
               std::string(reinterpret_cast<char*>(expected), expectedLength));
     OPENSSL_free(expected);
     OPENSSL_free(actual);
-    EXPECT_EQ(X509_verify(fromPEM.get(), b.Key()), 1);
+    if (!c.signedByCA) {
+      EXPECT_EQ(X509_verify(fromPEM.get(), b.Key()), 1);
+    }
     EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(b.Cert()), b.Key()), 1);
     EXPECT_EQ(X509_check_private_key(b.Cert(), b.Key()), 1);
   }
