@@ -559,11 +559,18 @@ TEST_F(CertCommand, RefusesCertificatesNoClientAcceptsAndWritesNothing) {
        "Invalid subject alternative name \"move\"."},
       {"nobody named", [this] { Type("edtCN", ""); },
        "A certificate needs a subject or a subject alternative name."},
+      {"key password of 342 euro signs",
+       [this] {
+         std::string euros;
+         for (int i = 0; i < 342; ++i) euros += "\u20ac";
+         Type("edtOutKeyPwd", euros);
+       },
+       "Password too long: at most 1023 bytes."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Press("rbSelfSigned");
-    for (const char* edit : {"edtC", "edtEmail", "edtSANEmail"}) Type(edit, "");
+    for (const char* edit : {"edtC", "edtEmail", "edtSANEmail", "edtOutKeyPwd"}) Type(edit, "");
     Type("edtCN", "command.test");
     GenerateKey();
     c.fill();
