@@ -1,5 +1,6 @@
 #include "ui/Platform.h"
 
+#include "core/StoreSetting.h"
 #include "crypto/OpenSSLWrapper.h"
 
 #include <QApplication>
@@ -10,11 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QUrl>
-
-#include <sys/stat.h>
 
 #include <exception>
 #include <sstream>
@@ -73,27 +70,6 @@ class TNormalCursorWhileModal {
 int RunBox(QMessageBox& Box) {
   TNormalCursorWhileModal cursor;
   return Box.exec();
-}
-
-// Where QSettings keeps our setting: "Brenmoor/Velmora.conf" in the user's settings folder.
-// A QSettings object reads its files as soon as it is made, so the folder is asked of one
-// made for the organisation alone: that one reads only the organisation's own file
-// ("Brenmoor.conf"), which ours reads as well.
-QString SettingsFileName() {
-  const QFileInfo organisation(QSettings(QStringLiteral("Brenmoor")).fileName());
-  return organisation.path() + QLatin1Char('/') + organisation.completeBaseName() +
-         QStringLiteral("/Velmora.") + organisation.suffix();
-}
-
-// The settings file when its name is taken by something QSettings must not open: its read
-// of a pipe would block for good, and the program's start with it; a folder or a device
-// holds no settings. Nothing when it is a regular file (links followed) or not there.
-std::optional<std::string> IrregularSettingsFile() {
-  const QString name = SettingsFileName();
-  struct stat info {};
-  if (::stat(QFile::encodeName(name).constData(), &info) != 0 || S_ISREG(info.st_mode))
-    return std::nullopt;
-  return name.toStdString();
 }
 
 }  // namespace
@@ -198,30 +174,16 @@ void QtPlatform::BeginBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCur
 
 void QtPlatform::EndBusyCursor() noexcept { QApplication::restoreOverrideCursor(); }
 
-// On Linux the setting lives in ~/.config/Brenmoor/Velmora.conf.
 std::optional<std::string> QtPlatform::ReadStoreDirSetting() {
-  if (const std::optional<std::string> file = IrregularSettingsFile())
-    throw Exception("Settings file \"" + *file + "\" is not a regular file");
-  QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
-  const QVariant value = settings.value(QStringLiteral("StoreDir"));
-  // A value edited into something else (a list, a number in a binary format) is not a path.
-  if (value.typeId() != QMetaType::QString) return std::nullopt;
-  return value.toString().toStdString();
+  return velmora::ReadStoreDirSetting();
 }
 
 void QtPlatform::WriteStoreDirSetting(const std::string& Value) {
-  if (IrregularSettingsFile()) return;  // like any other failure to save
-  QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
-  settings.setValue(QStringLiteral("StoreDir"), ToQt(Value));
-  settings.sync();
+  velmora::WriteStoreDirSetting(Value);
 }
 
-std::string QtPlatform::ApplicationDir() {
-  return QCoreApplication::applicationDirPath().toStdString();
-}
+std::string QtPlatform::ApplicationDir() { return velmora::ApplicationDir(); }
 
-std::string QtPlatform::UserDataDir() {
-  return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString();
-}
+std::string QtPlatform::UserDataDir() { return velmora::UserDataDir(); }
 
 }  // namespace velmora

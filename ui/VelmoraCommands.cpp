@@ -2,12 +2,13 @@
 // Clear/Reset and About.
 #include "ui/VelmoraMain.h"
 
-#include "ui/FileNameText.h"
-#include "ui/StorePaths.h"
-#include "crypto/AtomicFile.h"
+#include "core/CertRequest.h"
+#include "core/FileNameText.h"
+#include "core/Issuance.h"
+#include "core/StorePaths.h"
 #include "crypto/SecretText.h"
-#include "ui/TextFile.h"
-#include "ui/ValueConventions.h"
+#include "core/TextFile.h"
+#include "core/ValueConventions.h"
 #include "ui_VelmoraMain.h"
 
 #include <openssl/crypto.h>
@@ -19,7 +20,6 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
-#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -40,29 +40,6 @@ TSecretText PasswordOf(const QLineEdit* Edit) {
   std::string narrow(utf8.constData(), static_cast<std::size_t>(utf8.size()));
   OPENSSL_cleanse(utf8.data(), static_cast<std::size_t>(utf8.size()));
   return TSecretText(std::move(narrow));
-}
-
-// A file in the sense of the CA checks: something at that path that is not a directory.
-bool FileExists(const std::string& Path) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(Path, ec);
-  return fs::exists(status) && !fs::is_directory(status);
-}
-
-bool IsSameFile(const std::string& A, const std::string& B) {
-  std::error_code ec;
-  return fs::equivalent(A, B, ec) && !ec;
-}
-
-// An output that lands on the CA's own certificate or key file would destroy the CA that
-// signed this very certificate (and the bundle would then carry the new certificate as its
-// own CA). The user gets to choose another name instead.
-void RefuseToReplaceCAFiles(const std::string& Path, const std::string& Name,
-                            const std::string& CACertFile, const std::string& CAKeyFile) {
-  if (IsSameFile(Path, CACertFile))
-    throw Exception("\"" + Name + "\" would replace the CA certificate file; choose another name.");
-  if (IsSameFile(Path, CAKeyFile))
-    throw Exception("\"" + Name + "\" would replace the CA private key file; choose another name.");
 }
 
 // What follows the last separator: the folder the user went to is dropped.
@@ -114,66 +91,30 @@ void TfrmVelmora::btnGenCertClick() {
   ui->memPreview->clear();
   TBusyCursor busy(FPlatform);
   try {
-    ApplyFormToBuilder();
+    ApplyRequestToBuilder(RequestFromForm(), *FBuilder);
     EnsureStoreDir();
 
-    const bool caSigned = !ui->rbSelfSigned->isChecked();
-    const std::string caCertFile = FileNameOf(ui->edtCACertFile);
-    const std::string caKeyFile = FileNameOf(ui->edtCAKeyFile);
-    if (!caSigned) {
-      Log("Building self-signed certificate ...");
-      FBuilder->BuildSelfSigned();
-    } else {
-      if (caCertFile.empty()) throw Exception("Please specify the CA certificate file.");
-      if (caKeyFile.empty()) throw Exception("Please specify the CA private key file.");
-      if (!FileExists(caCertFile)) throw Exception("CA certificate file not found.");
-      if (!FileExists(caKeyFile)) throw Exception("CA key file not found.");
-      const std::string caCertPEM = ReadTextFile(caCertFile);
-      const TSecretText caKeyPEM(ReadTextFile(caKeyFile));
-      const TSecretText caPassword = PasswordOf(ui->edtCAPwd);
-      Log("Building CA-signed certificate ...");
-      FBuilder->BuildSignedBy(caCertPEM, caKeyPEM.Text(), caPassword.Text());
-    }
-    Log("Certificate created successfully.");
-
-    // Every output's place first: a name that is refused stops the command before anything
-    // is written.
-    const auto outputPath = [&](const std::string& Name) {
-      if (Name.empty()) return std::string();
-      std::string path = StorePath(Name);
-      if (caSigned) RefuseToReplaceCAFiles(path, Name, caCertFile, caKeyFile);
-      return path;
-    };
-    const std::string certName = TextOf(ui->edtOutCert);
-    const std::string keyName = TextOf(ui->edtOutKey);
-    const std::string bundleName = ui->chkSavePFX->isChecked() ? TextOf(ui->edtOutPFX) : "";
-    const std::string certPath = outputPath(certName);
-    const std::string keyPath = outputPath(keyName);
-    const std::string bundlePath = outputPath(bundleName);
-    if (!ConfirmReplacingSecrets({{keyName, keyPath}, {bundleName, bundlePath}})) {
-      Log("Certificate generation cancelled; the existing files are kept.");
+    TIssueRequest request;
+    request.CASigned = !ui->rbSelfSigned->isChecked();
+    request.CACertFile = FileNameOf(ui->edtCACertFile);
+    request.CAKeyFile = FileNameOf(ui->edtCAKeyFile);
+    request.CertName = TextOf(ui->edtOutCert);
+    request.KeyName = TextOf(ui->edtOutKey);
+    request.BundleName = ui->chkSavePFX->isChecked() ? TextOf(ui->edtOutPFX) : "";
+    request.FriendlyName = TextOf(ui->edtFriendly);
+    request.StoreDir = GetStoreDir();
+    const TSecretText caPassword = PasswordOf(ui->edtCAPwd);
+    const TSecretText keyPassword = PasswordOf(ui->edtOutKeyPwd);
+    const TSecretText bundlePassword = PasswordOf(ui->edtOutPFXPwd);
+    const TIssueEvents events{
+        [this](const std::string& Line) { Log(Line); },
+        [this](const std::vector<std::string>&, const std::string& Question) {
+          return FPlatform.ConfirmYesNo(Question);
+        }};
+    if (IssueCertificate(*FBuilder, request,
+                         {caPassword.Text(), keyPassword.Text(), bundlePassword.Text()},
+                         events) == TIssueOutcome::Declined)
       return;
-    }
-
-    // All outputs are complete on disk before the first replaces its old version, so a
-    // failure on the way never leaves a new certificate beside an old key.
-    TAtomicFileSet outputs;
-    if (!certPath.empty()) FBuilder->StageCertPEM(outputs, certPath);
-    if (!keyPath.empty()) {
-      const TSecretText password = PasswordOf(ui->edtOutKeyPwd);
-      FBuilder->StageKeyPEM(outputs, keyPath, password.Text());
-    }
-    if (!bundlePath.empty()) {
-      // The chain is the CA file as it is now, read again.
-      const std::string chainPEM = ui->rbCASign->isChecked() ? ReadTextFile(caCertFile) : "";
-      const TSecretText password = PasswordOf(ui->edtOutPFXPwd);
-      FBuilder->StagePKCS12(outputs, bundlePath, password.Text(), TextOf(ui->edtFriendly),
-                            chainPEM);
-    }
-    outputs.Commit();
-    if (!certPath.empty()) Log("Certificate saved -> " + certName);
-    if (!keyPath.empty()) Log("Private key saved -> " + keyName);
-    if (!bundlePath.empty()) Log("PKCS#12 saved -> " + bundleName);
 
     ShowPreview();
     RefreshStoreList();
@@ -184,26 +125,11 @@ void TfrmVelmora::btnGenCertClick() {
   }
 }
 
-// A private key or a bundle may be the only copy of a CA's key: replacing one takes the
-// user's word. Names is each output's typed name and its path, empty when not written.
-bool TfrmVelmora::ConfirmReplacingSecrets(
-    const std::vector<std::pair<std::string, std::string>>& Names) {
-  std::string existing;
-  for (const auto& [name, path] : Names) {
-    std::error_code ec;
-    const fs::file_status status = fs::symlink_status(path, ec);
-    if (!path.empty() && fs::exists(status) && !fs::is_directory(status))
-      existing += Readable(name) + "\n";
-  }
-  if (existing.empty()) return true;
-  return FPlatform.ConfirmYesNo("These files already exist in the store and will be replaced:\n" +
-                                existing + "Replace them?");
-}
-
-// Subject, validity and extensions as the tabs hold them. Nothing is checked here: the
-// builder decides what it makes of a value.
-void TfrmVelmora::ApplyFormToBuilder() {
-  TSubjectDN& subject = FBuilder->Subject;
+// Subject, validity and extensions as the tabs hold them, read the way every command reads
+// an edit.
+TCertRequest TfrmVelmora::RequestFromForm() const {
+  TCertRequest request;
+  TSubjectDN& subject = request.Subject;
   subject.CN = Trim(TextOf(ui->edtCN));
   subject.O = Trim(TextOf(ui->edtO));
   subject.OU = Trim(TextOf(ui->edtOU));
@@ -211,31 +137,17 @@ void TfrmVelmora::ApplyFormToBuilder() {
   subject.ST = Trim(TextOf(ui->edtST));
   subject.L = Trim(TextOf(ui->edtL));
   subject.Email = Trim(TextOf(ui->edtEmail));
-  FBuilder->ValidDays = IntOrDefault(TextOf(ui->edtDays), 365);
-  FBuilder->IsCA = ui->chkIsCA->isChecked();
-  // A path length left in the disabled edit means nothing for a certificate that is no CA.
-  FBuilder->PathLenConstraint = FBuilder->IsCA ? IntOrDefault(TextOf(ui->edtPathLen), 0) : 0;
-  FBuilder->KeyUsage =
+  request.ValidDays = IntOrDefault(TextOf(ui->edtDays), 365);
+  request.IsCA = ui->chkIsCA->isChecked();
+  request.PathLenConstraint = IntOrDefault(TextOf(ui->edtPathLen), 0);
+  request.KeyUsage =
       CheckedMembers<TKeyUsageSet, TKeyUsage>(ui->clbKeyUsage, kuDecipherOnly + 1);
-  FBuilder->ExtKeyUsage =
+  request.ExtKeyUsage =
       CheckedMembers<TExtKeyUsageSet, TExtKeyUsage>(ui->clbEKU, ekuOCSPSigning + 1);
-  FBuilder->SANDNSNames = SplitCommaList(TextOf(ui->edtSANDNS));
-  FBuilder->SANIPs = SplitCommaList(TextOf(ui->edtSANIP));
-  FBuilder->SANEmails = SplitCommaList(TextOf(ui->edtSANEmail));
-}
-
-std::vector<std::string> TfrmVelmora::SplitCommaList(const std::string& Text) {
-  std::vector<std::string> pieces;
-  if (Trim(Text).empty()) return pieces;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = Text.find(',', start);
-    const std::string piece = Trim(std::string_view(Text).substr(start, comma - start));
-    if (!piece.empty()) pieces.push_back(piece);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return pieces;
+  request.SANDNSNames = SplitCommaList(TextOf(ui->edtSANDNS));
+  request.SANIPs = SplitCommaList(TextOf(ui->edtSANIP));
+  request.SANEmails = SplitCommaList(TextOf(ui->edtSANEmail));
+  return request;
 }
 
 // The PEM text's lines become the pane's lines; its final line break opens no empty line.

@@ -1,6 +1,6 @@
 #include "ui/VelmoraMain.h"
 
-#include "ui/ValueConventions.h"
+#include "core/ValueConventions.h"
 #include "ui_VelmoraMain.h"
 
 #include <QCloseEvent>

@@ -7,6 +7,7 @@
 //   VelmoraStore.cpp     the certificate store: its directory, listing, file info and actions
 #pragma once
 
+#include "core/CertRequest.h"
 #include "crypto/CertBuilder.h"
 #include "ui/Platform.h"
 
@@ -50,7 +51,6 @@ class TfrmVelmora : public QMainWindow {
 
   // Splits at every comma, trims each piece and drops the empty ones; order and
   // duplicates stay.
-  static std::vector<std::string> SplitCommaList(const std::string& Text);
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -87,8 +87,7 @@ class TfrmVelmora : public QMainWindow {
 
   // --- Certificate command, dialogs, output names, Clear, About (VelmoraCommands.cpp) ---
   void btnGenCertClick();
-  bool ConfirmReplacingSecrets(const std::vector<std::pair<std::string, std::string>>& Names);
-  void ApplyFormToBuilder();
+  TCertRequest RequestFromForm() const;
   void ShowPreview();
   void btnBrowseCACertClick();
   void btnBrowseCAKeyClick();

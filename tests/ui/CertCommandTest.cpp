@@ -243,28 +243,6 @@ TEST_F(CertCommand, SplitsEachNameListOnItsOwn) {
   EXPECT_EQ(Window->Builder().SANEmails, std::vector<std::string>{"x@brenmoor.example"});
 }
 
-TEST(SplitCommaList, TrimsPiecesDropsEmptyOnesAndKeepsOrderAndDuplicates) {
-  struct Case {
-    const char* text;
-    std::vector<std::string> pieces;
-  };
-  const Case cases[] = {
-      {"", {}},
-      {" \t ", {}},
-      {",", {}},
-      {" , ,, ", {}},
-      {"one", {"one"}},
-      {" one , two ,", {"one", "two"}},
-      {",one,,two,", {"one", "two"}},
-      {"b,a,b", {"b", "a", "b"}},
-      {"in ner, x", {"in ner", "x"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("\"") + c.text + "\"");
-    EXPECT_EQ(TfrmVelmora::SplitCommaList(c.text), c.pieces);
-  }
-}
-
 // ---- What is written where ----
 
 struct OutputCase {

@@ -3,7 +3,7 @@
 // log, and leave the thing alone when it saves the setting at close.
 #include "tests/ui/Watchdog.h"
 #include "tests/ui/WindowFixture.h"
-#include "ui/StorePaths.h"
+#include "core/StorePaths.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 // "Browse".
 #include "tests/support/CryptoFixtures.h"
 #include "tests/ui/WindowFixture.h"
-#include "ui/StorePaths.h"
+#include "core/StorePaths.h"
 
 #include <QCoreApplication>
 #include <QLabel>

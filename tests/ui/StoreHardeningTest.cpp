@@ -3,8 +3,8 @@
 // go away while the list shows them. Nothing may crash or hang, and every row's action must
 // reach exactly the file the row names.
 #include "tests/ui/StoreFixture.h"
-#include "ui/FileNameText.h"
-#include "ui/StorePaths.h"
+#include "core/FileNameText.h"
+#include "core/StorePaths.h"
 
 #include <QDesktopServices>
 #include <QLineEdit>

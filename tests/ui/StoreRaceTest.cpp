@@ -3,7 +3,7 @@
 // with its message, and certificates that stayed what they were read as before.
 #include "tests/ui/StoreFixture.h"
 #include "tests/ui/Watchdog.h"
-#include "ui/TextFile.h"
+#include "core/TextFile.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "ui/ValueConventions.h"
+#include "core/ValueConventions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Reading a text file by its byte-order mark, and wiping secrets from our buffers.
 #include "tests/support/CryptoFixtures.h"
 #include "crypto/SecretText.h"
-#include "ui/TextFile.h"
+#include "core/TextFile.h"
 
 #include <gtest/gtest.h>
 

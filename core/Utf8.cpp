@@ -1,4 +1,4 @@
-#include "ui/Utf8.h"
+#include "core/Utf8.h"
 
 namespace velmora {
 

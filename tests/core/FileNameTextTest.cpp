@@ -1,4 +1,4 @@
-#include "ui/FileNameText.h"
+#include "core/FileNameText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "ui/StorePaths.h"
+#include "core/StorePaths.h"
 
 #include "crypto/OpenSSLWrapper.h"
-#include "ui/FileNameText.h"
-#include "ui/ValueConventions.h"
+#include "core/FileNameText.h"
+#include "core/ValueConventions.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "ui/StorePaths.h"
+#include "core/StorePaths.h"
 
 #include "crypto/OpenSSLWrapper.h"
 #include "tests/support/CryptoFixtures.h"

@@ -1,8 +1,8 @@
-#include "ui/TextFile.h"
+#include "core/TextFile.h"
 
 #include "crypto/OpenSSLWrapper.h"
 #include "crypto/SecretText.h"
-#include "ui/Utf8.h"
+#include "core/Utf8.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

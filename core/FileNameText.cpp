@@ -1,6 +1,6 @@
-#include "ui/FileNameText.h"
+#include "core/FileNameText.h"
 
-#include "ui/Utf8.h"
+#include "core/Utf8.h"
 
 #include <cstddef>
 

@@ -1,0 +1,99 @@
+#include "core/CertRequest.h"
+
+#include "core/ValueConventions.h"
+
+#include <array>
+#include <utility>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::array<std::pair<std::string_view, TKeyUsage>, 10> kKeyUsageNames{{
+    {"digitalSignature", kuDigitalSignature},
+    {"contentCommitment", kuContentCommitment},
+    {"nonRepudiation", kuContentCommitment},
+    {"keyEncipherment", kuKeyEncipherment},
+    {"dataEncipherment", kuDataEncipherment},
+    {"keyAgreement", kuKeyAgreement},
+    {"keyCertSign", kuKeyCertSign},
+    {"cRLSign", kuCRLSign},
+    {"encipherOnly", kuEncipherOnly},
+    {"decipherOnly", kuDecipherOnly},
+}};
+
+constexpr std::array<std::pair<std::string_view, TExtKeyUsage>, 6> kExtKeyUsageNames{{
+    {"serverAuth", ekuServerAuth},
+    {"clientAuth", ekuClientAuth},
+    {"codeSigning", ekuCodeSigning},
+    {"emailProtection", ekuEmailProtection},
+    {"timeStamping", ekuTimeStamping},
+    {"OCSPSigning", ekuOCSPSigning},
+}};
+
+template <typename TMember, std::size_t N>
+std::optional<TMember> ByName(const std::array<std::pair<std::string_view, TMember>, N>& Names,
+                              std::string_view Name) {
+  for (const auto& [name, member] : Names)
+    if (name == Name) return member;
+  return std::nullopt;
+}
+
+template <typename TSet, typename TMember, std::size_t N>
+TSet SetFromList(const std::array<std::pair<std::string_view, TMember>, N>& Names,
+                 const std::string& List, const char* What) {
+  TSet set;
+  for (const std::string& name : SplitCommaList(List)) {
+    const std::optional<TMember> member = ByName(Names, name);
+    if (!member) throw Exception(std::string("Unknown ") + What + " \"" + name + "\".");
+    set.insert(*member);
+  }
+  return set;
+}
+
+}  // namespace
+
+void ApplyRequestToBuilder(const TCertRequest& Request, TCertBuilder& Builder) {
+  Builder.Subject = Request.Subject;
+  Builder.ValidDays = Request.ValidDays;
+  Builder.IsCA = Request.IsCA;
+  // A path length means nothing for a certificate that is no CA.
+  Builder.PathLenConstraint = Request.IsCA ? Request.PathLenConstraint : 0;
+  Builder.KeyUsage = Request.KeyUsage;
+  Builder.ExtKeyUsage = Request.ExtKeyUsage;
+  Builder.SANDNSNames = Request.SANDNSNames;
+  Builder.SANIPs = Request.SANIPs;
+  Builder.SANEmails = Request.SANEmails;
+}
+
+std::vector<std::string> SplitCommaList(const std::string& Text) {
+  std::vector<std::string> pieces;
+  if (Trim(Text).empty()) return pieces;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = Text.find(',', start);
+    const std::string piece = Trim(std::string_view(Text).substr(start, comma - start));
+    if (!piece.empty()) pieces.push_back(piece);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return pieces;
+}
+
+std::optional<TKeyUsage> KeyUsageByName(std::string_view Name) {
+  return ByName(kKeyUsageNames, Name);
+}
+
+std::optional<TExtKeyUsage> ExtKeyUsageByName(std::string_view Name) {
+  return ByName(kExtKeyUsageNames, Name);
+}
+
+TKeyUsageSet KeyUsagesFromList(const std::string& List) {
+  return SetFromList<TKeyUsageSet>(kKeyUsageNames, List, "key usage");
+}
+
+TExtKeyUsageSet ExtKeyUsagesFromList(const std::string& List) {
+  return SetFromList<TExtKeyUsageSet>(kExtKeyUsageNames, List, "extended key usage");
+}
+
+}  // namespace velmora

@@ -1,0 +1,44 @@
+// The certificate request: what a form or a command line says the next certificate should
+// be, as plain data, and its application to a builder.
+#pragma once
+
+#include "crypto/CertBuilder.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+struct TCertRequest {
+  TSubjectDN Subject;
+  std::int32_t ValidDays = 365;
+  bool IsCA = false;
+  std::int32_t PathLenConstraint = 0;  // used only for a CA; -1 for no limit
+  TKeyUsageSet KeyUsage{kuDigitalSignature, kuKeyEncipherment};
+  TExtKeyUsageSet ExtKeyUsage{ekuServerAuth, ekuClientAuth};
+  std::vector<std::string> SANDNSNames;
+  std::vector<std::string> SANIPs;
+  std::vector<std::string> SANEmails;
+};
+
+// Copies the request into the builder's settings. Nothing is checked here: the builder
+// decides what it makes of a value.
+void ApplyRequestToBuilder(const TCertRequest& Request, TCertBuilder& Builder);
+
+// The pieces between commas, each trimmed; empty pieces are dropped, order and duplicates
+// kept.
+std::vector<std::string> SplitCommaList(const std::string& Text);
+
+// Usages by the names X.509 gives them ("digitalSignature", "serverAuth"; "nonRepudiation"
+// is the older name of "contentCommitment"), as the command line takes them.
+std::optional<TKeyUsage> KeyUsageByName(std::string_view Name);
+std::optional<TExtKeyUsage> ExtKeyUsageByName(std::string_view Name);
+// A comma-separated list of such names; raises "Unknown key usage "<name>"." or
+// "Unknown extended key usage "<name>"." for a name that is none.
+TKeyUsageSet KeyUsagesFromList(const std::string& List);
+TExtKeyUsageSet ExtKeyUsagesFromList(const std::string& List);
+
+}  // namespace velmora

@@ -1,0 +1,119 @@
+#include "core/Issuance.h"
+
+#include "core/StorePaths.h"
+#include "core/TextFile.h"
+#include "crypto/AtomicFile.h"
+#include "crypto/SecretText.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace velmora {
+
+namespace {
+
+// A file in the sense of the CA checks: something at that path that is not a directory.
+bool FileExists(const std::string& Path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(Path, ec);
+  return fs::exists(status) && !fs::is_directory(status);
+}
+
+bool IsSameFile(const std::string& A, const std::string& B) {
+  std::error_code ec;
+  return fs::equivalent(A, B, ec) && !ec;
+}
+
+// An output that lands on the CA's own certificate or key file would destroy the CA that
+// signed this very certificate (and the bundle would then carry the new certificate as its
+// own CA). The user gets to choose another name instead.
+void RefuseToReplaceCAFiles(const std::string& Path, const std::string& Name,
+                            const TIssueRequest& Request) {
+  if (IsSameFile(Path, Request.CACertFile))
+    throw Exception("\"" + Name + "\" would replace the CA certificate file; choose another name.");
+  if (IsSameFile(Path, Request.CAKeyFile))
+    throw Exception("\"" + Name + "\" would replace the CA private key file; choose another name.");
+}
+
+void Build(TCertBuilder& Builder, const TIssueRequest& Request, const std::string& CAKeyPassword,
+           const TIssueEvents& Events) {
+  if (!Request.CASigned) {
+    Events.Log("Building self-signed certificate ...");
+    Builder.BuildSelfSigned();
+    return;
+  }
+  if (Request.CACertFile.empty()) throw Exception("Please specify the CA certificate file.");
+  if (Request.CAKeyFile.empty()) throw Exception("Please specify the CA private key file.");
+  if (!FileExists(Request.CACertFile)) throw Exception("CA certificate file not found.");
+  if (!FileExists(Request.CAKeyFile)) throw Exception("CA key file not found.");
+  const std::string caCertPEM = ReadTextFile(Request.CACertFile);
+  const TSecretText caKeyPEM(ReadTextFile(Request.CAKeyFile));
+  Events.Log("Building CA-signed certificate ...");
+  Builder.BuildSignedBy(caCertPEM, caKeyPEM.Text(), CAKeyPassword);
+}
+
+struct TOutput {
+  std::string Name;
+  std::string Path;  // empty: not written
+};
+
+// A private key or a bundle may be the only copy of a CA's key: replacing one takes the
+// user's word.
+bool ConfirmReplacingSecrets(const std::vector<const TOutput*>& Secrets,
+                             const TIssueEvents& Events) {
+  std::vector<std::string> existing;
+  std::string question = "These files already exist in the store and will be replaced:\n";
+  for (const TOutput* output : Secrets) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(output->Path, ec);
+    if (output->Path.empty() || !fs::exists(status) || fs::is_directory(status)) continue;
+    existing.push_back(output->Name);
+    question += Readable(output->Name) + "\n";
+  }
+  return existing.empty() || Events.ConfirmReplacing(existing, question + "Replace them?");
+}
+
+}  // namespace
+
+TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Request,
+                               const TIssuePasswords& Passwords, const TIssueEvents& Events) {
+  Build(Builder, Request, Passwords.CAKey, Events);
+  Events.Log("Certificate created successfully.");
+
+  // Every output's place first: a name that is refused stops the command before anything
+  // is written.
+  const auto output = [&](const std::string& Name) {
+    TOutput result{Name, {}};
+    if (Name.empty()) return result;
+    result.Path = JoinStorePath(Request.StoreDir, Name);
+    if (Request.CASigned) RefuseToReplaceCAFiles(result.Path, Name, Request);
+    return result;
+  };
+  const TOutput cert = output(Request.CertName);
+  const TOutput key = output(Request.KeyName);
+  const TOutput bundle = output(Request.BundleName);
+  if (!ConfirmReplacingSecrets({&key, &bundle}, Events)) {
+    Events.Log("Certificate generation cancelled; the existing files are kept.");
+    return TIssueOutcome::Declined;
+  }
+
+  // All outputs are complete on disk before the first replaces its old version, so a
+  // failure on the way never leaves a new certificate beside an old key.
+  TAtomicFileSet outputs;
+  if (!cert.Path.empty()) Builder.StageCertPEM(outputs, cert.Path);
+  if (!key.Path.empty()) Builder.StageKeyPEM(outputs, key.Path, Passwords.Key);
+  if (!bundle.Path.empty()) {
+    // The chain is the CA file as it is now, read again.
+    const std::string chainPEM = Request.CASigned ? ReadTextFile(Request.CACertFile) : "";
+    Builder.StagePKCS12(outputs, bundle.Path, Passwords.Bundle, Request.FriendlyName, chainPEM);
+  }
+  outputs.Commit();
+  if (!cert.Path.empty()) Events.Log("Certificate saved -> " + cert.Name);
+  if (!key.Path.empty()) Events.Log("Private key saved -> " + key.Name);
+  if (!bundle.Path.empty()) Events.Log("PKCS#12 saved -> " + bundle.Name);
+  return TIssueOutcome::Written;
+}
+
+}  // namespace velmora

@@ -1,0 +1,50 @@
+// Issuing a certificate from a builder that holds a key pair, and writing its files into the
+// store: the work of "Generate Certificate", shared with the command line.
+#pragma once
+
+#include "crypto/CertBuilder.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+struct TIssueRequest {
+  bool CASigned = false;
+  std::string CACertFile;  // paths as file name bytes
+  std::string CAKeyFile;
+  // Output names inside the store; an empty name is not written. BundleName is written only
+  // when the caller wants a bundle.
+  std::string CertName;
+  std::string KeyName;
+  std::string BundleName;
+  std::string FriendlyName;
+  std::string StoreDir;
+};
+
+// Borrowed: the caller keeps its secrets in wiped buffers.
+struct TIssuePasswords {
+  const std::string& CAKey;
+  const std::string& Key;
+  const std::string& Bundle;
+};
+
+struct TIssueEvents {
+  std::function<void(const std::string&)> Log;
+  // Asked before a private key or bundle of the store is replaced, with the names of those
+  // files and the question a person would be asked; false keeps every file as it is.
+  std::function<bool(const std::vector<std::string>& Names, const std::string& Question)>
+      ConfirmReplacing;
+};
+
+enum class TIssueOutcome { Written, Declined };
+
+// With the builder's settings already applied: checks the CA files, builds self-signed or
+// CA-signed, refuses outputs that would land on the CA's own files, asks before replacing a
+// key or bundle, then writes every output to a temporary file and replaces the old ones
+// together. Raises Exception with the message a user is shown; nothing is written then.
+TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Request,
+                               const TIssuePasswords& Passwords, const TIssueEvents& Events);
+
+}  // namespace velmora

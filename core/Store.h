@@ -1,0 +1,80 @@
+// The certificate store folder: what its files are, their listing with the facts of each,
+// the panel's description of one file, and deleting one. Shared by the window and the
+// command line.
+//
+// A file name here is bytes, not text: every path is built from the name bytes the folder
+// gave, so it reaches exactly the file listed even when the name is not UTF-8.
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+enum class TStoreFileKind { Other, Certificate, Key, Bundle };
+
+// Decided by the extension alone, from the last full stop on, ASCII letters in either case:
+// .crt .cer .pem certificates, .key keys, .pfx .p12 bundles.
+TStoreFileKind StoreFileKind(const std::string& Name);
+// "Cert", "Key", "PFX", or empty for other files.
+const char* TypeText(TStoreFileKind Kind);
+
+// One listed file as the directory shows it. Without Found its entry vanished (or is a link
+// leading nowhere) between the enumeration and the look-up.
+struct TStoreEntry {
+  std::string Name;
+  TStoreFileKind Kind = TStoreFileKind::Other;
+  bool Found = false;
+  std::int64_t Size = 0;
+  std::time_t Modified = 0;
+};
+
+// Whether Path names a folder (links followed) that a store may be.
+bool IsDirectoryAt(const std::string& Path);
+
+// The store's certificate, key and bundle files in the order the file system gives them;
+// abandoned temporary files of crashed saves are removed on the way. A folder the user may
+// not read is an empty store; any other failure raises
+// "Cannot list the store directory "<dir>": <reason>".
+std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir);
+
+// Whole kibibytes, never below one: "1 KB", "1024 KB".
+std::string SizeText(std::int64_t Bytes);
+
+// The user's short date, a blank and the long time, as the regional settings give them.
+class TDateTimeFormat {
+ public:
+  TDateTimeFormat();
+  // Local time of When. Rounded down to an even second for the list, whose dates have
+  // two-second steps; exactly midnight shows as the date alone.
+  QString Text(std::time_t When, bool EvenSeconds) const;
+
+ private:
+  static QString WithoutTimeZone(const QString& Format);
+
+  QLocale FLocale;
+  QString FDate;
+  QString FTime;
+};
+
+// The lines the store panel shows for a file. When the file vanished after it was listed,
+// Error holds the message to raise once the lines so far are shown.
+struct TFileDescription {
+  std::vector<std::string> Lines;
+  std::optional<std::string> Error;
+};
+TFileDescription DescribeStoreFile(const std::string& Path);
+
+// Removes a store file; raises "Cannot delete "<path>": <reason>".
+void DeleteStoreFile(const std::string& Path);
+
+// The system's text for an errno value.
+std::string SystemMessage(int Errno);
+
+}  // namespace velmora
