@@ -1,0 +1,108 @@
+// velmora-cli cert: "Generate Key Pair" followed by "Generate Certificate", from arguments.
+#include "cli/Command.h"
+#include "cli/Issue.h"
+#include "cli/PassArg.h"
+#include "core/StoreSetting.h"
+
+namespace velmora::cli {
+
+namespace {
+
+class TCertCommand : public TCommand {
+ public:
+  const char* Name() const override { return "cert"; }
+  const char* Description() const override {
+    return "Generate a key pair and issue a certificate into the store";
+  }
+
+  void DefineOptions(CLI::App& Command) override {
+    Command.add_option("--key", FKey, "rsa:BITS or ec:CURVE (P-256, P-384, P-521)")
+        ->default_str("ec:P-256");
+    Command.add_option("--cn", FRequest.Subject.CN, "Common name");
+    Command.add_option("--o", FRequest.Subject.O, "Organisation");
+    Command.add_option("--ou", FRequest.Subject.OU, "Organisational unit");
+    Command.add_option("--c", FRequest.Subject.C, "Country (two letters)");
+    Command.add_option("--st", FRequest.Subject.ST, "State or province");
+    Command.add_option("--l", FRequest.Subject.L, "Locality");
+    Command.add_option("--email", FRequest.Subject.Email, "E-mail address of the subject");
+    Command.add_option("--days", FRequest.ValidDays, "Days of validity")->default_val(365);
+    Command.add_flag("--ca", FRequest.IsCA, "A CA certificate");
+    Command.add_option("--pathlen", FRequest.PathLenConstraint,
+                       "CA path length limit, -1 for none")
+        ->default_val(0);
+    Command.add_option("--ku", FKeyUsages, "Key usages, e.g. digitalSignature,keyEncipherment")
+        ->default_str("digitalSignature,keyEncipherment");
+    Command.add_option("--eku", FExtKeyUsages, "Extended key usages, e.g. serverAuth,clientAuth")
+        ->default_str("serverAuth,clientAuth");
+    Command.add_option("--dns", FDNS, "DNS names, comma-separated");
+    Command.add_option("--ip", FIPs, "IP addresses, comma-separated");
+    Command.add_option("--san-email", FEmails, "E-mail addresses, comma-separated");
+    Command.add_option("--sign-with", FIssue.CACertFile, "CA certificate (PEM) to sign with");
+    Command.add_option("--sign-key", FIssue.CAKeyFile, "CA private key (PEM)");
+    Command.add_option("--ca-pass", FCAPass, "CA key pass phrase: pass:, env:, file:, fd:, stdin");
+    Command.add_option("--out-cert", FIssue.CertName, "Certificate file name in the store")
+        ->default_str("certificate.crt");
+    Command.add_option("--out-key", FIssue.KeyName, "Private key file name in the store")
+        ->default_str("private.key");
+    Command.add_option("--key-pass", FKeyPass, "Encrypt the key under this pass phrase");
+    Command.add_option("--p12", FIssue.BundleName, "Also write a PKCS#12 bundle of this name");
+    Command.add_option("--p12-pass", FBundlePass, "Bundle pass phrase");
+    Command.add_option("--friendly", FIssue.FriendlyName, "Bundle friendly name");
+    Command.add_option("--store", FIssue.StoreDir, "Store folder (default: the window's)");
+    Command.add_flag("--force", FForce, "Replace existing private keys and bundles");
+  }
+
+  int Execute() override {
+    // Everything the arguments say is read before anything is made.
+    const TKeySpec key = ParseKeySpec(FKey);
+    FRequest.KeyUsage = KeyUsagesOrUsage(FKeyUsages);
+    FRequest.ExtKeyUsage = ExtKeyUsagesOrUsage(FExtKeyUsages);
+    FRequest.SANDNSNames = SplitCommaList(FDNS);
+    FRequest.SANIPs = SplitCommaList(FIPs);
+    FRequest.SANEmails = SplitCommaList(FEmails);
+    FIssue.CASigned = !FIssue.CACertFile.empty() || !FIssue.CAKeyFile.empty();
+    if (FIssue.CASigned && (FIssue.CACertFile.empty() || FIssue.CAKeyFile.empty()))
+      throw UsageError("--sign-with and --sign-key go together.");
+    if (FIssue.StoreDir.empty()) FIssue.StoreDir = EffectiveStoreDir();
+    const auto caPass = ReadPassArg(FCAPass);
+    const auto keyPass = ReadPassArg(FKeyPass);
+    const auto bundlePass = ReadPassArg(FBundlePass);
+
+    TCertBuilder builder;
+    GenerateKey(builder, key);
+    Issue(builder, FRequest, FIssue, {caPass->Text(), keyPass->Text(), bundlePass->Text()},
+          FForce);
+    return 0;
+  }
+
+ private:
+  static TKeyUsageSet KeyUsagesOrUsage(const std::string& List) {
+    try {
+      return KeyUsagesFromList(List);
+    } catch (const Exception& e) {
+      throw UsageError(e.what());
+    }
+  }
+  static TExtKeyUsageSet ExtKeyUsagesOrUsage(const std::string& List) {
+    try {
+      return ExtKeyUsagesFromList(List);
+    } catch (const Exception& e) {
+      throw UsageError(e.what());
+    }
+  }
+
+  std::string FKey = "ec:P-256";
+  TCertRequest FRequest;
+  std::string FKeyUsages = "digitalSignature,keyEncipherment";
+  std::string FExtKeyUsages = "serverAuth,clientAuth";
+  std::string FDNS, FIPs, FEmails;
+  TIssueRequest FIssue{false, "", "", "certificate.crt", "private.key", "", "", ""};
+  std::string FCAPass, FKeyPass, FBundlePass;
+  bool FForce = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TCommand> MakeCertCommand() { return std::make_unique<TCertCommand>(); }
+
+}  // namespace velmora::cli

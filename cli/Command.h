@@ -1,0 +1,43 @@
+// One subcommand of velmora-cli: its name, a one-line description, its options and the work.
+// Every subcommand is listed once in AllCommands(); the top-level help is built from that list.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace velmora::cli {
+
+// Exit statuses: 0 done, 1 the work failed, 2 the command line was wrong.
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Wrong arguments found after parsing (a malformed --key, an unknown pass-phrase source):
+// reported with the usage line, exit status 2, and nothing done.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TCommand {
+ public:
+  virtual ~TCommand() = default;
+  virtual const char* Name() const = 0;
+  virtual const char* Description() const = 0;
+  virtual void DefineOptions(CLI::App& Command) = 0;
+  // Runs after the arguments are parsed. Raises UsageError for arguments that make no sense,
+  // velmora::Exception for work that failed (its message is what the window would show).
+  virtual int Execute() = 0;
+};
+
+std::vector<std::unique_ptr<TCommand>> AllCommands();
+
+std::unique_ptr<TCommand> MakeCertCommand();
+std::unique_ptr<TCommand> MakeInfoCommand();
+std::unique_ptr<TCommand> MakeListCommand();
+std::unique_ptr<TCommand> MakeDevCommand();
+
+}  // namespace velmora::cli

@@ -1,0 +1,70 @@
+#include "cli/Issue.h"
+
+#include "cli/Command.h"
+#include "core/StorePaths.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+#include <cstdio>
+
+namespace velmora::cli {
+
+TKeySpec ParseKeySpec(const std::string& Spec) {
+  TKeySpec key;
+  if (Spec.rfind("ec:", 0) == 0 && Spec.size() > 3) {
+    key.Curve = Spec.substr(3);
+    return key;
+  }
+  if (Spec.rfind("rsa:", 0) == 0) {
+    const char* first = Spec.data() + 4;
+    const char* last = Spec.data() + Spec.size();
+    const auto [end, error] = std::from_chars(first, last, key.RSABits);
+    if (error == std::errc() && end == last && first != last && key.RSABits > 0) {
+      key.Type = ktRSA;
+      return key;
+    }
+  }
+  throw UsageError("Invalid key \"" + Spec + "\": use rsa:BITS or ec:CURVE.");
+}
+
+void GenerateKey(TCertBuilder& Builder, const TKeySpec& Key) {
+  Builder.KeyType = Key.Type;
+  Builder.RSABits = Key.RSABits;
+  Builder.ECCurve = Key.Curve;
+  try {
+    Builder.GenerateKey();
+  } catch (const Exception& e) {
+    throw Exception(std::string("Key generation failed:\n") + e.what());
+  }
+}
+
+void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueRequest& Issue,
+           const TIssuePasswords& Passwords, bool Force) {
+  std::vector<std::string> refused;
+  const TIssueEvents events{
+      [](const std::string& Line) { std::printf("%s\n", Line.c_str()); },
+      [&](const std::vector<std::string>& Names, const std::string&) {
+        if (!Force) refused = Names;
+        return Force;
+      }};
+  try {
+    ApplyRequestToBuilder(Request, Builder);
+    CreateStoreDirectory(Issue.StoreDir);
+    if (IssueCertificate(Builder, Issue, Passwords, events) == TIssueOutcome::Written) return;
+  } catch (const Exception& e) {
+    throw Exception(std::string("Certificate generation failed:\n") + e.what());
+  }
+  std::string names;
+  for (const std::string& name : refused) names += (names.empty() ? "" : ", ") + Readable(name);
+  throw Exception("Certificate generation failed:\nThese files already exist in the store: " +
+                  names + ". Use --force to replace them.");
+}
+
+bool IsIPAddress(const std::string& Text) {
+  unsigned char address[16];
+  return ::inet_pton(AF_INET, Text.c_str(), address) == 1 ||
+         ::inet_pton(AF_INET6, Text.c_str(), address) == 1;
+}
+
+}  // namespace velmora::cli

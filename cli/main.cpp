@@ -1,0 +1,78 @@
+// velmora-cli: what the window makes, from a terminal or a script, without a display and
+// without ever asking for a pass phrase.
+#include "cli/Command.h"
+#include "crypto/OpenSSLWrapper.h"
+#include "velmora/Version.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <exception>
+
+namespace velmora::cli {
+
+std::vector<std::unique_ptr<TCommand>> AllCommands() {
+  std::vector<std::unique_ptr<TCommand>> commands;
+  commands.push_back(MakeCertCommand());
+  commands.push_back(MakeDevCommand());
+  commands.push_back(MakeInfoCommand());
+  commands.push_back(MakeListCommand());
+  return commands;
+}
+
+namespace {
+
+int UsageFailure(const std::string& Command, const std::string& Message) {
+  std::fprintf(stderr, "velmora-cli: %s\nUsage: %s [OPTIONS]\nRun with --help for more.\n",
+               Message.c_str(), Command.c_str());
+  return kExitUsage;
+}
+
+}  // namespace
+
+int Run(int argc, char** argv) {
+  CLI::App app("Makes X.509 certificates with their private keys into a certificate store.",
+               "velmora-cli");
+  app.set_version_flag("--version", "velmora-cli " VELMORA_VERSION);
+  app.require_subcommand(1);
+  std::vector<std::unique_ptr<TCommand>> commands = AllCommands();
+  for (const std::unique_ptr<TCommand>& command : commands)
+    command->DefineOptions(*app.add_subcommand(command->Name(), command->Description()));
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    const CLI::App* failed = &app;
+    for (CLI::App* sub : app.get_subcommands()) failed = sub;
+    return UsageFailure(failed == &app ? "velmora-cli" : "velmora-cli " + failed->get_name(),
+                        e.what());
+  }
+
+  // Organisation and program name place the per-user data folder, as the window's do.
+  QCoreApplication qt(argc, argv);
+  QCoreApplication::setOrganizationName(QStringLiteral("Brenmoor"));
+  QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
+  for (const std::unique_ptr<TCommand>& command : commands) {
+    CLI::App* sub = app.get_subcommand(command->Name());
+    if (!sub->parsed()) continue;
+    try {
+      return command->Execute();
+    } catch (const UsageError& e) {
+      return UsageFailure("velmora-cli " + sub->get_name(), e.what());
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return kExitFailure;
+    }
+  }
+  return kExitUsage;
+}
+
+}  // namespace velmora::cli
+
+int main(int argc, char** argv) { return velmora::cli::Run(argc, argv); }
