@@ -27,12 +27,13 @@ test-sanitize: deps
 # Medians over interleaved repetitions: ours and the baseline see the same machine noise.
 # The programs show only the aggregates themselves and keep every repetition for the ranges
 # of their summaries. bench_crypto runs bench/selfsigned_python.py beside it, bench_ui the
-# window probes (under X too when DISPLAY is set).
+# window probes (under X too when DISPLAY is set), bench_cli velmora-cli and openssl.
 BENCH_FLAGS ?= --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
                --benchmark_min_time=0.2
 bench: build
 	build/release/bench/bench_crypto $(BENCH_FLAGS)
 	build/release/bench/bench_ui $(BENCH_FLAGS)
+	build/release/bench/bench_cli $(BENCH_FLAGS)
 	build/release/bench/startup_memory
 
 fuzz: deps

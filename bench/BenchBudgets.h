@@ -10,6 +10,20 @@ struct TBudget {
   double MaxRatio;
 };
 
+// Where the goal is a time the user waits rather than a comparison: the highest median of
+// ours, in seconds. The summary shows it in the budget column, with its unit, in place of a
+// ratio; the row's baseline is then only a floor to read it against.
+struct TTimeBudget {
+  const char* Work;
+  double MaxSeconds;
+};
+
+inline constexpr TTimeBudget kTimeBudgets[] = {
+    // Scripts and shell completions start the command line for the least of answers; that
+    // start must stay out of the way however much the libraries behind it grow.
+    {"CLI-version", 0.010},
+};
+
 inline constexpr TBudget kBudgets[] = {
     // Our binding is a thin layer over the same libcrypto calls.
     {"SelfSigned", 1.10},
@@ -35,4 +49,16 @@ inline constexpr TBudget kBudgets[] = {
     {"WindowStart", 10.00},
     // The whole program, libraries, form and store listing included, against a bare Qt window.
     {"WindowStart-process", 3.00},
+    // The command line against openssl doing the same work, each a whole process. Our
+    // processor time is the same libcrypto work plus loading QtCore and parsing the
+    // arguments.
+    {"CLI-cert-selfsigned/cpu", 1.20},
+    {"CLI-cert-casigned-p12/cpu", 1.20},
+    // Our wall time also holds putting every output in place durably (flushed to disk,
+    // renamed, the store folder flushed), which openssl does not do.
+    {"CLI-cert-selfsigned/wall", 1.50},
+    {"CLI-cert-casigned-p12/wall", 1.50},
+    // With openssl's outputs put in place the same way, what is left of the wall gap is our
+    // start and our work, which the processor time's budget already bounds.
+    {"CLI-cert-selfsigned-durable", 1.20},
 };

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -56,10 +57,11 @@ struct TNaturalOrder {
   }
 };
 
-// The budget of the work itself, or else of the nearest work above it.
-const TBudget* BudgetFor(const std::string& Work) {
-  const TBudget* found = nullptr;
-  for (const TBudget& budget : kBudgets) {
+// The budget of the work itself, or else of the nearest work above it, in Table.
+template <typename TEntry, std::size_t N>
+const TEntry* BudgetFor(const TEntry (&Table)[N], const std::string& Work) {
+  const TEntry* found = nullptr;
+  for (const TEntry& budget : Table) {
     const std::string name = budget.Work;
     if ((Work == name || Work.starts_with(name + "/")) &&
         (!found || name.size() > std::string(found->Work).size()))
@@ -89,11 +91,27 @@ std::string SideText(const TSide& Side, benchmark::TimeUnit Unit) {
   return text;
 }
 
-std::string BudgetText(const TBudget* Budget) {
-  if (!Budget) return "-";
+// A row's budget as the summary shows it, and whether the row is over it: a time budget
+// judges ours' median, a ratio budget the ratio (NaN without a baseline).
+struct TBudgetCheck {
+  std::string Text = "-";
+  bool Over = false;
+};
+
+TBudgetCheck CheckBudget(const std::string& Work, double OursSeconds, double Ratio) {
+  TBudgetCheck check;
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f", Budget->MaxRatio);
-  return text;
+  if (const TTimeBudget* time = BudgetFor(kTimeBudgets, Work)) {
+    const benchmark::TimeUnit unit = ReadableUnit(time->MaxSeconds);
+    std::snprintf(text, sizeof text, "%g %s",
+                  time->MaxSeconds * benchmark::GetTimeUnitMultiplier(unit),
+                  benchmark::GetTimeUnitString(unit));
+    check = {text, OursSeconds > time->MaxSeconds};
+  } else if (const TBudget* ratio = BudgetFor(kBudgets, Work)) {
+    std::snprintf(text, sizeof text, "%.2f", ratio->MaxRatio);
+    check = {text, Ratio > ratio->MaxRatio};
+  }
+  return check;
 }
 
 // Console output as usual, though with repetitions only their aggregates, as
@@ -120,25 +138,23 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
   void PrintSummary() const {
     std::printf("\nmedian [min-max] per iteration over the repetitions; ratio = ours / baseline "
-                "(medians); budget = highest ratio accepted\n");
+                "(medians); budget = highest ratio accepted, or with a unit the highest median "
+                "of ours\n");
     std::printf("%-44s %-31s %-31s %7s %7s\n", "benchmark", "ours", "baseline", "ratio", "budget");
     const std::string suffix = "/ours";
     for (const auto& [name, ours] : FSides) {
       if (!name.ends_with(suffix)) continue;
       const std::string work = name.substr(0, name.size() - suffix.size());
-      const TBudget* budget = BudgetFor(work);
-      const std::string budgetText = BudgetText(budget);
       const benchmark::TimeUnit unit = ReadableUnit(ours.Median());
       const auto baseline = FSides.find(work + "/baseline");
-      if (baseline == FSides.end()) {
-        std::printf("%-44s %-31s %-31s %7s %7s\n", work.c_str(), SideText(ours, unit).c_str(),
-                    "-", "-", budgetText.c_str());
-        continue;
-      }
-      const double ratio = ours.Median() / baseline->second.Median();
-      std::printf("%-44s %-31s %-31s %7.3f %7s%s\n", work.c_str(), SideText(ours, unit).c_str(),
-                  SideText(baseline->second, unit).c_str(), ratio, budgetText.c_str(),
-                  budget && ratio > budget->MaxRatio ? "  OVER" : "");
+      const bool paired = baseline != FSides.end();
+      const double ratio = paired ? ours.Median() / baseline->second.Median() : std::nan("");
+      const TBudgetCheck budget = CheckBudget(work, ours.Median(), ratio);
+      char ratioText[16] = "-";
+      if (paired) std::snprintf(ratioText, sizeof ratioText, "%.3f", ratio);
+      std::printf("%-44s %-31s %-31s %7s %7s%s\n", work.c_str(), SideText(ours, unit).c_str(),
+                  paired ? SideText(baseline->second, unit).c_str() : "-", ratioText,
+                  budget.Text.c_str(), budget.Over ? "  OVER" : "");
     }
     for (const auto& [work, why] : gSkipped)
       std::printf("%-44s skipped: %s\n", work.c_str(), why.c_str());

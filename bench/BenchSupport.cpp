@@ -1,9 +1,10 @@
 #include "bench/BenchSupport.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,10 +59,23 @@ std::vector<char*> Pointers(std::vector<std::string>& Strings) {
   return result;
 }
 
-}  // namespace
-
 // posix_spawn rather than fork: the benchmark programs have threads (Qt's among them), and
 // the child must not run anything of ours between the fork and the exec.
+pid_t Spawn(const std::vector<std::string>& Argv, const TChildProcess::TEnvironment& Overrides,
+            const posix_spawn_file_actions_t* Actions) {
+  std::vector<std::string> args = Argv;
+  std::vector<std::string> environment = EnvironmentWith(Overrides);
+  pid_t pid = -1;
+  return posix_spawnp(&pid, args.front().c_str(), Actions, nullptr, Pointers(args).data(),
+                      Pointers(environment).data()) == 0
+             ? pid
+             : -1;
+}
+
+double Seconds(const timeval& Time) { return Time.tv_sec + Time.tv_usec / 1e6; }
+
+}  // namespace
+
 TChildProcess::TChildProcess(const std::vector<std::string>& Argv, const TEnvironment& Overrides) {
   int toChild[2];
   int fromChild[2];
@@ -75,12 +89,7 @@ TChildProcess::TChildProcess(const std::vector<std::string>& Argv, const TEnviro
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-  std::vector<std::string> args = Argv;
-  std::vector<std::string> environment = EnvironmentWith(Overrides);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args.front().c_str(), &actions, nullptr, Pointers(args).data(),
-                  Pointers(environment).data()) == 0)
-    FPid = pid;
+  FPid = Spawn(Argv, Overrides, &actions);
   posix_spawn_file_actions_destroy(&actions);
   ::close(toChild[0]);
   ::close(fromChild[1]);
@@ -127,4 +136,27 @@ int TChildProcess::Wait() {
   }
   FPid = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TRunCost RunToEnd(const std::vector<std::string>& Argv) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  TRunCost cost;
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = Spawn(Argv, {}, &actions);
+  posix_spawn_file_actions_destroy(&actions);
+  if (pid <= 0) return cost;
+  // wait4 rather than the difference of getrusage(RUSAGE_CHILDREN) before and after: the
+  // usage of this one child, whatever else we have waited for.
+  int status = 0;
+  rusage usage{};
+  while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  cost.WallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  cost.CpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+  cost.ExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return cost;
 }

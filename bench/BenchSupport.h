@@ -1,6 +1,6 @@
-// What the benchmark programs share besides the summary: a store folder to list, and a helper
+// What the benchmark programs share besides the summary: a store folder to list, a helper
 // program run beside the benchmark (a window probe, the Python worker, a memory probe) that
-// talks over its standard input and output.
+// talks over its standard input and output, and a program run to its end for what it cost.
 #pragma once
 
 #include <sys/types.h>
@@ -45,3 +45,15 @@ class TChildProcess {
   int FOutput = -1;
   std::string FPending;
 };
+
+// What one run of a program cost: the time from its start to its end as we saw it, and the
+// processor time (user and system) the kernel accounted to it alone.
+struct TRunCost {
+  int ExitStatus = -1;  // -1 when it did not start or did not exit
+  double WallSeconds = 0;
+  double CpuSeconds = 0;
+};
+
+// Runs Argv to its end, with standard input, output and error on /dev/null. A program name
+// without a "/" is looked for on the PATH.
+TRunCost RunToEnd(const std::vector<std::string>& Argv);
