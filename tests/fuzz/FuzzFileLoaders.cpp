@@ -1,17 +1,15 @@
 // Bytes from anywhere, as a file: into the PKCS#12 and PEM file loaders, with a fixed and an
 // empty password. Every outcome is an object or a velmora::Exception.
 #include "crypto/Certificates.h"
+#include "tests/fuzz/FuzzInput.h"
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace {
 
 const std::string& TempFile() {
-  static const std::string path =
-      (std::filesystem::temp_directory_path() / ("velmora-fuzz-" + std::to_string(getpid()) + ".bin"))
-          .string();
+  static const std::string path = velmora::fuzz::ScratchFile(".bin");
   return path;
 }
 

@@ -12,6 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 namespace {
 
 void Replay(const std::filesystem::path& file) {
+  // Named before it runs: an input that brings the target down leaves no other trace of
+  // which one it was.
+  std::fprintf(stderr, "replaying %s\n", file.c_str());
   std::ifstream in(file, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
