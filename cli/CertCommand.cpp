@@ -52,9 +52,9 @@ class TCertCommand : public TCommand {
     Command.add_flag("--force", FForce, "Replace existing private keys and bundles");
   }
 
-  int Execute() override {
-    // Everything the arguments say is read before anything is made.
-    const TKeySpec key = ParseKeySpec(FKey);
+  // Everything the arguments say is read before anything is made.
+  void Prepare() override {
+    FKeySpec = ParseKeySpec(FKey);
     FRequest.KeyUsage = KeyUsagesOrUsage(FKeyUsages);
     FRequest.ExtKeyUsage = ExtKeyUsagesOrUsage(FExtKeyUsages);
     FRequest.SANDNSNames = SplitCommaList(FDNS);
@@ -63,15 +63,17 @@ class TCertCommand : public TCommand {
     FIssue.CASigned = !FIssue.CACertFile.empty() || !FIssue.CAKeyFile.empty();
     if (FIssue.CASigned && (FIssue.CACertFile.empty() || FIssue.CAKeyFile.empty()))
       throw UsageError("--sign-with and --sign-key go together.");
-    if (FIssue.StoreDir.empty()) FIssue.StoreDir = EffectiveStoreDir();
-    const auto caPass = ReadPassArg(FCAPass);
-    const auto keyPass = ReadPassArg(FKeyPass);
-    const auto bundlePass = ReadPassArg(FBundlePass);
+    FCAPassword = ReadPassArg(FCAPass);
+    FKeyPassword = ReadPassArg(FKeyPass);
+    FBundlePassword = ReadPassArg(FBundlePass);
+  }
 
+  int Execute() override {
+    if (FIssue.StoreDir.empty()) FIssue.StoreDir = EffectiveStoreDir();
     TCertBuilder builder;
-    GenerateKey(builder, key);
-    Issue(builder, FRequest, FIssue, {caPass->Text(), keyPass->Text(), bundlePass->Text()},
-          FForce);
+    GenerateKey(builder, FKeySpec);
+    Issue(builder, FRequest, FIssue,
+          {FCAPassword->Text(), FKeyPassword->Text(), FBundlePassword->Text()}, FForce);
     return 0;
   }
 
@@ -99,6 +101,8 @@ class TCertCommand : public TCommand {
   TIssueRequest FIssue{false, "", "", "certificate.crt", "private.key", "", "", ""};
   std::string FCAPass, FKeyPass, FBundlePass;
   bool FForce = false;
+  TKeySpec FKeySpec;
+  std::unique_ptr<TSecretText> FCAPassword, FKeyPassword, FBundlePassword;
 };
 
 }  // namespace

@@ -28,7 +28,10 @@ class TCommand {
   virtual const char* Name() const = 0;
   virtual const char* Description() const = 0;
   virtual void DefineOptions(CLI::App& Command) = 0;
-  // Runs after the arguments are parsed. Raises UsageError for arguments that make no sense,
+  // Reads what the arguments name (pass phrases from descriptors among them) before the
+  // program opens descriptors of its own; raises as Execute does.
+  virtual void Prepare() {}
+  // Runs after Prepare. Raises UsageError for arguments that make no sense,
   // velmora::Exception for work that failed (its message is what the window would show).
   virtual int Execute() = 0;
 };

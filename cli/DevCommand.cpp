@@ -40,12 +40,16 @@ class TDevCommand : public TCommand {
     Command.add_flag("--force", FForce, "Replace an existing key and bundle for these names");
   }
 
-  int Execute() override {
+  void Prepare() override {
     for (const std::string& name : FNames)
       if (name.empty() || name.find_first_of("/,\r\n") != std::string::npos)
         throw UsageError("Invalid name \"" + name + "\".");
+    FBundlePassword = ReadPassArg(FBundlePass);
+  }
+
+  int Execute() override {
     const std::string store = FStoreDir.empty() ? EffectiveStoreDir() : FStoreDir;
-    const auto bundlePass = ReadPassArg(FBundlePass);
+    const std::unique_ptr<TSecretText>& bundlePass = FBundlePassword;
     const std::string caCert = JoinStorePath(store, kCACert);
     const std::string caKey = JoinStorePath(store, kCAKey);
 
@@ -113,6 +117,7 @@ class TDevCommand : public TCommand {
   std::string FBundlePass;
   std::string FStoreDir;
   bool FForce = false;
+  std::unique_ptr<TSecretText> FBundlePassword;
 };
 
 }  // namespace

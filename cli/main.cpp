@@ -23,7 +23,7 @@ std::vector<std::unique_ptr<TCommand>> AllCommands() {
 namespace {
 
 int UsageFailure(const std::string& Command, const std::string& Message) {
-  std::fprintf(stderr, "velmora-cli: %s\nUsage: %s [OPTIONS]\nRun with --help for more.\n",
+  std::fprintf(stderr, "velmora-cli: %s\nUsage: %s\nRun with --help for more.\n",
                Message.c_str(), Command.c_str());
   return kExitUsage;
 }
@@ -50,21 +50,23 @@ int Run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const CLI::App* failed = &app;
     for (CLI::App* sub : app.get_subcommands()) failed = sub;
-    return UsageFailure(failed == &app ? "velmora-cli" : "velmora-cli " + failed->get_name(),
+    return UsageFailure(failed == &app ? "velmora-cli [OPTIONS] SUBCOMMAND"
+                                       : "velmora-cli " + failed->get_name() + " [OPTIONS]",
                         e.what());
   }
 
-  // Organisation and program name place the per-user data folder, as the window's do.
-  QCoreApplication qt(argc, argv);
-  QCoreApplication::setOrganizationName(QStringLiteral("Brenmoor"));
-  QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
   for (const std::unique_ptr<TCommand>& command : commands) {
     CLI::App* sub = app.get_subcommand(command->Name());
     if (!sub->parsed()) continue;
     try {
+      command->Prepare();
+      // Organisation and program name place the per-user data folder, as the window's do.
+      QCoreApplication qt(argc, argv);
+      QCoreApplication::setOrganizationName(QStringLiteral("Brenmoor"));
+      QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
       return command->Execute();
     } catch (const UsageError& e) {
-      return UsageFailure("velmora-cli " + sub->get_name(), e.what());
+      return UsageFailure("velmora-cli " + sub->get_name() + " [OPTIONS]", e.what());
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s\n", e.what());
       return kExitFailure;

@@ -1,0 +1,320 @@
+// What each kind of command line gets: its exit status, what it says, and which files it
+// writes. Wrong arguments and failed work write nothing at all.
+#include "tests/cli/CliFixture.h"
+
+#include <set>
+
+namespace velmora::test {
+namespace {
+
+enum class TMatch { Any, Exact, Prefix, Contains };
+
+struct ArgCase {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  TMatch errMatch = TMatch::Any;
+  std::string err = "";
+  TMatch outMatch = TMatch::Any;
+  std::string out = "";
+  // Files (relative to the test's folder) the run adds or changes; every other file stays.
+  std::set<std::string> written = {};
+  // Files that are there before the run, relative to the test's folder, with their contents.
+  std::vector<std::pair<std::string, std::string>> existing = {};
+};
+
+// "{root}" is the test's folder, "{store}" the store inside it, "{ca}" the folder of two CAs
+// made for the case: one.crt with one.key (plain) and two.crt with two.key (pass phrase
+// "second ca").
+std::string Expand(std::string Text, const std::filesystem::path& Root) {
+  const std::pair<const char*, std::string> names[] = {
+      {"{root}", Root.string()},
+      {"{store}", (Root / "store").string()},
+      {"{ca}", (Root / "cas").string()},
+  };
+  for (const auto& [name, value] : names)
+    for (size_t at; (at = Text.find(name)) != std::string::npos;)
+      Text.replace(at, std::string(name).size(), value);
+  return Text;
+}
+
+const std::string kUsageHint = "Run with --help for more.\n";
+const std::string kCertUsage = "\nUsage: velmora-cli cert [OPTIONS]\n" + kUsageHint;
+const std::string kSelfSignedLog =
+    "Building self-signed certificate ...\nCertificate created successfully.\n"
+    "Certificate saved -> certificate.crt\nPrivate key saved -> private.key\n";
+const std::set<std::string> kCertAndKey{"store/certificate.crt", "store/private.key"};
+
+const ArgCase kCases[] = {
+    // The command line is wrong: status 2 with the usage line, nothing made.
+    {.name = "NoSubcommand",
+     .args = {},
+     .status = 2,
+     .errMatch = TMatch::Prefix,
+     .err = "velmora-cli: A subcommand is required\nUsage: velmora-cli [OPTIONS] SUBCOMMAND\n"},
+    {.name = "UnknownOption",
+     .args = {"cert", "--cn", "x", "--bogus", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Prefix,
+     .err = "velmora-cli: The following argument was not expected: --bogus\n"
+            "Usage: velmora-cli cert [OPTIONS]\n"},
+    {.name = "KeyOfNoKnownForm",
+     .args = {"cert", "--cn", "x", "--key", "bad", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid key \"bad\": use rsa:BITS or ec:CURVE." + kCertUsage},
+    {.name = "RSAKeyWithoutBits",
+     .args = {"cert", "--cn", "x", "--key", "rsa:", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid key \"rsa:\": use rsa:BITS or ec:CURVE." + kCertUsage},
+    {.name = "UnknownKeyUsage",
+     .args = {"cert", "--cn", "x", "--ku", "digitalSignature,unknownName", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Unknown key usage \"unknownName\"." + kCertUsage},
+    {.name = "UnknownExtendedKeyUsage",
+     .args = {"cert", "--cn", "x", "--eku", "serverAuth,bogusAuth", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Unknown extended key usage \"bogusAuth\"." + kCertUsage},
+    {.name = "SignWithoutSignKey",
+     .args = {"cert", "--cn", "x", "--sign-with", "{ca}/one.crt", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: --sign-with and --sign-key go together." + kCertUsage},
+    {.name = "SignKeyWithoutSignWith",
+     .args = {"cert", "--cn", "x", "--sign-key", "{ca}/one.key", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: --sign-with and --sign-key go together." + kCertUsage},
+    {.name = "UnknownPassPhraseSource",
+     .args = {"cert", "--cn", "x", "--ca-pass", "foo:bar", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid pass phrase source \"foo:bar\": use pass:TEXT, env:VAR, "
+            "file:PATH, fd:N or stdin." + kCertUsage},
+    {.name = "DescriptorSourceWithoutNumber",
+     .args = {"cert", "--cn", "x", "--key-pass", "fd:three", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid pass phrase source \"fd:three\": fd: takes a number." +
+            kCertUsage},
+    {.name = "DevWithoutNames",
+     .args = {"dev", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Prefix,
+     .err = "velmora-cli: "},
+    {.name = "DevNameWithSlash",
+     .args = {"dev", "a/b", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid name \"a/b\".\nUsage: velmora-cli dev [OPTIONS]\n" +
+            kUsageHint},
+
+    // The work fails: status 1 with the reason, nothing written.
+    {.name = "UnsetEnvironmentVariable",
+     .args = {"cert", "--cn", "x", "--ca-pass", "env:VELMORA_TEST_UNSET", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Cannot read the pass phrase: environment variable VELMORA_TEST_UNSET is not set.\n"},
+    {.name = "DescriptorNotOpen",
+     .args = {"cert", "--cn", "x", "--key-pass", "fd:99", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Cannot read the pass phrase from descriptor 99: Bad file descriptor\n"},
+    {.name = "MissingPassPhraseFile",
+     .args = {"cert", "--cn", "x", "--key-pass", "file:{root}/absent", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Cannot read the pass phrase from {root}/absent: No such file or directory\n"},
+    {.name = "ThreeLetterCountry",
+     .args = {"cert", "--cn", "x", "--c", "USA", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Prefix,
+     .err = "Certificate generation failed:\nSubject field C = \"USA\". OpenSSL: "},
+    {.name = "NeitherSubjectNorAlternativeName",
+     .args = {"cert", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Certificate generation failed:\n"
+            "A certificate needs a subject or a subject alternative name.\n"},
+    {.name = "CAKeyOfAnotherPair",
+     .args = {"cert", "--cn", "x", "--sign-with", "{ca}/one.crt", "--sign-key", "{ca}/two.key",
+              "--ca-pass", "pass:second ca", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Certificate generation failed:\n"
+            "The CA private key does not belong to the CA certificate.\n"},
+    {.name = "WrongCAPassPhrase",
+     .args = {"cert", "--cn", "x", "--sign-with", "{ca}/two.crt", "--sign-key", "{ca}/two.key",
+              "--ca-pass", "pass:wrong", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Prefix,
+     .err = "Certificate generation failed:\n"},
+    {.name = "MissingCACertificate",
+     .args = {"cert", "--cn", "x", "--sign-with", "{root}/absent.crt", "--sign-key",
+              "{ca}/one.key", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Certificate generation failed:\nCA certificate file not found.\n"},
+    {.name = "ExistingKeyWithoutForce",
+     .args = {"cert", "--cn", "x", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Certificate generation failed:\n"
+            "These files already exist in the store: private.key. Use --force to replace them.\n",
+     .existing = {{"store/private.key", "the old key\n"}}},
+    {.name = "ExistingBundleWithoutForce",
+     .args = {"cert", "--cn", "x", "--p12", "x.p12", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Certificate generation failed:\n"
+            "These files already exist in the store: x.p12. Use --force to replace them.\n",
+     .existing = {{"store/x.p12", "the old bundle\n"}}},
+    {.name = "ListOfMissingFolder",
+     .args = {"list", "{root}/absent"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Cannot list the store directory \"{root}/absent\": No such file or directory.\n"},
+
+    // Done: status 0.
+    {.name = "ExistingKeyWithForce",
+     .args = {"cert", "--cn", "x", "--force", "--store", "{store}"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "",
+     .outMatch = TMatch::Exact,
+     .out = kSelfSignedLog,
+     .written = kCertAndKey,
+     .existing = {{"store/private.key", "the old key\n"}}},
+    {.name = "EmptyExtendedKeyUsage",
+     .args = {"cert", "--cn", "x", "--eku", "", "--store", "{store}"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "",
+     .outMatch = TMatch::Exact,
+     .out = kSelfSignedLog,
+     .written = kCertAndKey},
+    {.name = "Help",
+     .args = {"--help"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "",
+     .outMatch = TMatch::Contains,
+     .out = "Usage: velmora-cli [OPTIONS] SUBCOMMAND\n"},
+    {.name = "CertHelp",
+     .args = {"cert", "--help"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "",
+     .outMatch = TMatch::Contains,
+     .out = "Usage: velmora-cli cert [OPTIONS]\n"},
+    {.name = "DevHelp",
+     .args = {"dev", "--help"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "",
+     .outMatch = TMatch::Contains,
+     .out = "Usage: velmora-cli dev [OPTIONS] names...\n"},
+    {.name = "InfoHelp",
+     .args = {"info", "--help"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "",
+     .outMatch = TMatch::Contains,
+     .out = "Usage: velmora-cli info [OPTIONS] files...\n"},
+    {.name = "ListHelp",
+     .args = {"list", "--help"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "",
+     .outMatch = TMatch::Contains,
+     .out = "Usage: velmora-cli list [OPTIONS] [dir]\n"},
+    {.name = "Version",
+     .args = {"--version"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "",
+     .outMatch = TMatch::Exact,
+     .out = "velmora-cli 1.0\n"},
+};
+
+void PrintTo(const ArgCase& Case, std::ostream* Out) { *Out << Case.name; }
+
+void ExpectText(const char* Stream, TMatch Match, const std::string& Expected,
+                const std::string& Actual) {
+  switch (Match) {
+    case TMatch::Any:
+      return;
+    case TMatch::Exact:
+      EXPECT_EQ(Actual, Expected) << Stream;
+      return;
+    case TMatch::Prefix:
+      EXPECT_EQ(Actual.substr(0, Expected.size()), Expected) << Stream << ":\n" << Actual;
+      return;
+    case TMatch::Contains:
+      EXPECT_NE(Actual.find(Expected), std::string::npos) << Stream << ":\n" << Actual;
+      return;
+  }
+}
+
+class CliArguments : public CliTest, public testing::WithParamInterface<ArgCase> {
+ protected:
+  // Two CAs made by the command line itself, the second one's key under a pass phrase.
+  void MakeCAs() {
+    const std::vector<std::string> ca{"cert", "--ca", "--ku", "keyCertSign,cRLSign", "--eku", "",
+                                      "--store", At("cas")};
+    auto with = [&](std::vector<std::string> extra) {
+      std::vector<std::string> args = ca;
+      args.insert(args.end(), extra.begin(), extra.end());
+      return args;
+    };
+    const TProcessResult one = Cli(with({"--cn", "Velmora CLI Test CA One", "--out-cert",
+                                         "one.crt", "--out-key", "one.key"}));
+    ASSERT_EQ(one.Status, 0) << one.Err;
+    const TProcessResult two =
+        Cli(with({"--cn", "Velmora CLI Test CA Two", "--out-cert", "two.crt", "--out-key",
+                  "two.key", "--key-pass", "pass:second ca"}));
+    ASSERT_EQ(two.Status, 0) << two.Err;
+  }
+};
+
+TEST_P(CliArguments, ExitStatusMessagesAndFiles) {
+  const ArgCase& c = GetParam();
+  std::vector<std::string> args;
+  bool needsCAs = false;
+  for (const std::string& arg : c.args) {
+    needsCAs = needsCAs || arg.find("{ca}") != std::string::npos;
+    args.push_back(Expand(arg, Root()));
+  }
+  if (needsCAs) {
+    ASSERT_NO_FATAL_FAILURE(MakeCAs());
+  }
+  for (const auto& [name, contents] : c.existing) {
+    std::filesystem::create_directories((Root() / name).parent_path());
+    WriteFile(Root() / name, contents);
+  }
+
+  const TFileTree before = FilesUnder(Root());
+  const TProcessResult run = Cli(args);
+  const TFileTree after = FilesUnder(Root());
+
+  EXPECT_EQ(run.Status, c.status) << "stderr:\n" << run.Err << "stdout:\n" << run.Out;
+  ExpectText("stderr", c.errMatch, Expand(c.err, Root()), run.Err);
+  ExpectText("stdout", c.outMatch, Expand(c.out, Root()), run.Out);
+  if (c.status == 2) {
+    // A wrong command line is told on the error stream with the way to more help.
+    EXPECT_EQ(run.Out, "");
+    EXPECT_TRUE(run.Err.ends_with(kUsageHint)) << run.Err;
+  }
+  EXPECT_EQ(ChangedFiles(before, after), c.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliArguments, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<ArgCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace velmora::test
