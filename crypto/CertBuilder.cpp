@@ -149,22 +149,51 @@ std::string BioToString(BIO* Bio) {
   return std::string(data, static_cast<size_t>(length));
 }
 
-void TCertBuilder::GenerateKey() {
+void TCertBuilder::GenerateKey(const TKeyGenObserver& Observer) {
   StartWithEmptyErrorQueue();
   // Whatever happens next, the old key pair is gone; the certificate stays, holding its key.
   AttachCertKey();
   FKey.reset();
-  FKey = KeyType == ktRSA ? GenerateRSAKey() : GenerateECKey();
+  FKey = KeyType == ktRSA ? GenerateRSAKey(Observer) : GenerateECKey();
 }
 
-EVP_PKEYPtr TCertBuilder::GenerateRSAKey() const {
+namespace {
+
+// What libcrypto's generation callback needs to reach the observer and to tell afterwards
+// whether a failed generation was stopped on purpose.
+struct TKeyGenProgress {
+  const TCertBuilder::TKeyGenObserver* Observer;
+  bool Stopped = false;
+};
+
+int KeyGenCallback(EVP_PKEY_CTX* Context) {
+  auto* progress = static_cast<TKeyGenProgress*>(EVP_PKEY_CTX_get_app_data(Context));
+  if ((*progress->Observer)()) return 1;
+  progress->Stopped = true;
+  return 0;
+}
+
+}  // namespace
+
+EVP_PKEYPtr TCertBuilder::GenerateRSAKey(const TKeyGenObserver& Observer) const {
   EVP_PKEY_CTXPtr ctx(EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr));
   if (!ctx) RaiseOpenSSLError("EVP_PKEY_CTX_new_id(RSA)");
   if (EVP_PKEY_keygen_init(ctx.get()) != 1) RaiseOpenSSLError("RSA keygen_init");
   if (EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), RSABits) <= 0)
     RaiseOpenSSLError("RSA set_keygen_bits");
+  TKeyGenProgress progress{&Observer};
+  if (Observer) {
+    EVP_PKEY_CTX_set_app_data(ctx.get(), &progress);
+    EVP_PKEY_CTX_set_cb(ctx.get(), KeyGenCallback);
+  }
   EVP_PKEY* key = nullptr;
-  if (EVP_PKEY_keygen(ctx.get(), &key) != 1) RaiseOpenSSLError("RSA keygen");
+  if (EVP_PKEY_keygen(ctx.get(), &key) != 1) {
+    if (progress.Stopped) {
+      ERR_clear_error();
+      throw Exception("Key generation cancelled.");
+    }
+    RaiseOpenSSLError("RSA keygen");
+  }
   return EVP_PKEYPtr(key);
 }
 

@@ -5,6 +5,7 @@
 #include "crypto/OpenSSLWrapper.h"
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -87,7 +88,11 @@ class TCertBuilder {
   EVP_PKEY* Key() const noexcept { return FKey.get(); }
   X509* Cert() const noexcept;
 
-  void GenerateKey();
+  // Progress of a key generation as libcrypto reports it while it searches primes (RSA only;
+  // an EC key is made at once). Returning false stops the generation: GenerateKey then
+  // raises "Key generation cancelled." and the builder holds no key.
+  using TKeyGenObserver = std::function<bool()>;
+  void GenerateKey(const TKeyGenObserver& Observer = {});
   void BuildSelfSigned();
   void BuildSignedBy(const std::string& CACertPEM, const std::string& CAKeyPEM,
                      const std::string& CAKeyPassword);
@@ -109,7 +114,7 @@ class TCertBuilder {
                    const std::string& FriendlyName, const std::string& CACertPEM) const;
 
  private:
-  EVP_PKEYPtr GenerateRSAKey() const;
+  EVP_PKEYPtr GenerateRSAKey(const TKeyGenObserver& Observer) const;
   EVP_PKEYPtr GenerateECKey() const;
 
   // The two builds share everything but issuer and signing key.

@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <memory>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -33,13 +35,13 @@ std::string TextOf(const QLineEdit* Edit) { return Edit->text().toStdString(); }
 // bytes are not UTF-8 in a reversible form, and they must reach exactly that file.
 std::string FileNameOf(const QLineEdit* Edit) { return TextToFileName(Edit->text()); }
 
-// The narrow copy of a password edit's text, wiped when the command is done with it. Qt's
-// own UTF-8 copy is wiped here at once.
-TSecretText PasswordOf(const QLineEdit* Edit) {
+// The narrow copy of a password edit's text, for a TSecretText to take over and wipe when
+// the command is done with it. Qt's own UTF-8 copy is wiped here at once.
+std::string PasswordBytes(const QLineEdit* Edit) {
   QByteArray utf8 = Edit->text().toUtf8();
   std::string narrow(utf8.constData(), static_cast<std::size_t>(utf8.size()));
   OPENSSL_cleanse(utf8.data(), static_cast<std::size_t>(utf8.size()));
-  return TSecretText(std::move(narrow));
+  return narrow;
 }
 
 // What follows the last separator: the folder the user went to is dropped.
@@ -83,18 +85,34 @@ std::string AboutText() {
 
 // ---- "Generate Certificate" ----
 
+// The form is read and the store made here; building and saving run as a job that owns the
+// builder meanwhile. Its log lines and the question about replacing files reach the window
+// as they happen.
 void TfrmVelmora::btnGenCertClick() {
   if (!FBuilder->Key()) {
     FPlatform.ShowMessage("Please generate a key pair first (Tab 1 -> Generate Key).");
     return;
   }
   ui->memPreview->clear();
-  TBusyCursor busy(FPlatform);
+  struct TCertJob {
+    TCertJob(std::string CAKey, std::string Key, std::string Bundle)
+        : CAKeyPassword(std::move(CAKey)),
+          KeyPassword(std::move(Key)),
+          BundlePassword(std::move(Bundle)) {}
+    std::unique_ptr<TCertBuilder> Builder;
+    TIssueRequest Request;
+    TSecretText CAKeyPassword, KeyPassword, BundlePassword;
+    TIssueOutcome Outcome = TIssueOutcome::Declined;
+    std::optional<std::string> Error;
+  };
+  std::shared_ptr<TCertJob> job;
+  TBusyCursor busy(FPlatform);  // until the job has taken over, boxes included
   try {
     ApplyRequestToBuilder(RequestFromForm(), *FBuilder);
     EnsureStoreDir();
-
-    TIssueRequest request;
+    job = std::make_shared<TCertJob>(PasswordBytes(ui->edtCAPwd), PasswordBytes(ui->edtOutKeyPwd),
+                                     PasswordBytes(ui->edtOutPFXPwd));
+    TIssueRequest& request = job->Request;
     request.CASigned = !ui->rbSelfSigned->isChecked();
     request.CACertFile = FileNameOf(ui->edtCACertFile);
     request.CAKeyFile = FileNameOf(ui->edtCAKeyFile);
@@ -103,26 +121,44 @@ void TfrmVelmora::btnGenCertClick() {
     request.BundleName = ui->chkSavePFX->isChecked() ? TextOf(ui->edtOutPFX) : "";
     request.FriendlyName = TextOf(ui->edtFriendly);
     request.StoreDir = GetStoreDir();
-    const TSecretText caPassword = PasswordOf(ui->edtCAPwd);
-    const TSecretText keyPassword = PasswordOf(ui->edtOutKeyPwd);
-    const TSecretText bundlePassword = PasswordOf(ui->edtOutPFXPwd);
-    const TIssueEvents events{
-        [this](const std::string& Line) { Log(Line); },
-        [this](const std::vector<std::string>&, const std::string& Question) {
-          return FPlatform.ConfirmYesNo(Question);
-        }};
-    if (IssueCertificate(*FBuilder, request,
-                         {caPassword.Text(), keyPassword.Text(), bundlePassword.Text()},
-                         events) == TIssueOutcome::Declined)
-      return;
-
-    ShowPreview();
-    RefreshStoreList();
-    FPlatform.ShowMessage("Certificate generation complete!\nFiles saved to: " + GetStoreDir());
   } catch (const std::exception& e) {
     Log(std::string("ERROR: ") + e.what());
     FPlatform.ShowMessage(std::string("Certificate generation failed:\n") + e.what());
+    return;
   }
+  job->Builder = std::move(FBuilder);
+  const TIssueEvents events{
+      [this](const std::string& Line) { PostToWindow([this, Line] { Log(Line); }); },
+      [this](const std::vector<std::string>&, const std::string& Question) {
+        bool answer = false;
+        CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(Question); });
+        return answer;
+      }};
+  RunInBackground(
+      TJobKind::Command,
+      [job, events] {
+        try {
+          job->Outcome = IssueCertificate(
+              *job->Builder, job->Request,
+              {job->CAKeyPassword.Text(), job->KeyPassword.Text(), job->BundlePassword.Text()},
+              events);
+        } catch (const std::exception& e) {
+          job->Error = e.what();
+        }
+      },
+      [this, job] {
+        FBuilder = std::move(job->Builder);
+        if (job->Error) {
+          Log("ERROR: " + *job->Error);
+          FPlatform.ShowMessage("Certificate generation failed:\n" + *job->Error);
+          return;
+        }
+        if (job->Outcome == TIssueOutcome::Declined) return;
+        ShowPreview();
+        RefreshStoreList();
+        FPlatform.ShowMessage("Certificate generation complete!\nFiles saved to: " +
+                              GetStoreDir());
+      });
 }
 
 // Subject, validity and extensions as the tabs hold them, read the way every command reads

@@ -14,13 +14,16 @@
 #include <QStyledItemDelegate>
 #include <QTextEdit>
 #include <QTime>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 
 // Resources of a static library must be registered by hand; Q_INIT_RESOURCE only works
 // outside a namespace.
@@ -119,6 +122,8 @@ TfrmVelmora::TfrmVelmora(IPlatform& Platform, QWidget* Parent)
 }
 
 TfrmVelmora::~TfrmVelmora() {
+  // A key still being generated is of no use to anyone now.
+  if (FCancelKey) FCancelKey();
   for (const QMetaObject::Connection& connection : FConnections) disconnect(connection);
   FormDestroy();
 }
@@ -150,11 +155,6 @@ void TfrmVelmora::FormCreate() {
 void TfrmVelmora::FormClose() { SaveSettings(); }
 
 void TfrmVelmora::FormDestroy() { FBuilder.reset(); }
-
-void TfrmVelmora::closeEvent(QCloseEvent* Event) {
-  RunGuarded(FPlatform, [this] { FormClose(); });
-  QMainWindow::closeEvent(Event);
-}
 
 void TfrmVelmora::SetDefaultOutputNames() {
   ui->edtOutCert->setText(QStringLiteral("certificate.crt"));
@@ -242,6 +242,7 @@ void TfrmVelmora::BindEvents() {
   BindChecked(ui->rbCASign, &TfrmVelmora::rbCASignClick);
   Bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::chkIsCAClick);
   Bind(ui->btnGenKey, &QPushButton::clicked, &TfrmVelmora::btnGenKeyClick);
+  Bind(ui->btnCancelKey, &QPushButton::clicked, &TfrmVelmora::btnCancelKeyClick);
 
   Bind(ui->btnGenCert, &QPushButton::clicked, &TfrmVelmora::btnGenCertClick);
   Bind(ui->btnBrowseCACert, &QPushButton::clicked, &TfrmVelmora::btnBrowseCACertClick);
@@ -327,26 +328,61 @@ void TfrmVelmora::chkIsCAClick() { UpdateCAOptionsUI(); }
 void TfrmVelmora::btnGenKeyClick() {
   ui->memKeyInfo->clear();
   ui->memPreview->clear();
-  TBusyCursor busy(FPlatform);
-  try {
-    FBuilder = std::make_unique<TCertBuilder>();
-    if (ui->rbRSA->isChecked()) {
-      const std::string bits = ui->cmbRSABits->currentText().toStdString();
-      FBuilder->KeyType = ktRSA;
-      FBuilder->RSABits = IntOrDefault(bits, 2048);
-      Log("Generating RSA-" + bits + " key pair ...");
-    } else {
-      FBuilder->KeyType = ktECC;
-      FBuilder->ECCurve = ui->cmbECCurve->currentText().toStdString();
-      Log("Generating ECC " + FBuilder->ECCurve + " key pair ...");
-    }
-    FBuilder->GenerateKey();
-    Log("Key pair generated successfully.");
-    ui->btnGenCert->setEnabled(true);
-  } catch (const std::exception& e) {
-    Log(std::string("ERROR: ") + e.what());
-    FPlatform.ShowMessage(std::string("Key generation failed:\n") + e.what());
+  // The new builder goes to the job and comes back with its key pair, or without one.
+  struct TKeyJob {
+    std::unique_ptr<TCertBuilder> Builder = std::make_unique<TCertBuilder>();
+    std::atomic<bool> Cancel{false};
+    std::atomic<int> Candidates{0};
+    std::optional<std::string> Error;
+  };
+  auto job = std::make_shared<TKeyJob>();
+  if (ui->rbRSA->isChecked()) {
+    const std::string bits = ui->cmbRSABits->currentText().toStdString();
+    job->Builder->KeyType = ktRSA;
+    job->Builder->RSABits = IntOrDefault(bits, 2048);
+    Log("Generating RSA-" + bits + " key pair ...");
+  } else {
+    job->Builder->KeyType = ktECC;
+    job->Builder->ECCurve = ui->cmbECCurve->currentText().toStdString();
+    Log("Generating ECC " + job->Builder->ECCurve + " key pair ...");
   }
+  FCancelKey = [job] { job->Cancel = true; };
+  ui->btnCancelKey->setEnabled(true);
+  // The prime search reports each candidate it tries; the count shows that work goes on.
+  auto* progress = new QTimer(this);
+  connect(progress, &QTimer::timeout, this, [this, job] {
+    if (const int tried = job->Candidates.load()) {
+      ui->lblProgress->setText(QStringLiteral("Prime candidates tried: %1").arg(tried));
+    }
+  });
+  progress->start(100);
+  RunInBackground(
+      TJobKind::Command,
+      [job] {
+        try {
+          job->Builder->GenerateKey([&job = *job] {
+            ++job.Candidates;
+            return !job.Cancel.load();
+          });
+        } catch (const std::exception& e) {
+          job->Error = e.what();
+        }
+      },
+      [this, job, progress] {
+        progress->deleteLater();
+        FCancelKey = nullptr;
+        ui->btnCancelKey->setEnabled(false);
+        FBuilder = std::move(job->Builder);
+        if (job->Error && job->Cancel) {
+          Log("Key generation cancelled.");
+        } else if (job->Error) {
+          Log("ERROR: " + *job->Error);
+          FPlatform.ShowMessage("Key generation failed:\n" + *job->Error);
+        } else {
+          Log("Key pair generated successfully.");
+          ui->btnGenCert->setEnabled(true);
+        }
+      });
 }
 
 }  // namespace velmora

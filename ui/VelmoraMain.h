@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QMetaObject>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -45,12 +46,12 @@ class TfrmVelmora : public QMainWindow {
   // The builder of the certificate being made. Borrowed: the key command and Clear replace it.
   const TCertBuilder& Builder() const noexcept { return *FBuilder; }
 
+  // Whether background work runs: a key pair, a certificate with its files, or a listing.
+  bool JobRunning() const noexcept { return FJobRunning; }
+
   // Appends "[hh:nn:ss] " and Text as the last line of the activity log (memKeyInfo) and
   // scrolls it into view. A text with line breaks becomes several lines, the first stamped.
   void Log(const std::string& Text);
-
-  // Splits at every comma, trims each piece and drops the empty ones; order and
-  // duplicates stay.
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -82,8 +83,24 @@ class TfrmVelmora : public QMainWindow {
   void rbCASignClick();
   void chkIsCAClick();
 
-  // "Generate Key Pair".
+  // "Generate Key Pair" and its Cancel.
   void btnGenKeyClick();
+  void btnCancelKeyClick();
+
+  // --- Background work (VelmoraJobs.cpp) ---
+  // Runs Work on a worker thread and Done on this thread when it is over, whatever way. Work
+  // must catch its own errors. Meanwhile the commands that would conflict are disabled, the
+  // busy cursor and the progress bar show, and the window goes on painting.
+  // A command shows the busy cursor and is not dropped by closing the window without asking;
+  // a listing is neither.
+  enum class TJobKind { Command, Listing };
+  void RunInBackground(TJobKind Kind, std::function<void()> Work, std::function<void()> Done);
+  void JobFinished(const std::function<void()>& Done);
+  void SetConflictingCommandsEnabled(bool Enabled);
+  // Runs F on this thread from a worker: queued, or waiting for its end when the worker
+  // needs the answer (a question to the user).
+  void PostToWindow(std::function<void()> F);
+  void CallOnWindow(const std::function<void()>& F);
 
   // --- Certificate command, dialogs, output names, Clear, About (VelmoraCommands.cpp) ---
   void btnGenCertClick();
@@ -109,6 +126,8 @@ class TfrmVelmora : public QMainWindow {
   void btnOpenStoreDirClick();
   // Listing.
   void RefreshStoreList();
+  struct TStoreListing;
+  void ShowStoreListing(const TStoreListing& Listing);
   void edtStoreDirChange();
   void btnBrowseStoreDirClick();
   void btnStoreRefreshClick();
@@ -122,7 +141,16 @@ class TfrmVelmora : public QMainWindow {
 
   std::unique_ptr<Ui::TfrmVelmora> ui;
   IPlatform& FPlatform;
-  std::unique_ptr<TCertBuilder> FBuilder;
+  std::unique_ptr<TCertBuilder> FBuilder;  // null while a job holds it
+  // Background work: one job at a time. A listing asked for meanwhile runs after it, and a
+  // close that the user confirmed happens once it is over.
+  bool FJobRunning = false;
+  bool FCommandRunning = false;
+  bool FListingWanted = false;
+  bool FCloseWhenDone = false;
+  std::unique_ptr<TBusyCursor> FJobCursor;
+  std::vector<std::pair<QWidget*, bool>> FDisabledCommands;
+  std::function<void()> FCancelKey;
   std::string FStoreDir;
   // Dropped before the controls go, so no handler runs on a half-destroyed window.
   std::vector<QMetaObject::Connection> FConnections;

@@ -17,6 +17,7 @@
 #include <QTableWidget>
 #include <QTableWidgetItem>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -122,20 +123,48 @@ void TfrmVelmora::btnOpenStoreDirClick() {
 
 // ---- Listing ----
 
+// What a listing job found: the rows, or why there are none.
+struct TfrmVelmora::TStoreListing {
+  std::string Dir;
+  bool IsDirectory = false;
+  std::vector<TStoreEntry> Entries;
+  std::optional<std::string> Error;
+};
+
+// The folder is read by a job; a listing asked for while another job runs follows it.
 void TfrmVelmora::RefreshStoreList() {
+  if (FJobRunning) {
+    FListingWanted = true;
+    return;
+  }
+  auto listing = std::make_shared<TStoreListing>();
+  listing->Dir = GetStoreDir();
+  RunInBackground(
+      TJobKind::Listing,
+      [listing] {
+        try {
+          listing->IsDirectory = IsDirectoryAt(listing->Dir);
+          if (listing->IsDirectory) listing->Entries = ReadStoreEntries(listing->Dir);
+        } catch (const std::exception& e) {
+          listing->Error = e.what();
+        }
+      },
+      [this, listing] { ShowStoreListing(*listing); });
+}
+
+void TfrmVelmora::ShowStoreListing(const TStoreListing& Listing) {
   QTableWidget& list = *ui->lvCerts;
-  const std::string dir = GetStoreDir();
   {
     TListBatchUpdate batch(list);
     list.setRowCount(0);
-    if (!IsDirectoryAt(dir)) return;  // the status line keeps what it said
+    if (Listing.Error) throw Exception(*Listing.Error);
+    if (!Listing.IsDirectory) return;  // the status line keeps what it said
 
-    const std::vector<TStoreEntry> entries = ReadStoreEntries(dir);
     const TDateTimeFormat dates;
-    const int rows = static_cast<int>(entries.size());
+    const int rows = static_cast<int>(Listing.Entries.size());
     list.setRowCount(rows);  // at once: row by row would cost a layout pass per row
     for (int row = 0; row < rows; ++row) {
-      const TStoreEntry& entry = entries[static_cast<std::size_t>(row)];
+      const TStoreEntry& entry = Listing.Entries[static_cast<std::size_t>(row)];
       list.setItem(row, 0, NewNameCell(entry.Name));
       list.setItem(row, 1, NewCell(QString::fromLatin1(TypeText(entry.Kind))));
       list.setItem(row, 2,
@@ -144,7 +173,7 @@ void TfrmVelmora::RefreshStoreList() {
     }
   }
   // Joined, not formatted: a folder name may hold "%2" itself.
-  ui->lblStoreDir->setText(QStringLiteral("Store: ") + QString::fromStdString(dir) +
+  ui->lblStoreDir->setText(QStringLiteral("Store: ") + QString::fromStdString(Listing.Dir) +
                            QStringLiteral("   (") + QString::number(list.rowCount()) +
                            QStringLiteral(" files)"));
 }

@@ -130,5 +130,36 @@ TEST(GenerateKey, ReplacesAnEarlierKey) {
   EXPECT_NE(EVP_PKEY_eq(first.get(), b.Key()), 1);
 }
 
+TEST(GenerateKey, TheObserverSeesThePrimeSearchAndCanStopIt) {
+  struct Case {
+    const char* name;
+    int stopAfter;  // calls answered "go on" before the observer says stop; -1 never
+  };
+  for (const Case& c : {Case{"runs to the end", -1}, Case{"stopped at once", 0},
+                        Case{"stopped midway", 20}}) {
+    SCOPED_TRACE(c.name);
+    TCertBuilder b;
+    b.KeyType = ktRSA;
+    b.RSABits = 1024;
+    int calls = 0;
+    const auto observer = [&] { return c.stopAfter < 0 || calls++ < c.stopAfter; };
+    std::string message = "(no failure)";
+    try {
+      b.GenerateKey(observer);
+    } catch (const Exception& e) {
+      message = e.what();
+    }
+    if (c.stopAfter < 0) {
+      EXPECT_EQ(message, "(no failure)");
+      EXPECT_NE(b.Key(), nullptr);
+    } else {
+      EXPECT_EQ(message, "Key generation cancelled.");
+      EXPECT_EQ(b.Key(), nullptr);
+      EXPECT_EQ(calls, c.stopAfter + 1) << "the search went on after it was told to stop";
+      EXPECT_EQ(ERR_peek_error(), 0u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velmora

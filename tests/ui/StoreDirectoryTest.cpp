@@ -40,6 +40,7 @@ class StoreDirectory : public WindowFixture {
     DirEdit()->selectAll();
     QTest::keyClick(DirEdit(), Qt::Key_Delete);
     QTest::keyClicks(DirEdit(), Text);
+    WaitIdle();
   }
 
   TempDir Temp;

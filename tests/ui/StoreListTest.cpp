@@ -56,6 +56,7 @@ class StoreList : public StoreFixture {
   // All at once, as a paste does: typed key by key, the way there would pass other folders.
   void PasteStoreDir(const QString& Text) const {
     Control<QLineEdit>("edtStoreDir")->setText(Text);
+    WaitIdle();
   }
 };
 

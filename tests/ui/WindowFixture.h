@@ -27,6 +27,13 @@ class WindowFixture : public testing::Test {
     Window = std::make_unique<TfrmVelmora>(Platform);
     Window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Window.get()));
+    WaitIdle();
+  }
+
+  // The window's background work runs to its end, as a user waiting for it would see.
+  void WaitIdle() const {
+    if (!QTest::qWaitFor([this] { return !Window->JobRunning(); }, 60000))
+      throw std::runtime_error("the window's background work did not end");
   }
 
   // The control with that objectName; a missing one fails the test with its name.
@@ -49,6 +56,7 @@ class WindowFixture : public testing::Test {
     const bool indicator = qobject_cast<QCheckBox*>(control) || qobject_cast<QRadioButton*>(control);
     QTest::mouseClick(control, Qt::LeftButton, {},
                       indicator ? QPoint(8, control->height() / 2) : QPoint());
+    WaitIdle();
   }
 
   QStringList LogLines() const {
