@@ -96,6 +96,8 @@ class TfrmVelmora : public QMainWindow {
   enum class TJobKind { Command, Listing };
   void RunInBackground(TJobKind Kind, std::function<void()> Work, std::function<void()> Done);
   void JobFinished(const std::function<void()>& Done);
+  void ContinueFollowUp();
+  void EndJob();
   void SetConflictingCommandsEnabled(bool Enabled);
   // Runs F on this thread from a worker: queued, or waiting for its end when the worker
   // needs the answer (a question to the user).
@@ -127,7 +129,8 @@ class TfrmVelmora : public QMainWindow {
   // Listing.
   void RefreshStoreList();
   struct TStoreListing;
-  void ShowStoreListing(const TStoreListing& Listing);
+  void ShowStoreListing(const std::shared_ptr<TStoreListing>& Listing);
+  bool FillStoreRows(TStoreListing& Listing);
   void edtStoreDirChange();
   void btnBrowseStoreDirClick();
   void btnStoreRefreshClick();
@@ -151,6 +154,8 @@ class TfrmVelmora : public QMainWindow {
   std::unique_ptr<TBusyCursor> FJobCursor;
   std::vector<std::pair<QWidget*, bool>> FDisabledCommands;
   std::function<void()> FCancelKey;
+  // Work a job's ending leaves for this thread, one step per call; false when done.
+  std::function<bool()> FFollowUp;
   std::string FStoreDir;
   // Dropped before the controls go, so no handler runs on a half-destroyed window.
   std::vector<QMetaObject::Connection> FConnections;

@@ -123,12 +123,15 @@ void TfrmVelmora::btnOpenStoreDirClick() {
 
 // ---- Listing ----
 
-// What a listing job found: the rows, or why there are none.
+// What a listing job found: the rows, or why there are none; and how far they are shown.
 struct TfrmVelmora::TStoreListing {
   std::string Dir;
   bool IsDirectory = false;
   std::vector<TStoreEntry> Entries;
   std::optional<std::string> Error;
+  std::size_t Shown = 0;
+  TDateTimeFormat Dates;
+  std::unique_ptr<TListBatchUpdate> Batch;  // the list repaints once, when it is full
 };
 
 // The folder is read by a job; a listing asked for while another job runs follows it.
@@ -149,33 +152,48 @@ void TfrmVelmora::RefreshStoreList() {
           listing->Error = e.what();
         }
       },
-      [this, listing] { ShowStoreListing(*listing); });
+      [this, listing] { ShowStoreListing(listing); });
 }
 
-void TfrmVelmora::ShowStoreListing(const TStoreListing& Listing) {
+// The rows are made a few thousand at a time, one batch per turn of the event loop: a store
+// of a hundred thousand files would otherwise hold the window for a good part of a second.
+void TfrmVelmora::ShowStoreListing(const std::shared_ptr<TStoreListing>& Listing) {
   QTableWidget& list = *ui->lvCerts;
-  {
-    TListBatchUpdate batch(list);
-    list.setRowCount(0);
-    if (Listing.Error) throw Exception(*Listing.Error);
-    if (!Listing.IsDirectory) return;  // the status line keeps what it said
-
-    const TDateTimeFormat dates;
-    const int rows = static_cast<int>(Listing.Entries.size());
-    list.setRowCount(rows);  // at once: row by row would cost a layout pass per row
-    for (int row = 0; row < rows; ++row) {
-      const TStoreEntry& entry = Listing.Entries[static_cast<std::size_t>(row)];
-      list.setItem(row, 0, NewNameCell(entry.Name));
-      list.setItem(row, 1, NewCell(QString::fromLatin1(TypeText(entry.Kind))));
-      list.setItem(row, 2,
-                   NewCell(entry.Found ? QString::fromStdString(SizeText(entry.Size)) : QString()));
-      list.setItem(row, 3, NewCell(entry.Found ? dates.Text(entry.Modified, true) : QString()));
-    }
+  Listing->Batch = std::make_unique<TListBatchUpdate>(list);
+  list.setRowCount(0);
+  if (Listing->Error) {
+    Listing->Batch.reset();
+    throw Exception(*Listing->Error);
   }
+  if (!Listing->IsDirectory) {
+    Listing->Batch.reset();
+    return;  // the status line keeps what it said
+  }
+  list.setRowCount(static_cast<int>(Listing->Entries.size()));
+  if (FillStoreRows(*Listing)) FFollowUp = [this, Listing] { return FillStoreRows(*Listing); };
+}
+
+bool TfrmVelmora::FillStoreRows(TStoreListing& Listing) {
+  constexpr std::size_t kRowsPerTurn = 2000;
+  QTableWidget& list = *ui->lvCerts;
+  const std::size_t end = std::min(Listing.Entries.size(), Listing.Shown + kRowsPerTurn);
+  for (; Listing.Shown < end; ++Listing.Shown) {
+    const TStoreEntry& entry = Listing.Entries[Listing.Shown];
+    const int row = static_cast<int>(Listing.Shown);
+    list.setItem(row, 0, NewNameCell(entry.Name));
+    list.setItem(row, 1, NewCell(QString::fromLatin1(TypeText(entry.Kind))));
+    list.setItem(row, 2,
+                 NewCell(entry.Found ? QString::fromStdString(SizeText(entry.Size)) : QString()));
+    list.setItem(row, 3,
+                 NewCell(entry.Found ? Listing.Dates.Text(entry.Modified, true) : QString()));
+  }
+  if (Listing.Shown < Listing.Entries.size()) return true;
+  Listing.Batch.reset();
   // Joined, not formatted: a folder name may hold "%2" itself.
   ui->lblStoreDir->setText(QStringLiteral("Store: ") + QString::fromStdString(Listing.Dir) +
                            QStringLiteral("   (") + QString::number(list.rowCount()) +
                            QStringLiteral(" files)"));
+  return false;
 }
 
 void TfrmVelmora::edtStoreDirChange() {

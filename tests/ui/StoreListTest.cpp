@@ -2,6 +2,7 @@
 #include "tests/ui/StoreFixture.h"
 
 #include <QLineEdit>
+#include <QSet>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -198,6 +199,25 @@ TEST_F(StoreList, LeftoversOfCrashedSavesAreRemovedOthersStayHidden) {
   EXPECT_EQ(List()->rowCount(), 1);
   EXPECT_FALSE(fs::exists(InStore(abandoned)));
   EXPECT_TRUE(fs::exists(InStore(inProgress)));
+}
+
+// Rows are made in batches between which the window paints: every file still makes it in,
+// once, and the status line counts them when the list is full.
+TEST_F(StoreList, AStoreOfThousandsIsListedInFull) {
+  constexpr int kFiles = 4500;  // more than two batches
+  for (int i = 0; i < kFiles; ++i) {
+    std::string name = std::to_string(i);
+    name.insert(0, 1, 'f').append(".crt");
+    WriteFile(InStore(name), std::string("x"));
+  }
+  Click("btnStoreRefresh");
+  ASSERT_EQ(List()->rowCount(), kFiles);
+  QSet<QString> names;
+  for (int row = 0; row < kFiles; ++row) names.insert(List()->item(row, 0)->text());
+  EXPECT_EQ(names.size(), kFiles);
+  EXPECT_TRUE(names.contains(QStringLiteral("f4499.crt")));
+  EXPECT_EQ(StatusLine(), Status(kFiles));
+  EXPECT_TRUE(List()->updatesEnabled());
 }
 
 }  // namespace
