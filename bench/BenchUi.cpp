@@ -1,6 +1,7 @@
 // The window's own costs: starting it (in this process and as a whole program), listing a
 // large store and describing one file, each beside the same work done with plain Qt, plain
-// libcrypto or the file system's own calls.
+// libcrypto or the file system's own calls; and how long the window stops answering while
+// its commands run, against a time budget.
 #include "bench/BenchMain.h"
 #include "bench/BenchSupport.h"
 #include "bench/PlainLibcrypto.h"
@@ -12,23 +13,29 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -82,14 +89,37 @@ std::string PaddedPEM(const std::string& PEM, const std::string& Dump, std::size
   return text + PEM;
 }
 
+// Huge is made by the one benchmark that lists it, on its first run: 100,000 files are
+// seconds of work that no other benchmark needs.
 struct TStores {
-  fs::path Empty, Big, Info;
+  fs::path Empty, Big, Info, Issue, Huge;
 };
 
+constexpr char kCAPassword[] = "gap-ca-pass";
+constexpr char kCACertFile[] = "gap-ca.crt";
+constexpr char kCAKeyFile[] = "gap-ca.key";
+
+// A few files and a CA whose key is kept under a password, as a user signing with their own
+// CA from the store would have it.
+void MakeIssueStore(const fs::path& Dir) {
+  MakeStore(Dir, 5);
+  TCertBuilder ca;
+  ca.Subject.CN = "Gap CA";
+  ca.IsCA = true;
+  ca.ValidDays = 3650;
+  ca.KeyUsage = {kuKeyCertSign, kuCRLSign};
+  ca.GenerateKey();
+  ca.BuildSelfSigned();
+  std::ofstream(Dir / kCACertFile, std::ios::binary) << ca.CertToPEM();
+  std::ofstream(Dir / kCAKeyFile, std::ios::binary) << ca.KeyToPEM(kCAPassword);
+}
+
 TStores MakeStores(const fs::path& Home) {
-  TStores stores{Home / "empty-store", Home / "big-store", Home / "info-store"};
+  TStores stores{Home / "empty-store", Home / "big-store", Home / "info-store",
+                 Home / "issue-store", Home / "huge-store"};
   fs::create_directories(stores.Empty);
   MakeStore(stores.Big, 10000);
+  MakeIssueStore(stores.Issue);
   fs::create_directories(stores.Info);
   TCertBuilder b;
   b.Subject.CN = "info.example";
@@ -225,9 +255,13 @@ void BM_StoreList_ours(benchmark::State& state) {
   if (!WaitExposed(&window)) state.SkipWithError("window not exposed");
   QPushButton* refresh = Control<QPushButton>(&window, "btnStoreRefresh");
   QTableWidget* list = Control<QTableWidget>(&window, "lvCerts");
+  while (window.JobRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   for (auto _ : state) {
+    // The listing is a job of its own and the list fills in batches: over when the window
+    // is idle again, repaint included.
     refresh->click();
-    QApplication::processEvents();  // the repaint the refresh asked for
+    while (window.JobRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QApplication::processEvents();
   }
   state.counters["rows"] = list->rowCount();
 }
@@ -306,6 +340,164 @@ void RegisterFileInfo() {
     }
 }
 
+// ---- responsiveness: the longest the event loop goes unserved while a command runs ----
+// No baseline: the budget of these rows is a time (BenchBudgets.h). Each iteration is one
+// click, timed by hand as that click's longest gap, so a repetition reports the mean of its
+// clicks' longest gaps.
+
+// The desktop with every box answered at once, as by a user who agrees to everything (a real
+// modal box would wait for a click that never comes), and the store folder setting held here.
+// A failure's box is kept, so that a command that failed is reported rather than timed.
+class TAgreeingPlatform final : public IPlatform {
+ public:
+  explicit TAgreeingPlatform(const fs::path& StoreDir) : FStoreDir(StoreDir.string()) {}
+
+  std::optional<std::string> Failure;
+
+  void ShowMessage(const std::string& Text) override {
+    if (Text.find(" failed:") != std::string::npos) Failure = Text;
+  }
+  bool ConfirmYesNo(const std::string&) override { return true; }
+  void ShowErrorBox(const std::string& Text) override { Failure = Text; }
+  std::optional<std::string> OpenFileDialog(const TFileDialogOptions&) override { return {}; }
+  std::optional<std::string> SaveFileDialog(const TFileDialogOptions&) override { return {}; }
+  std::optional<std::string> FolderDialog(const std::string&, const std::string&) override {
+    return {};
+  }
+  void OpenInDesktop(const std::string&) override {}
+  void BeginBusyCursor() override { FDesktop.BeginBusyCursor(); }
+  void EndBusyCursor() noexcept override { FDesktop.EndBusyCursor(); }
+  std::optional<std::string> ReadStoreDirSetting() override { return FStoreDir; }
+  void WriteStoreDirSetting(const std::string& Value) override { FStoreDir = Value; }
+  std::string ApplicationDir() override { return FDesktop.ApplicationDir(); }
+  std::string UserDataDir() override { return FDesktop.UserDataDir(); }
+
+ private:
+  QtPlatform FDesktop;
+  std::string FStoreDir;
+};
+
+bool WorkGoesOn(const TfrmVelmora& Window) { return Window.JobRunning(); }
+
+// Serves the event loop until the window's background work is over, then handles what that
+// work left behind (its repaint among them); false when it is not over within two minutes.
+// Between events the loop sleeps, as an idle window's would.
+bool ServeUntilIdle(const TfrmVelmora& Window) {
+  QTimer deadline;  // firing, it also wakes the loop for the last look
+  deadline.setSingleShot(true);
+  deadline.start(std::chrono::minutes(2));
+  while (WorkGoesOn(Window) && deadline.isActive())
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  QApplication::processEvents();
+  return !WorkGoesOn(Window);
+}
+
+// Untimed preparation: the command run to its end.
+bool RunToIdle(TfrmVelmora& Window, const char* Button) {
+  Control<QAbstractButton>(&Window, Button)->click();
+  return ServeUntilIdle(Window);
+}
+
+// The longest stretch, in seconds, that a 10 ms timer waits for the event loop, from the
+// click on Button until the window's work is over. The click and the end count as ticks, so
+// a click handler that does the work itself shows whole. Nothing when the work did not end.
+std::optional<double> LongestGap(TfrmVelmora& Window, QAbstractButton& Button) {
+  using TClock = std::chrono::steady_clock;
+  TClock::time_point last;
+  TClock::duration longest{};
+  const auto tick = [&] {
+    const TClock::time_point now = TClock::now();
+    longest = std::max(longest, now - last);
+    last = now;
+  };
+  QTimer ticker;
+  ticker.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&ticker, &QTimer::timeout, tick);
+  ticker.start(10);
+  last = TClock::now();
+  QTest::mouseClick(&Button, Qt::LeftButton);
+  const bool ended = ServeUntilIdle(Window);
+  tick();
+  if (!ended) return std::nullopt;
+  return std::chrono::duration<double>(longest).count();
+}
+
+// Clicks the button once per iteration, with its tab in front as a user must have it. Ready
+// says whether the window's preparation went through.
+void MeasureLongestGap(benchmark::State& state, TfrmVelmora& Window,
+                       const TAgreeingPlatform& Platform, const char* ButtonName, bool Ready) {
+  auto* button = Control<QAbstractButton>(&Window, ButtonName);
+  auto* tabs = Control<QTabWidget>(&Window, "pgcMain");
+  for (int i = 0; i < tabs->count(); ++i)
+    if (tabs->widget(i)->isAncestorOf(button)) tabs->setCurrentIndex(i);
+  if (!Ready || !ServeUntilIdle(Window) || !button->isEnabled() || Platform.Failure) {
+    state.SkipWithError(Platform.Failure ? Platform.Failure->c_str() : "the window is not ready");
+    return;
+  }
+  for (auto _ : state) {
+    const std::optional<double> gap = LongestGap(Window, *button);
+    if (!gap || Platform.Failure) {
+      state.SkipWithError(Platform.Failure ? Platform.Failure->c_str() : "the work did not end");
+      break;
+    }
+    state.SetIterationTime(*gap);
+  }
+}
+
+// The window on Platform's store, on screen, done with the listing it starts with.
+bool OpenIdle(TfrmVelmora& Window) {
+  Window.show();
+  return WaitExposed(&Window) && ServeUntilIdle(Window);
+}
+
+void BM_LongestGap_GenKey(benchmark::State& state) {
+  TAgreeingPlatform platform(gStores->Empty);
+  TfrmVelmora window(platform);
+  Control<QAbstractButton>(&window, "rbRSA")->click();
+  Control<QComboBox>(&window, "cmbRSABits")->setCurrentText(QStringLiteral("4096"));
+  MeasureLongestGap(state, window, platform, "btnGenKey", OpenIdle(window));
+}
+
+// Signed by the store's CA, with a bundle beside the certificate and key. The key pair is
+// made and the files written once before timing, so every timed click replaces them.
+void BM_LongestGap_GenCert(benchmark::State& state) {
+  TAgreeingPlatform platform(gStores->Issue);
+  TfrmVelmora window(platform);
+  const std::pair<const char*, fs::path> edits[] = {
+      {"edtCN", "gap.example"},
+      {"edtCACertFile", gStores->Issue / kCACertFile},
+      {"edtCAKeyFile", gStores->Issue / kCAKeyFile},
+      {"edtCAPwd", kCAPassword},
+      {"edtOutPFXPwd", "gap-bundle-pass"}};
+  for (const auto& [edit, text] : edits)
+    Control<QLineEdit>(&window, edit)->setText(QString::fromStdString(text.string()));
+  Control<QAbstractButton>(&window, "rbCASign")->click();
+  Control<QAbstractButton>(&window, "chkSavePFX")->setChecked(true);
+  const bool ready =
+      OpenIdle(window) && RunToIdle(window, "btnGenKey") && RunToIdle(window, "btnGenCert");
+  MeasureLongestGap(state, window, platform, "btnGenCert", ready);
+}
+
+void BM_LongestGap_StoreRefresh(benchmark::State& state) {
+  static std::once_flag made;
+  std::call_once(made, MakeStore, gStores->Huge, 100000);
+  TAgreeingPlatform platform(gStores->Huge);
+  TfrmVelmora window(platform);
+  MeasureLongestGap(state, window, platform, "btnStoreRefresh", OpenIdle(window));
+}
+
+void RegisterLongestGaps() {
+  const std::pair<const char*, void (*)(benchmark::State&)> commands[] = {
+      {"GenKey-RSA-4096", BM_LongestGap_GenKey},
+      {"GenCert-CA-signed-PFX", BM_LongestGap_GenCert},
+      {"StoreRefresh-100000", BM_LongestGap_StoreRefresh}};
+  for (const auto& [work, run] : commands)
+    benchmark::RegisterBenchmark(("LongestGap/" + std::string(work) + "/ours").c_str(), run)
+        ->Iterations(3)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -317,5 +509,6 @@ int main(int argc, char** argv) {
   gStores = &stores;
   RegisterWindowProcess();
   RegisterFileInfo();
+  RegisterLongestGaps();
   return RunBenchmarksWithSummary(argc, argv);
 }

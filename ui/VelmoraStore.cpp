@@ -160,15 +160,15 @@ void TfrmVelmora::RefreshStoreList() {
 void TfrmVelmora::ShowStoreListing(const std::shared_ptr<TStoreListing>& Listing) {
   QTableWidget& list = *ui->lvCerts;
   Listing->Batch = std::make_unique<TListBatchUpdate>(list);
-  list.setRowCount(0);
-  if (Listing->Error) {
+  if (Listing->Error || !Listing->IsDirectory) {
+    list.setRowCount(0);
     Listing->Batch.reset();
-    throw Exception(*Listing->Error);
-  }
-  if (!Listing->IsDirectory) {
-    Listing->Batch.reset();
+    if (Listing->Error) throw Exception(*Listing->Error);
     return;  // the status line keeps what it said
   }
+  // The rows there are stay and get their new cells batch by batch: dropping tens of
+  // thousands of rows at once would hold the window as long as making them.
+  list.clearSelection();
   list.setRowCount(static_cast<int>(Listing->Entries.size()));
   if (FillStoreRows(*Listing)) FFollowUp = [this, Listing] { return FillStoreRows(*Listing); };
 }
