@@ -19,7 +19,7 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -254,7 +254,7 @@ void BM_StoreList_ours(benchmark::State& state) {
   window.show();
   if (!WaitExposed(&window)) state.SkipWithError("window not exposed");
   QPushButton* refresh = Control<QPushButton>(&window, "btnStoreRefresh");
-  QTableWidget* list = Control<QTableWidget>(&window, "lvCerts");
+  QTableView* list = Control<QTableView>(&window, "lvCerts");
   while (window.JobRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   for (auto _ : state) {
     // The listing is a job of its own and the list fills in batches: over when the window
@@ -263,7 +263,7 @@ void BM_StoreList_ours(benchmark::State& state) {
     while (window.JobRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QApplication::processEvents();
   }
-  state.counters["rows"] = list->rowCount();
+  state.counters["rows"] = list->model()->rowCount();
 }
 
 // The names the store lists: certificate, key and bundle extensions in either case.
@@ -307,13 +307,16 @@ void BM_FileInfo_ours(benchmark::State& state, const std::string& FileName) {
   TfrmVelmora window(platform);
   window.show();
   if (!WaitExposed(&window)) state.SkipWithError("window not exposed");
-  QTableWidget* list = Control<QTableWidget>(&window, "lvCerts");
-  const auto found = list->findItems(QString::fromStdString(FileName), Qt::MatchExactly);
+  while (window.JobRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  QTableView* list = Control<QTableView>(&window, "lvCerts");
+  const QModelIndexList found = list->model()->match(list->model()->index(0, 0), Qt::DisplayRole,
+                                                     QString::fromStdString(FileName), 1,
+                                                     Qt::MatchExactly);
   if (found.isEmpty()) {
     state.SkipWithError("file not listed");
     return;
   }
-  const int row = found.first()->row();
+  const int row = found.first().row();
   for (auto _ : state) {
     list->clearSelection();
     list->selectRow(row);

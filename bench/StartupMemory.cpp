@@ -8,7 +8,7 @@
 #include "ui/VelmoraMain.h"
 
 #include <QApplication>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,11 +31,13 @@ int Measure(int argc, char** argv) {
   velmora::TfrmVelmora window(platform);
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return 1;
+  // Started: the window shown and its store listed, which is a job of its own.
+  while (window.JobRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   QApplication::processEvents();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  const auto* list = window.findChild<QTableWidget*>(QStringLiteral("lvCerts"));
-  std::printf("%.1f %d\n", usage.ru_maxrss / 1024.0, list ? list->rowCount() : -1);
+  const auto* list = window.findChild<QTableView*>(QStringLiteral("lvCerts"));
+  std::printf("%.1f %d\n", usage.ru_maxrss / 1024.0, list ? list->model()->rowCount() : -1);
   return 0;
 }
 

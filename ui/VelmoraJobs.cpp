@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QFutureWatcher>
 #include <QPushButton>
-#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace velmora {
@@ -30,35 +29,12 @@ void TfrmVelmora::RunInBackground(TJobKind Kind, std::function<void()> Work,
 }
 
 // The commands come back before the job's own ending, which may enable one of them (a new
-// key enables "Generate Certificate"); its boxes show while the busy cursor is still up. An
-// ending that leaves a follow-up (a long list to fill) keeps the job going until it is done.
+// key enables "Generate Certificate"); its boxes show while the busy cursor is still up.
 void TfrmVelmora::JobFinished(const std::function<void()>& Done) {
   SetConflictingCommandsEnabled(true);
-  RunGuarded(FPlatform, Done);
-  if (FFollowUp) {
-    SetConflictingCommandsEnabled(false);
-    QTimer::singleShot(0, this, [this] { ContinueFollowUp(); });
-    return;
-  }
-  EndJob();
-}
-
-// One step of the follow-up per turn of the event loop, so the window paints in between.
-void TfrmVelmora::ContinueFollowUp() {
-  bool more = false;
-  RunGuarded(FPlatform, [this, &more] { more = FFollowUp(); });
-  if (more) {
-    QTimer::singleShot(0, this, [this] { ContinueFollowUp(); });
-    return;
-  }
-  FFollowUp = nullptr;
-  SetConflictingCommandsEnabled(true);
-  EndJob();
-}
-
-void TfrmVelmora::EndJob() {
   ui->pbProgress->setVisible(false);
   ui->lblProgress->clear();
+  RunGuarded(FPlatform, Done);
   FJobCursor.reset();
   FJobRunning = false;
   FCommandRunning = false;

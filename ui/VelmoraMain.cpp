@@ -115,6 +115,9 @@ TfrmVelmora::TfrmVelmora(IPlatform& Platform, QWidget* Parent)
     : QMainWindow(Parent), ui(std::make_unique<Ui::TfrmVelmora>()), FPlatform(Platform) {
   InitVelmoraResources();
   ui->setupUi(this);
+  // The list's model first: its selection, which the events bind to, comes with it.
+  FStoreModel = new TStoreListModel(this);
+  ui->lvCerts->setModel(FStoreModel);
   ApplyLook();
   BindEvents();
   RunGuarded(FPlatform, [this] { FormCreate(); });
@@ -147,8 +150,9 @@ void TfrmVelmora::FormCreate() {
   UpdateKeyTypeUI();
   UpdateSignModeUI();
   UpdateCAOptionsUI();
-  // A directory that did not change the edit (an empty setting) is listed here.
-  RefreshStoreList();
+  // A directory that did not change the edit (an empty setting) is listed here; one that did
+  // is being listed already, and once is enough.
+  if (!FJobRunning) RefreshStoreList();
   // The active tab is left as the form has it: the window opens on the store.
 }
 
@@ -169,11 +173,10 @@ void TfrmVelmora::AddStoreListColumns() {
     int Width;
   };
   constexpr Column columns[] = {{"File Name", 220}, {"Type", 60}, {"Size", 70}, {"Modified", 130}};
-  ui->lvCerts->setColumnCount(std::size(columns));
-  for (int i = 0; i < static_cast<int>(std::size(columns)); ++i) {
-    ui->lvCerts->setHorizontalHeaderItem(i, new QTableWidgetItem(columns[i].Caption));
+  // The captions come from the model; sorted by name until the user clicks another header.
+  for (int i = 0; i < static_cast<int>(std::size(columns)); ++i)
     ui->lvCerts->setColumnWidth(i, columns[i].Width);
-  }
+  ui->lvCerts->horizontalHeader()->setSortIndicator(TStoreListModel::colName, Qt::AscendingOrder);
 }
 
 // What the form file cannot say: colours and fonts that come from the system.
@@ -229,8 +232,8 @@ void TfrmVelmora::BindStoreListSelection() {
         const auto report = [this](const QItemSelection& Rows, bool IsSelected) {
           for (const QModelIndex& index : Rows.indexes()) {
             if (index.column() != 0) continue;
-            QTableWidgetItem* item = ui->lvCerts->item(index.row(), 0);
-            RunGuarded(FPlatform, [this, item, IsSelected] { lvCertsSelectItem(item, IsSelected); });
+            const int row = index.row();
+            RunGuarded(FPlatform, [this, row, IsSelected] { lvCertsSelectItem(row, IsSelected); });
           }
         };
         report(Deselected, false);

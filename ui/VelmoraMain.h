@@ -10,12 +10,14 @@
 #include "core/CertRequest.h"
 #include "crypto/CertBuilder.h"
 #include "ui/Platform.h"
+#include "ui/StoreListModel.h"
 
 #include <QMainWindow>
 #include <QMetaObject>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,7 +25,6 @@
 class QAbstractButton;
 class QCloseEvent;
 class QKeyEvent;
-class QTableWidgetItem;
 class QTime;
 
 namespace Ui {
@@ -96,8 +97,6 @@ class TfrmVelmora : public QMainWindow {
   enum class TJobKind { Command, Listing };
   void RunInBackground(TJobKind Kind, std::function<void()> Work, std::function<void()> Done);
   void JobFinished(const std::function<void()>& Done);
-  void ContinueFollowUp();
-  void EndJob();
   void SetConflictingCommandsEnabled(bool Enabled);
   // Runs F on this thread from a worker: queued, or waiting for its end when the worker
   // needs the answer (a question to the user).
@@ -129,14 +128,15 @@ class TfrmVelmora : public QMainWindow {
   // Listing.
   void RefreshStoreList();
   struct TStoreListing;
-  void ShowStoreListing(const std::shared_ptr<TStoreListing>& Listing);
-  bool FillStoreRows(TStoreListing& Listing);
+  void ShowStoreListing(TStoreListing& Listing);
   void edtStoreDirChange();
   void btnBrowseStoreDirClick();
   void btnStoreRefreshClick();
   // File information and actions. Item is the row's "File Name" cell (or null).
   void ShowFileInfo(const std::string& Path);
-  void lvCertsSelectItem(QTableWidgetItem* Item, bool Selected);
+  void lvCertsSelectItem(int Row, bool Selected);
+  // The row the user picked, or none.
+  std::optional<int> SelectedRow() const;
   void lvCertsDblClick();
   void btnStoreLoadCACertClick();
   void btnStoreLoadCAKeyClick();
@@ -145,6 +145,7 @@ class TfrmVelmora : public QMainWindow {
   std::unique_ptr<Ui::TfrmVelmora> ui;
   IPlatform& FPlatform;
   std::unique_ptr<TCertBuilder> FBuilder;  // null while a job holds it
+  TStoreListModel* FStoreModel = nullptr;  // owned by the window, shown by lvCerts
   // Background work: one job at a time. A listing asked for meanwhile runs after it, and a
   // close that the user confirmed happens once it is over.
   bool FJobRunning = false;
@@ -154,8 +155,6 @@ class TfrmVelmora : public QMainWindow {
   std::unique_ptr<TBusyCursor> FJobCursor;
   std::vector<std::pair<QWidget*, bool>> FDisabledCommands;
   std::function<void()> FCancelKey;
-  // Work a job's ending leaves for this thread, one step per call; false when done.
-  std::function<bool()> FFollowUp;
   std::string FStoreDir;
   // Dropped before the controls go, so no handler runs on a half-destroyed window.
   std::vector<QMetaObject::Connection> FConnections;

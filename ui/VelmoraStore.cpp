@@ -14,8 +14,7 @@
 #include "ui_VelmoraMain.h"
 
 #include <QByteArray>
-#include <QTableWidget>
-#include <QTableWidgetItem>
+#include <QTableView>
 
 #include <memory>
 #include <optional>
@@ -24,49 +23,6 @@
 namespace velmora {
 
 namespace {
-
-QTableWidgetItem* NewCell(const QString& Text) {
-  auto* cell = new QTableWidgetItem(Text);
-  cell->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-  return cell;
-}
-
-// The row's "File Name" cell: a readable caption, and the name's own bytes beside it.
-QTableWidgetItem* NewNameCell(const std::string& Name) {
-  QTableWidgetItem* cell = NewCell(FileNameCaption(Name));
-  cell->setData(Qt::UserRole, QByteArray::fromStdString(Name));
-  return cell;
-}
-
-std::string FileNameOfRow(const QTableWidgetItem& NameCell) {
-  return NameCell.data(Qt::UserRole).toByteArray().toStdString();
-}
-
-QTableWidgetItem* SelectedNameCell(const QTableWidget& List) {
-  const QModelIndexList rows = List.selectionModel()->selectedRows();
-  return rows.isEmpty() ? nullptr : List.item(rows.constFirst().row(), 0);
-}
-
-// Repaints the list once, when the refresh is over; whatever way it ends.
-class TListBatchUpdate {
- public:
-  explicit TListBatchUpdate(QTableWidget& List)
-      : FList(List), FUpdates(List.updatesEnabled()), FSorting(List.isSortingEnabled()) {
-    FList.setUpdatesEnabled(false);
-    FList.setSortingEnabled(false);
-  }
-  ~TListBatchUpdate() {
-    FList.setSortingEnabled(FSorting);
-    FList.setUpdatesEnabled(FUpdates);
-  }
-  TListBatchUpdate(const TListBatchUpdate&) = delete;
-  TListBatchUpdate& operator=(const TListBatchUpdate&) = delete;
-
- private:
-  QTableWidget& FList;
-  bool FUpdates;
-  bool FSorting;
-};
 
 void ShowLines(QPlainTextEdit& Pane, const std::vector<std::string>& Lines) {
   QStringList text;
@@ -123,18 +79,18 @@ void TfrmVelmora::btnOpenStoreDirClick() {
 
 // ---- Listing ----
 
-// What a listing job found: the rows, or why there are none; and how far they are shown.
+// What a listing job found: the rows in the list's order, or why there are none.
 struct TfrmVelmora::TStoreListing {
   std::string Dir;
+  int SortColumn = TStoreListModel::colName;
+  Qt::SortOrder SortOrder = Qt::AscendingOrder;
   bool IsDirectory = false;
   std::vector<TStoreEntry> Entries;
   std::optional<std::string> Error;
-  std::size_t Shown = 0;
-  TDateTimeFormat Dates;
-  std::unique_ptr<TListBatchUpdate> Batch;  // the list repaints once, when it is full
 };
 
-// The folder is read by a job; a listing asked for while another job runs follows it.
+// The folder is read, and its rows put in the list's order, by a job; a listing asked for
+// while another job runs follows it.
 void TfrmVelmora::RefreshStoreList() {
   if (FJobRunning) {
     FListingWanted = true;
@@ -142,58 +98,35 @@ void TfrmVelmora::RefreshStoreList() {
   }
   auto listing = std::make_shared<TStoreListing>();
   listing->Dir = GetStoreDir();
+  listing->SortColumn = FStoreModel->SortColumn();
+  listing->SortOrder = FStoreModel->SortOrder();
   RunInBackground(
       TJobKind::Listing,
       [listing] {
         try {
           listing->IsDirectory = IsDirectoryAt(listing->Dir);
-          if (listing->IsDirectory) listing->Entries = ReadStoreEntries(listing->Dir);
+          if (!listing->IsDirectory) return;
+          listing->Entries = ReadStoreEntries(listing->Dir);
+          SortEntries(listing->Entries, listing->SortColumn, listing->SortOrder);
         } catch (const std::exception& e) {
           listing->Error = e.what();
         }
       },
-      [this, listing] { ShowStoreListing(listing); });
+      [this, listing] { ShowStoreListing(*listing); });
 }
 
-// The rows are made a few thousand at a time, one batch per turn of the event loop: a store
-// of a hundred thousand files would otherwise hold the window for a good part of a second.
-void TfrmVelmora::ShowStoreListing(const std::shared_ptr<TStoreListing>& Listing) {
-  QTableWidget& list = *ui->lvCerts;
-  Listing->Batch = std::make_unique<TListBatchUpdate>(list);
-  if (Listing->Error || !Listing->IsDirectory) {
-    list.setRowCount(0);
-    Listing->Batch.reset();
-    if (Listing->Error) throw Exception(*Listing->Error);
+void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
+  ui->lvCerts->clearSelection();
+  if (Listing.Error || !Listing.IsDirectory) {
+    FStoreModel->SetEntries({});
+    if (Listing.Error) throw Exception(*Listing.Error);
     return;  // the status line keeps what it said
   }
-  // The rows there are stay and get their new cells batch by batch: dropping tens of
-  // thousands of rows at once would hold the window as long as making them.
-  list.clearSelection();
-  list.setRowCount(static_cast<int>(Listing->Entries.size()));
-  if (FillStoreRows(*Listing)) FFollowUp = [this, Listing] { return FillStoreRows(*Listing); };
-}
-
-bool TfrmVelmora::FillStoreRows(TStoreListing& Listing) {
-  constexpr std::size_t kRowsPerTurn = 2000;
-  QTableWidget& list = *ui->lvCerts;
-  const std::size_t end = std::min(Listing.Entries.size(), Listing.Shown + kRowsPerTurn);
-  for (; Listing.Shown < end; ++Listing.Shown) {
-    const TStoreEntry& entry = Listing.Entries[Listing.Shown];
-    const int row = static_cast<int>(Listing.Shown);
-    list.setItem(row, 0, NewNameCell(entry.Name));
-    list.setItem(row, 1, NewCell(QString::fromLatin1(TypeText(entry.Kind))));
-    list.setItem(row, 2,
-                 NewCell(entry.Found ? QString::fromStdString(SizeText(entry.Size)) : QString()));
-    list.setItem(row, 3,
-                 NewCell(entry.Found ? Listing.Dates.Text(entry.Modified, true) : QString()));
-  }
-  if (Listing.Shown < Listing.Entries.size()) return true;
-  Listing.Batch.reset();
+  FStoreModel->SetEntries(std::move(Listing.Entries));
   // Joined, not formatted: a folder name may hold "%2" itself.
   ui->lblStoreDir->setText(QStringLiteral("Store: ") + QString::fromStdString(Listing.Dir) +
-                           QStringLiteral("   (") + QString::number(list.rowCount()) +
+                           QStringLiteral("   (") + QString::number(FStoreModel->rowCount()) +
                            QStringLiteral(" files)"));
-  return false;
 }
 
 void TfrmVelmora::edtStoreDirChange() {
@@ -225,44 +158,50 @@ void TfrmVelmora::ShowFileInfo(const std::string& Path) {
   if (description.Error) throw Exception(*description.Error);
 }
 
-void TfrmVelmora::lvCertsSelectItem(QTableWidgetItem* Item, bool Selected) {
-  if (!Selected || !Item) return;
-  ShowFileInfo(StorePath(FileNameOfRow(*Item)));
+std::optional<int> TfrmVelmora::SelectedRow() const {
+  const QModelIndexList rows = ui->lvCerts->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return std::nullopt;
+  return rows.constFirst().row();
+}
+
+void TfrmVelmora::lvCertsSelectItem(int Row, bool Selected) {
+  if (!Selected || Row < 0 || Row >= FStoreModel->rowCount()) return;
+  ShowFileInfo(StorePath(FStoreModel->Entry(Row).Name));
 }
 
 void TfrmVelmora::lvCertsDblClick() {
-  if (QTableWidgetItem* row = SelectedNameCell(*ui->lvCerts))
-    FPlatform.OpenInDesktop(StorePath(FileNameOfRow(*row)));
+  if (const std::optional<int> row = SelectedRow())
+    FPlatform.OpenInDesktop(StorePath(FStoreModel->Entry(*row).Name));
 }
 
 void TfrmVelmora::btnStoreLoadCACertClick() {
-  QTableWidgetItem* row = SelectedNameCell(*ui->lvCerts);
+  const std::optional<int> row = SelectedRow();
   if (!row) {
     FPlatform.ShowMessage("Please select a certificate file from the list first.");
     return;
   }
-  const std::string path = StorePath(FileNameOfRow(*row));
+  const std::string path = StorePath(FStoreModel->Entry(*row).Name);
   HandToSigningTab(*ui, *ui->edtCACertFile, path);
   UpdateSignModeUI();
   Log("CA certificate loaded from store: " + Readable(FileNamePart(path)));
 }
 
 void TfrmVelmora::btnStoreLoadCAKeyClick() {
-  QTableWidgetItem* row = SelectedNameCell(*ui->lvCerts);
+  const std::optional<int> row = SelectedRow();
   if (!row) {
     FPlatform.ShowMessage("Please select a key file from the list first.");
     return;
   }
-  const std::string path = StorePath(FileNameOfRow(*row));
+  const std::string path = StorePath(FStoreModel->Entry(*row).Name);
   HandToSigningTab(*ui, *ui->edtCAKeyFile, path);
   UpdateSignModeUI();
   Log("CA key loaded from store: " + Readable(FileNamePart(path)));
 }
 
 void TfrmVelmora::btnStoreDeleteClick() {
-  QTableWidgetItem* row = SelectedNameCell(*ui->lvCerts);
+  const std::optional<int> row = SelectedRow();
   if (!row) return;
-  const std::string path = StorePath(FileNameOfRow(*row));
+  const std::string path = StorePath(FStoreModel->Entry(*row).Name);
   const std::string name = FileNamePart(path);
   if (!FPlatform.ConfirmYesNo("Delete " + Readable(name) + "?")) return;
   DeleteStoreFile(path);

@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
@@ -82,10 +82,10 @@ class CommandFixture : public WindowFixture {
 
   // The names of the files the store list shows, in its order.
   std::vector<std::string> StoreRows() const {
-    auto* list = Control<QTableWidget>("lvCerts");
+    const QAbstractItemModel* list = Control<QTableView>("lvCerts")->model();
     std::vector<std::string> names;
     for (int row = 0; row < list->rowCount(); ++row)
-      names.push_back(list->item(row, 0)->data(Qt::UserRole).toByteArray().toStdString());
+      names.push_back(list->index(row, 0).data(Qt::UserRole).toByteArray().toStdString());
     return names;
   }
 
@@ -94,10 +94,10 @@ class CommandFixture : public WindowFixture {
     const std::vector<std::string> rows = StoreRows();
     const auto found = std::find(rows.begin(), rows.end(), Name);
     ASSERT_NE(found, rows.end()) << Name << " is not listed";
-    auto* list = Control<QTableWidget>("lvCerts");
-    QTableWidgetItem* cell = list->item(static_cast<int>(found - rows.begin()), 0);
-    list->scrollToItem(cell);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(cell).center());
+    auto* list = Control<QTableView>("lvCerts");
+    const QModelIndex cell = list->model()->index(static_cast<int>(found - rows.begin()), 0);
+    list->scrollTo(cell);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(cell).center());
   }
 
   std::string StoreFile(const std::string& Name) const {

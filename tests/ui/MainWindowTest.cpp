@@ -15,7 +15,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTime>
 
 #include <map>
@@ -92,11 +92,12 @@ TEST_F(MainWindow, OpensOnTheStoreTabWithTheStartValues) {
   EXPECT_FALSE(Control<QCheckBox>("chkSavePFX")->isChecked());
 
   // Store list: four columns of the given widths.
-  auto* list = Control<QTableWidget>("lvCerts");
-  ASSERT_EQ(list->columnCount(), 4);
+  auto* list = Control<QTableView>("lvCerts");
+  ASSERT_EQ(list->model()->columnCount(), 4);
   QStringList columns;
   for (int i = 0; i < 4; ++i)
-    columns << list->horizontalHeaderItem(i)->text() + "/" + QString::number(list->columnWidth(i));
+    columns << list->model()->headerData(i, Qt::Horizontal).toString() + "/" +
+                   QString::number(list->columnWidth(i));
   EXPECT_EQ(columns, QStringList({"File Name/220", "Type/60", "Size/70", "Modified/130"}));
   EXPECT_EQ(Control<QLabel>("lblStoreDir")->text(), "Store: (not set)");
 
@@ -268,12 +269,15 @@ TEST_F(MainWindow, EditsPanesAndListBehaveAsTheirKindDemands) {
     EXPECT_EQ(checkList->visualItemRect(checkList->item(0)).height(), 17);
   }
 
-  auto* list = Control<QTableWidget>("lvCerts");
+  auto* list = Control<QTableView>("lvCerts");
   EXPECT_TRUE(list->showGrid());
   EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
   EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
-  EXPECT_FALSE(list->isSortingEnabled());
+  // Sorted by name to begin with; a click on a header sorts by that column.
+  EXPECT_TRUE(list->isSortingEnabled());
+  EXPECT_EQ(list->horizontalHeader()->sortIndicatorSection(), 0);
+  EXPECT_EQ(list->horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
 
   EXPECT_FALSE(Window->windowIcon().pixmap(32, 32).isNull());
 }

@@ -72,7 +72,7 @@ TEST_F(StoreActions, SelectingAFileDescribesItByItsExtension) {
     }
   }
   // The list shows the empty file as 1 KB, the panel as what it is.
-  EXPECT_EQ(List()->item(RowOf("empty.crt"), 2)->text(), "1 KB");
+  EXPECT_EQ(Cell(RowOf("empty.crt"), 2), "1 KB");
   EXPECT_EQ(InfoLines()[2], "Size: 0 bytes");
   EXPECT_TRUE(Platform.ErrorBoxes.empty());
 }
@@ -147,14 +147,14 @@ TEST_F(StoreActions, DeleteAnsweredNoLeavesEverythingAsItWas) {
 }
 
 TEST_F(StoreActions, DeleteAnsweredYesRemovesTheFileLogsRelistsAndEmptiesThePanel) {
-  const int before = List()->rowCount();
+  const int before = RowCount();
   SelectRow("plain.key");
   Platform.ConfirmAnswers.push_back(true);
   Click("btnStoreDelete");
   EXPECT_FALSE(fs::exists(InStore("plain.key")));
   ASSERT_EQ(LogLines().size(), 1);
   EXPECT_TRUE(IsStampedLine(LogLines()[0], "Deleted: plain.key"));
-  EXPECT_EQ(List()->rowCount(), before - 1);
+  EXPECT_EQ(RowCount(), before - 1);
   EXPECT_EQ(RowOf("plain.key"), -1);
   EXPECT_TRUE(StatusLine().endsWith(QStringLiteral("   (%1 files)").arg(before - 1)));
   EXPECT_TRUE(InfoLines().isEmpty());

@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTableWidget>
+#include <QTableView>
 
 #include <filesystem>
 
@@ -27,9 +27,9 @@ class StoreDirectory : public WindowFixture {
   QLineEdit* DirEdit() const { return Control<QLineEdit>("edtStoreDir"); }
   QString StatusLine() const { return Control<QLabel>("lblStoreDir")->text(); }
   QStringList Captions() const {
-    auto* list = Control<QTableWidget>("lvCerts");
+    const QAbstractItemModel* list = Control<QTableView>("lvCerts")->model();
     QStringList captions;
-    for (int row = 0; row < list->rowCount(); ++row) captions << list->item(row, 0)->text();
+    for (int row = 0; row < list->rowCount(); ++row) captions << list->index(row, 0).data().toString();
     captions.sort();
     return captions;
   }

@@ -8,7 +8,8 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLocale>
-#include <QTableWidget>
+#include <QHeaderView>
+#include <QTableView>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,18 +28,21 @@ class StoreFixture : public WindowFixture {
   std::string StoreDir() const { return Store.Path().string(); }
   std::string InStore(const std::string& Name) const { return StoreDir() + "/" + Name; }
 
-  QTableWidget* List() const { return Control<QTableWidget>("lvCerts"); }
+  QTableView* List() const { return Control<QTableView>("lvCerts"); }
+  int RowCount() const { return List()->model()->rowCount(); }
+  // What the list shows in a cell.
+  QString Cell(int Row, int Column) const {
+    return List()->model()->index(Row, Column).data().toString();
+  }
   QString StatusLine() const { return Control<QLabel>("lblStoreDir")->text(); }
 
   // Every row as "caption|type|size|modified", in the list's order.
   QStringList Rows() const {
     QStringList rows;
-    for (int row = 0; row < List()->rowCount(); ++row) {
+    for (int row = 0; row < RowCount(); ++row) {
       QStringList cells;
-      for (int column = 0; column < List()->columnCount(); ++column) {
-        const QTableWidgetItem* cell = List()->item(row, column);
-        cells << (cell ? cell->text() : QStringLiteral("(none)"));
-      }
+      for (int column = 0; column < List()->model()->columnCount(); ++column)
+        cells << Cell(row, column);
       rows << cells.join(QLatin1Char('|'));
     }
     return rows;
@@ -52,8 +56,9 @@ class StoreFixture : public WindowFixture {
 
   // The row whose file has exactly these name bytes, or -1.
   int RowOf(const std::string& Name) const {
-    for (int row = 0; row < List()->rowCount(); ++row) {
-      if (List()->item(row, 0)->data(Qt::UserRole).toByteArray().toStdString() == Name) return row;
+    for (int row = 0; row < RowCount(); ++row) {
+      if (List()->model()->index(row, 0).data(Qt::UserRole).toByteArray().toStdString() == Name)
+        return row;
     }
     return -1;
   }
@@ -62,16 +67,15 @@ class StoreFixture : public WindowFixture {
   void SelectRow(const std::string& Name) const {
     const int row = RowOf(Name);
     if (row < 0) throw std::runtime_error("no row for " + Name);
-    QTableWidgetItem* cell = List()->item(row, 0);
-    List()->scrollToItem(cell);
-    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, List()->visualItemRect(cell).center());
+    const QModelIndex cell = List()->model()->index(row, 0);
+    List()->scrollTo(cell);
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, List()->visualRect(cell).center());
   }
 
   void DoubleClickRow(const std::string& Name) const {
     SelectRow(Name);
-    QTableWidgetItem* cell = List()->item(RowOf(Name), 0);
-    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {},
-                       List()->visualItemRect(cell).center());
+    const QModelIndex cell = List()->model()->index(RowOf(Name), 0);
+    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, List()->visualRect(cell).center());
   }
 
   QStringList InfoLines() const {

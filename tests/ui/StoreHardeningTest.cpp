@@ -85,15 +85,15 @@ TEST_F(HostileStore, ListsEveryFileOnceWithoutEnteringTheLoops) {
       {"pipe.key", "pipe.key", "Key", "1 KB"},
       {"new\nline.crt", "new\nline.crt", "Cert", "1 KB"},
   };
-  EXPECT_EQ(List()->rowCount(), static_cast<int>(expected.size())) << Rows().join('\n').toStdString();
+  EXPECT_EQ(RowCount(), static_cast<int>(expected.size())) << Rows().join('\n').toStdString();
   for (const Row& r : expected) {
     SCOPED_TRACE(r.caption.toStdString());
     const int row = RowOf(r.name);
     ASSERT_GE(row, 0);
-    EXPECT_EQ(List()->item(row, 0)->text(), r.caption);
-    EXPECT_EQ(List()->item(row, 1)->text(), r.type);
-    EXPECT_EQ(List()->item(row, 2)->text(), r.size);
-    EXPECT_EQ(List()->item(row, 3)->text().isEmpty(), r.size.isEmpty());
+    EXPECT_EQ(Cell(row, 0), r.caption);
+    EXPECT_EQ(Cell(row, 1), r.type);
+    EXPECT_EQ(Cell(row, 2), r.size);
+    EXPECT_EQ(Cell(row, 3).isEmpty(), r.size.isEmpty());
   }
   EXPECT_TRUE(StatusLine().endsWith(QStringLiteral("   (%1 files)").arg(expected.size())));
   EXPECT_TRUE(Platform.ErrorBoxes.empty());

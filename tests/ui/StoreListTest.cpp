@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -67,9 +68,7 @@ TEST_F(StoreList, ListsCertificatesKeysAndBundlesByExtensionInAnyCase) {
   Click("btnStoreRefresh");
   EXPECT_EQ(NamesAndTypes(), QStringList({"a.CRT|Cert", "b.Pem|Cert", "c.key|Key", "d.P12|PFX"}));
   EXPECT_EQ(StatusLine(), Status(4));
-  // The batch update is over: the list paints again, unsorted as the file system gave it.
   EXPECT_TRUE(List()->updatesEnabled());
-  EXPECT_FALSE(List()->isSortingEnabled());
 }
 
 TEST_F(StoreList, TheLastFullStopOfTheNameDecidesAndHiddenFilesCount) {
@@ -102,7 +101,7 @@ TEST_F(StoreList, SizesAreWholeKibibytesAndNeverBelowOne) {
     SCOPED_TRACE(name);
     const int row = RowOf(name);
     ASSERT_GE(row, 0);
-    EXPECT_EQ(List()->item(row, 2)->text(), shown);
+    EXPECT_EQ(Cell(row, 2), shown);
   }
 }
 
@@ -130,7 +129,7 @@ TEST_F(StoreList, DatesFollowTheLocaleInTwoSecondStepsInTheListAndToTheSecondInT
     SetModified(InStore("dated.crt"), QDateTime(QDate(2024, 1, 15), c.time));
     Click("btnStoreRefresh");
     ASSERT_EQ(RowOf("dated.crt"), 0);
-    EXPECT_EQ(List()->item(0, 3)->text(), c.inList);
+    EXPECT_EQ(Cell(0, 3), c.inList);
     SelectRow("dated.crt");
     ASSERT_GE(InfoLines().size(), 4);
     EXPECT_EQ(InfoLines()[3], QStringLiteral("Modified: ") + c.inPanel);
@@ -145,7 +144,7 @@ TEST_F(StoreList, MissingOrImpossibleDirectoryEmptiesTheListAndKeepsTheStatusLin
   for (const std::string& elsewhere : {StoreDir() + "/missing", StoreDir() + "|x"}) {
     SCOPED_TRACE(elsewhere);
     PasteStoreDir(QString::fromStdString(elsewhere));
-    EXPECT_EQ(List()->rowCount(), 0);
+    EXPECT_EQ(RowCount(), 0);
     EXPECT_EQ(StatusLine(), Status(1));
     EXPECT_TRUE(List()->updatesEnabled());
   }
@@ -167,7 +166,7 @@ TEST_F(StoreList, DirectoryThatCannotBeReadReachesTheErrorBoxAndTheListPaintsAga
   }
   EXPECT_EQ(Platform.ErrorBoxes, std::vector<std::string>{"Cannot list the store directory \"" +
                                                           StoreDir() + "\": Too many open files."});
-  EXPECT_EQ(List()->rowCount(), 0);
+  EXPECT_EQ(RowCount(), 0);
   EXPECT_EQ(StatusLine(), Status(1));
   EXPECT_TRUE(List()->updatesEnabled());
 }
@@ -176,12 +175,12 @@ TEST_F(StoreList, DirectoryWithoutReadPermissionIsAnEmptyStore) {
   if (::geteuid() == 0) GTEST_SKIP() << "the superuser reads any directory";
   WriteFile(InStore("a.crt"), std::string("x"));
   Click("btnStoreRefresh");
-  ASSERT_EQ(List()->rowCount(), 1);
+  ASSERT_EQ(RowCount(), 1);
   ASSERT_EQ(::chmod(StoreDir().c_str(), 0300), 0);
   Click("btnStoreRefresh");
   ::chmod(StoreDir().c_str(), 0700);
   EXPECT_TRUE(Platform.ErrorBoxes.empty());
-  EXPECT_EQ(List()->rowCount(), 0);
+  EXPECT_EQ(RowCount(), 0);
   EXPECT_EQ(StatusLine(), Status(0));
   EXPECT_TRUE(List()->updatesEnabled());
 }
@@ -196,7 +195,7 @@ TEST_F(StoreList, LeftoversOfCrashedSavesAreRemovedOthersStayHidden) {
   WriteFile(InStore(inProgress), std::string("x"));
   WriteFile(InStore("a.crt"), std::string("x"));
   Click("btnStoreRefresh");
-  EXPECT_EQ(List()->rowCount(), 1);
+  EXPECT_EQ(RowCount(), 1);
   EXPECT_FALSE(fs::exists(InStore(abandoned)));
   EXPECT_TRUE(fs::exists(InStore(inProgress)));
 }
@@ -211,13 +210,65 @@ TEST_F(StoreList, AStoreOfThousandsIsListedInFull) {
     WriteFile(InStore(name), std::string("x"));
   }
   Click("btnStoreRefresh");
-  ASSERT_EQ(List()->rowCount(), kFiles);
+  ASSERT_EQ(RowCount(), kFiles);
   QSet<QString> names;
-  for (int row = 0; row < kFiles; ++row) names.insert(List()->item(row, 0)->text());
+  for (int row = 0; row < kFiles; ++row) names.insert(Cell(row, 0));
   EXPECT_EQ(names.size(), kFiles);
   EXPECT_TRUE(names.contains(QStringLiteral("f4499.crt")));
   EXPECT_EQ(StatusLine(), Status(kFiles));
   EXPECT_TRUE(List()->updatesEnabled());
+}
+
+// Names as a file manager orders them, whatever order the folder gives; a click on a header
+// sorts by that column, sizes and dates by value, a second click reverses.
+TEST_F(StoreList, SortedByNameAtFirstAndByAnyColumnOnItsHeader) {
+  struct File {
+    const char* name;
+    std::size_t size;
+    int day;
+  };
+  const File files[] = {{"b10.crt", 3000, 3}, {"b9.crt", 1000, 1}, {"A.key", 20000, 2},
+                        {"c.p12", 500, 4}};
+  for (const File& f : files) {
+    WriteFile(InStore(f.name), std::string(f.size, 'x'));
+    SetModified(InStore(f.name), QDateTime(QDate(2024, 1, f.day), QTime(12, 0)));
+  }
+  Click("btnStoreRefresh");
+  const auto names = [this] {
+    QStringList shown;
+    for (int row = 0; row < RowCount(); ++row) shown << Cell(row, 0);
+    return shown;
+  };
+  EXPECT_EQ(names(), QStringList({"A.key", "b9.crt", "b10.crt", "c.p12"}));
+
+  struct Case {
+    int column;
+    QStringList order;  // after one click on the header
+  };
+  const Case cases[] = {
+      {1, {"b9.crt", "b10.crt", "A.key", "c.p12"}},  // Cert, Cert, Key, PFX; ties by name
+      {2, {"c.p12", "b9.crt", "b10.crt", "A.key"}},
+      {3, {"b9.crt", "A.key", "b10.crt", "c.p12"}},
+      {0, {"A.key", "b9.crt", "b10.crt", "c.p12"}},
+  };
+  QHeaderView* header = List()->horizontalHeader();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.column);
+    header->setSortIndicator(c.column, Qt::AscendingOrder);
+    EXPECT_EQ(names(), c.order);
+    header->setSortIndicator(c.column, Qt::DescendingOrder);
+    QStringList reversed = c.order;
+    std::reverse(reversed.begin(), reversed.end());
+    EXPECT_EQ(names(), reversed);
+  }
+  // A refresh keeps the order the user chose, and the selection follows its file on a sort.
+  header->setSortIndicator(2, Qt::AscendingOrder);
+  Click("btnStoreRefresh");
+  EXPECT_EQ(names(), QStringList({"c.p12", "b9.crt", "b10.crt", "A.key"}));
+  SelectRow("A.key");
+  header->setSortIndicator(0, Qt::AscendingOrder);
+  ASSERT_TRUE(List()->selectionModel()->hasSelection());
+  EXPECT_EQ(List()->selectionModel()->selectedRows().value(0).row(), RowOf("A.key"));
 }
 
 }  // namespace
