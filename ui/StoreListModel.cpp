@@ -1,6 +1,11 @@
 #include "ui/StoreListModel.h"
 
 #include "core/FileNameText.h"
+#include "core/StoreExpiry.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
 
 #include <algorithm>
 
@@ -44,8 +49,10 @@ bool NaturalNameLess(const std::string& A, const std::string& B) {
   return CompareNatural(A, B) < 0;
 }
 
-void SortEntries(std::vector<TStoreEntry>& Entries, int Column, Qt::SortOrder Order) {
-  const auto key = [Column](const TStoreEntry& A, const TStoreEntry& B) {
+void SortRows(std::vector<TStoreRow>& Rows, int Column, Qt::SortOrder Order) {
+  const auto key = [Column](const TStoreRow& RowA, const TStoreRow& RowB) {
+    const TStoreEntry& A = RowA.Entry;
+    const TStoreEntry& B = RowB.Entry;
     switch (Column) {
       case TStoreListModel::colType:
         return std::string_view(TypeText(A.Kind)).compare(TypeText(B.Kind));
@@ -53,26 +60,41 @@ void SortEntries(std::vector<TStoreEntry>& Entries, int Column, Qt::SortOrder Or
         return A.Size < B.Size ? -1 : (B.Size < A.Size ? 1 : 0);
       case TStoreListModel::colModified:
         return A.Modified < B.Modified ? -1 : (B.Modified < A.Modified ? 1 : 0);
+      case TStoreListModel::colExpires:
+        if (RowA.NotAfter.has_value() != RowB.NotAfter.has_value())
+          return RowA.NotAfter ? -1 : 1;
+        if (!RowA.NotAfter) return 0;
+        return *RowA.NotAfter < *RowB.NotAfter ? -1 : (*RowB.NotAfter < *RowA.NotAfter ? 1 : 0);
       default:
         return 0;
     }
   };
-  std::sort(Entries.begin(), Entries.end(), [&](const TStoreEntry& A, const TStoreEntry& B) {
+  std::sort(Rows.begin(), Rows.end(), [&](const TStoreRow& A, const TStoreRow& B) {
     int order = key(A, B);
-    if (order == 0) order = CompareNatural(A.Name, B.Name);
+    if (order == 0) order = CompareNatural(A.Entry.Name, B.Entry.Name);
     return Order == Qt::AscendingOrder ? order < 0 : order > 0;
   });
 }
 
-void TStoreListModel::SetEntries(std::vector<TStoreEntry> Entries) {
+// Days left, counted from now each time the cell paints; red once expired, amber when soon.
+QVariant TStoreListModel::ExpiresData(std::time_t NotAfter, int Role) {
+  const std::int64_t days = DaysLeft(NotAfter, QDateTime::currentSecsSinceEpoch());
+  if (Role == Qt::DisplayRole)
+    return days < 0 ? QStringLiteral("expired") : QStringLiteral("%1 days").arg(days);
+  if (Role == Qt::ForegroundRole && days < 0) return QBrush(QColor(0xC0, 0x00, 0x00));
+  if (Role == Qt::ForegroundRole && days <= kSoonDays) return QBrush(QColor(0xB0, 0x6A, 0x00));
+  return {};
+}
+
+void TStoreListModel::SetRows(std::vector<TStoreRow> Rows) {
   beginResetModel();
-  FEntries = std::move(Entries);
+  FRows = std::move(Rows);
   FDates = TDateTimeFormat();  // the regional settings as they are now
   endResetModel();
 }
 
 int TStoreListModel::rowCount(const QModelIndex& Parent) const {
-  return Parent.isValid() ? 0 : static_cast<int>(FEntries.size());
+  return Parent.isValid() ? 0 : static_cast<int>(FRows.size());
 }
 
 int TStoreListModel::columnCount(const QModelIndex& Parent) const {
@@ -81,8 +103,11 @@ int TStoreListModel::columnCount(const QModelIndex& Parent) const {
 
 QVariant TStoreListModel::data(const QModelIndex& Index, int Role) const {
   if (!Index.isValid() || Index.row() >= rowCount()) return {};
-  const TStoreEntry& entry = Entry(Index.row());
+  const TStoreRow& row = FRows[static_cast<std::size_t>(Index.row())];
+  const TStoreEntry& entry = row.Entry;
   if (Role == kNameBytesRole) return QByteArray::fromStdString(entry.Name);
+  if (Index.column() == colExpires && row.NotAfter)
+    return ExpiresData(*row.NotAfter, Role);
   if (Role != Qt::DisplayRole) return {};
   switch (Index.column()) {
     case colName: return FileNameCaption(entry.Name);
@@ -94,7 +119,7 @@ QVariant TStoreListModel::data(const QModelIndex& Index, int Role) const {
 }
 
 QVariant TStoreListModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
-  static const char* const captions[] = {"File Name", "Type", "Size", "Modified"};
+  static const char* const captions[] = {"File Name", "Type", "Size", "Modified", "Expires"};
   if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole || Section < 0 ||
       Section >= colCount)
     return QAbstractTableModel::headerData(Section, Orientation, Role);
@@ -109,14 +134,14 @@ void TStoreListModel::sort(int Column, Qt::SortOrder Order) {
   std::vector<std::string> names;
   names.reserve(static_cast<std::size_t>(before.size()));
   for (const QModelIndex& index : before) names.push_back(Entry(index.row()).Name);
-  SortEntries(FEntries, Column, Order);
+  SortRows(FRows, Column, Order);
   // The selection follows its file to wherever the file now stands.
   QModelIndexList after;
   for (int i = 0; i < before.size(); ++i) {
-    const auto found = std::find_if(FEntries.begin(), FEntries.end(), [&](const TStoreEntry& E) {
-      return E.Name == names[static_cast<std::size_t>(i)];
+    const auto found = std::find_if(FRows.begin(), FRows.end(), [&](const TStoreRow& R) {
+      return R.Entry.Name == names[static_cast<std::size_t>(i)];
     });
-    after.push_back(index(static_cast<int>(found - FEntries.begin()), before[i].column()));
+    after.push_back(index(static_cast<int>(found - FRows.begin()), before[i].column()));
   }
   changePersistentIndexList(before, after);
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);

@@ -7,22 +7,32 @@
 
 #include <QAbstractTableModel>
 
+#include <ctime>
+#include <optional>
 #include <vector>
 
 namespace velmora {
 
+// One row: the file as listed, and when its certificate expires (certificates only).
+struct TStoreRow {
+  TStoreEntry Entry;
+  std::optional<std::time_t> NotAfter;
+};
+
 class TStoreListModel final : public QAbstractTableModel {
  public:
-  enum TColumn { colName, colType, colSize, colModified, colCount };
+  enum TColumn { colName, colType, colSize, colModified, colExpires, colCount };
+  // A certificate this close to its end is shown in amber; one past it in red.
+  static constexpr std::int64_t kSoonDays = 30;
   // The name's own bytes, which a caption shows only lossily: every action builds its path
   // from these.
   static constexpr int kNameBytesRole = Qt::UserRole;
 
   using QAbstractTableModel::QAbstractTableModel;
 
-  // Takes over a listing already in the order the view asks for (see SortEntries).
-  void SetEntries(std::vector<TStoreEntry> Entries);
-  const TStoreEntry& Entry(int Row) const { return FEntries[static_cast<std::size_t>(Row)]; }
+  // Takes over a listing already in the order the view asks for (see SortRows).
+  void SetRows(std::vector<TStoreRow> Rows);
+  const TStoreEntry& Entry(int Row) const { return FRows[static_cast<std::size_t>(Row)].Entry; }
   int SortColumn() const noexcept { return FSortColumn; }
   Qt::SortOrder SortOrder() const noexcept { return FSortOrder; }
 
@@ -33,16 +43,19 @@ class TStoreListModel final : public QAbstractTableModel {
   void sort(int Column, Qt::SortOrder Order) override;
 
  private:
-  std::vector<TStoreEntry> FEntries;
+  static QVariant ExpiresData(std::time_t NotAfter, int Role);
+
+  std::vector<TStoreRow> FRows;
   TDateTimeFormat FDates;
   int FSortColumn = colName;
   Qt::SortOrder FSortOrder = Qt::AscendingOrder;
 };
 
 // Sorts a listing the way the list shows it: names as a file manager orders them (letters
-// without regard to case, runs of digits by their value), types by text, sizes and dates by
-// value, ties by name. Costs no more than std::sort, so it can run on a worker thread.
-void SortEntries(std::vector<TStoreEntry>& Entries, int Column, Qt::SortOrder Order);
+// without regard to case, runs of digits by their value), types by text, sizes, dates and
+// expiry by value (files without an expiry last), ties by name. Costs no more than
+// std::sort, so it can run on a worker thread.
+void SortRows(std::vector<TStoreRow>& Rows, int Column, Qt::SortOrder Order);
 
 // Whether A comes before B in a file manager's order of names.
 bool NaturalNameLess(const std::string& A, const std::string& B);

@@ -172,7 +172,8 @@ void TfrmVelmora::AddStoreListColumns() {
     const char* Caption;
     int Width;
   };
-  constexpr Column columns[] = {{"File Name", 220}, {"Type", 60}, {"Size", 70}, {"Modified", 130}};
+  constexpr Column columns[] = {
+      {"File Name", 220}, {"Type", 60}, {"Size", 70}, {"Modified", 130}, {"Expires", 90}};
   // The captions come from the model; sorted by name until the user clicks another header.
   for (int i = 0; i < static_cast<int>(std::size(columns)); ++i)
     ui->lvCerts->setColumnWidth(i, columns[i].Width);

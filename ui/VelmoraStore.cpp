@@ -8,6 +8,7 @@
 
 #include "core/FileNameText.h"
 #include "core/Store.h"
+#include "core/StoreExpiry.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
 #include "core/ValueConventions.h"
@@ -85,7 +86,7 @@ struct TfrmVelmora::TStoreListing {
   int SortColumn = TStoreListModel::colName;
   Qt::SortOrder SortOrder = Qt::AscendingOrder;
   bool IsDirectory = false;
-  std::vector<TStoreEntry> Entries;
+  std::vector<TStoreRow> Rows;
   std::optional<std::string> Error;
 };
 
@@ -106,8 +107,13 @@ void TfrmVelmora::RefreshStoreList() {
         try {
           listing->IsDirectory = IsDirectoryAt(listing->Dir);
           if (!listing->IsDirectory) return;
-          listing->Entries = ReadStoreEntries(listing->Dir);
-          SortEntries(listing->Entries, listing->SortColumn, listing->SortOrder);
+          std::vector<TStoreEntry> entries = ReadStoreEntries(listing->Dir);
+          const std::vector<std::optional<std::time_t>> expiry =
+              ReadCertificateExpiry(listing->Dir, entries);
+          listing->Rows.reserve(entries.size());
+          for (std::size_t i = 0; i < entries.size(); ++i)
+            listing->Rows.push_back({std::move(entries[i]), expiry[i]});
+          SortRows(listing->Rows, listing->SortColumn, listing->SortOrder);
         } catch (const std::exception& e) {
           listing->Error = e.what();
         }
@@ -118,11 +124,11 @@ void TfrmVelmora::RefreshStoreList() {
 void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
   ui->lvCerts->clearSelection();
   if (Listing.Error || !Listing.IsDirectory) {
-    FStoreModel->SetEntries({});
+    FStoreModel->SetRows({});
     if (Listing.Error) throw Exception(*Listing.Error);
     return;  // the status line keeps what it said
   }
-  FStoreModel->SetEntries(std::move(Listing.Entries));
+  FStoreModel->SetRows(std::move(Listing.Rows));
   // Joined, not formatted: a folder name may hold "%2" itself.
   ui->lblStoreDir->setText(QStringLiteral("Store: ") + QString::fromStdString(Listing.Dir) +
                            QStringLiteral("   (") + QString::number(FStoreModel->rowCount()) +

@@ -91,14 +91,15 @@ TEST_F(MainWindow, OpensOnTheStoreTabWithTheStartValues) {
   EXPECT_EQ(Control<QLineEdit>("edtFriendly")->text(), "My Certificate");
   EXPECT_FALSE(Control<QCheckBox>("chkSavePFX")->isChecked());
 
-  // Store list: four columns of the given widths.
+  // Store list: five columns of the given widths.
   auto* list = Control<QTableView>("lvCerts");
-  ASSERT_EQ(list->model()->columnCount(), 4);
+  ASSERT_EQ(list->model()->columnCount(), 5);
   QStringList columns;
-  for (int i = 0; i < 4; ++i)
+  for (int i = 0; i < 5; ++i)
     columns << list->model()->headerData(i, Qt::Horizontal).toString() + "/" +
                    QString::number(list->columnWidth(i));
-  EXPECT_EQ(columns, QStringList({"File Name/220", "Type/60", "Size/70", "Modified/130"}));
+  EXPECT_EQ(columns,
+            QStringList({"File Name/220", "Type/60", "Size/70", "Modified/130", "Expires/90"}));
   EXPECT_EQ(Control<QLabel>("lblStoreDir")->text(), "Store: (not set)");
 
   // Start-up ran to its end without an error box.

@@ -36,13 +36,13 @@ class StoreFixture : public WindowFixture {
   }
   QString StatusLine() const { return Control<QLabel>("lblStoreDir")->text(); }
 
-  // Every row as "caption|type|size|modified", in the list's order.
+  // Every row as "caption|type|size|modified", in the list's order (the Expires column has
+  // tests of its own).
   QStringList Rows() const {
     QStringList rows;
     for (int row = 0; row < RowCount(); ++row) {
       QStringList cells;
-      for (int column = 0; column < List()->model()->columnCount(); ++column)
-        cells << Cell(row, column);
+      for (int column = 0; column < 4; ++column) cells << Cell(row, column);
       rows << cells.join(QLatin1Char('|'));
     }
     return rows;

@@ -1,6 +1,8 @@
 // The store list: which files it shows, with what type, size and date, and its status line.
 #include "tests/ui/StoreFixture.h"
 
+#include <QBrush>
+#include <QColor>
 #include <QLineEdit>
 #include <QSet>
 
@@ -269,6 +271,47 @@ TEST_F(StoreList, SortedByNameAtFirstAndByAnyColumnOnItsHeader) {
   header->setSortIndicator(0, Qt::AscendingOrder);
   ASSERT_TRUE(List()->selectionModel()->hasSelection());
   EXPECT_EQ(List()->selectionModel()->selectedRows().value(0).row(), RowOf("A.key"));
+}
+
+// Days left for certificates, red once expired and amber within a month; empty for other
+// files; sortable by date with the files that have none last.
+TEST_F(StoreList, ExpiresColumnShowsDaysLeftInColourAndSortsByDate) {
+  const EVP_PKEYPtr key = MakeECKey("P-256");
+  const auto certificate = [&](long Seconds) {
+    X509Ptr cert = MakeSelfSignedCert(key.get());
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), Seconds);
+    X509_sign(cert.get(), key.get(), EVP_sha256());
+    return CertToPEM(cert.get());
+  };
+  constexpr long kDay = 86400;
+  WriteFile(InStore("a-year.crt"), certificate(365 * kDay + 600));
+  WriteFile(InStore("b-soon.crt"), certificate(10 * kDay + 600));
+  WriteFile(InStore("c-gone.crt"), certificate(-3 * kDay));
+  WriteFile(InStore("d.key"), KeyToPKCS8PEM(key.get()));
+  Click("btnStoreRefresh");
+
+  struct Row {
+    const char* name;
+    const char* shown;
+    QColor colour;  // invalid: the list's usual text colour
+  };
+  const Row rows[] = {{"a-year.crt", "365 days", QColor()},
+                      {"b-soon.crt", "10 days", QColor(0xB0, 0x6A, 0x00)},
+                      {"c-gone.crt", "expired", QColor(0xC0, 0x00, 0x00)},
+                      {"d.key", "", QColor()}};
+  const int expires = 4;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const int row = RowOf(r.name);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(Cell(row, expires), r.shown);
+    const QVariant colour = List()->model()->index(row, expires).data(Qt::ForegroundRole);
+    EXPECT_EQ(colour.isValid() ? colour.value<QBrush>().color() : QColor(), r.colour);
+  }
+  List()->horizontalHeader()->setSortIndicator(expires, Qt::AscendingOrder);
+  QStringList order;
+  for (int row = 0; row < RowCount(); ++row) order << Cell(row, 0);
+  EXPECT_EQ(order, QStringList({"c-gone.crt", "b-soon.crt", "a-year.crt", "d.key"}));
 }
 
 }  // namespace
