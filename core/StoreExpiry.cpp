@@ -1,10 +1,6 @@
 #include "core/StoreExpiry.h"
 
-#include "core/TextFile.h"
-#include "crypto/OpenSSLWrapper.h"
-#include "crypto/SecretText.h"
-
-#include <openssl/pem.h>
+#include "core/StoreCertificate.h"
 
 #include <sys/stat.h>
 
@@ -43,35 +39,10 @@ TExpiryCache& Cache() {
   return cache;
 }
 
-X509Ptr ParseCertificate(const std::string& Bytes) {
-  TolerateErrors tolerate;  // a file that holds no certificate simply has no expiry
-  BIOPtr pem = NewMemBuf(Bytes);
-  if (pem) {
-    if (X509Ptr cert{PEM_read_bio_X509(pem.get(), nullptr, PassphraseCallback, nullptr)})
-      return cert;
-  }
-  const auto* der = reinterpret_cast<const unsigned char*>(Bytes.data());
-  return X509Ptr(d2i_X509(nullptr, &der, static_cast<long>(Bytes.size())));
-}
-
 std::optional<std::time_t> NotAfterOf(const X509* Cert) {
   std::tm when{};
   if (ASN1_TIME_to_tm(X509_get0_notAfter(Cert), &when) != 1) return std::nullopt;
   return ::timegm(&when);
-}
-
-// Through the one-open path the panel uses: a pipe or a huge file named like a certificate
-// is passed over, never waited for.
-std::optional<std::time_t> ReadExpiry(const std::string& Path) {
-  const TReadOnlyFile file(Path);
-  if (file.Error() != 0 || !S_ISREG(file.Info().st_mode) ||
-      file.Info().st_size > kMaxCertificateFileSize)
-    return std::nullopt;
-  std::string bytes;
-  if (file.ReadAll(bytes, kMaxCertificateFileSize) != 0) return std::nullopt;
-  const TSecretText text(std::move(bytes));  // a certificate file may hold a key as well
-  const X509Ptr cert = ParseCertificate(text.Text());
-  return cert ? NotAfterOf(cert.get()) : std::nullopt;
 }
 
 }  // namespace
@@ -92,7 +63,8 @@ std::vector<std::optional<std::time_t>> ReadCertificateExpiry(
       expiry[i] = *known;
       continue;
     }
-    expiry[i] = ReadExpiry(path);
+    const X509Ptr cert = ReadStoreCertificate(path);
+    expiry[i] = cert ? NotAfterOf(cert.get()) : std::nullopt;
     Cache().Keep(key, expiry[i]);
   }
   return expiry;

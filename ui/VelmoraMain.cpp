@@ -269,6 +269,11 @@ void TfrmVelmora::BindEvents() {
   Bind(ui->btnStoreLoadCAKey, &QPushButton::clicked, &TfrmVelmora::btnStoreLoadCAKeyClick);
   Bind(ui->btnStoreDelete, &QPushButton::clicked, &TfrmVelmora::btnStoreDeleteClick);
   Bind(ui->lvCerts, &QAbstractItemView::doubleClicked, &TfrmVelmora::lvCertsDblClick);
+  ui->lvCerts->setContextMenuPolicy(Qt::CustomContextMenu);
+  FConnections.push_back(connect(ui->lvCerts, &QWidget::customContextMenuRequested, this,
+                                 [this](const QPoint& Position) {
+                                   RunGuarded(FPlatform, [&] { lvCertsContextMenu(Position); });
+                                 }));
   BindStoreListSelection();
 }
 

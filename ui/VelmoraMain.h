@@ -25,6 +25,7 @@
 class QAbstractButton;
 class QCloseEvent;
 class QKeyEvent;
+class QPoint;
 class QTime;
 
 namespace Ui {
@@ -138,6 +139,9 @@ class TfrmVelmora : public QMainWindow {
   // The row the user picked, or none.
   std::optional<int> SelectedRow() const;
   void lvCertsDblClick();
+  // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint.
+  void lvCertsContextMenu(const QPoint& Position);
+  void CopyCertificateText(const std::string& Path, bool Fingerprint);
   void btnStoreLoadCACertClick();
   void btnStoreLoadCAKeyClick();
   void btnStoreDeleteClick();

@@ -8,6 +8,7 @@
 
 #include "core/FileNameText.h"
 #include "core/Store.h"
+#include "core/StoreCertificate.h"
 #include "core/StoreExpiry.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
@@ -15,6 +16,9 @@
 #include "ui_VelmoraMain.h"
 
 #include <QByteArray>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QTableView>
 
 #include <memory>
@@ -178,6 +182,37 @@ void TfrmVelmora::lvCertsSelectItem(int Row, bool Selected) {
 void TfrmVelmora::lvCertsDblClick() {
   if (const std::optional<int> row = SelectedRow())
     FPlatform.OpenInDesktop(StorePath(FStoreModel->Entry(*row).Name));
+}
+
+// A menu that pops up and goes: the window goes on while it is open, and each action does
+// its work when chosen.
+void TfrmVelmora::lvCertsContextMenu(const QPoint& Position) {
+  const QModelIndex index = ui->lvCerts->indexAt(Position);
+  if (!index.isValid()) return;
+  ui->lvCerts->selectRow(index.row());
+  const TStoreEntry& entry = FStoreModel->Entry(index.row());
+  const std::string path = StorePath(entry.Name);
+  const bool certificate = entry.Kind == TStoreFileKind::Certificate;
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("mnuStoreRow"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->addAction(QStringLiteral("Copy Path"), this, [path] {
+    QGuiApplication::clipboard()->setText(FileNameToText(path));
+  });
+  menu->addAction(QStringLiteral("Copy PEM"), this, [this, path] {
+    RunGuarded(FPlatform, [&] { CopyCertificateText(path, false); });
+  })->setEnabled(certificate);
+  menu->addAction(QStringLiteral("Copy SHA-256 Fingerprint"), this, [this, path] {
+    RunGuarded(FPlatform, [&] { CopyCertificateText(path, true); });
+  })->setEnabled(certificate);
+  menu->popup(ui->lvCerts->viewport()->mapToGlobal(Position));
+}
+
+void TfrmVelmora::CopyCertificateText(const std::string& Path, bool Fingerprint) {
+  const X509Ptr cert = ReadStoreCertificate(Path);
+  if (!cert) throw Exception("No certificate can be read from \"" + Readable(Path) + "\"");
+  const std::string text = Fingerprint ? SHA256Fingerprint(cert.get()) : CertificatePEM(cert.get());
+  QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
 void TfrmVelmora::btnStoreLoadCACertClick() {

@@ -1,12 +1,19 @@
 // Describing a listed file, and what the buttons under the list do with it.
+#include "tests/support/RunCommand.h"
 #include "tests/ui/StoreFixture.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTabWidget>
 
 #include <filesystem>
+#include <map>
+#include <utility>
 #include <vector>
 
 namespace velmora::test {
@@ -168,6 +175,45 @@ TEST_F(StoreActions, DeleteWithNothingSelectedDoesNothing) {
   EXPECT_TRUE(Platform.Messages.empty());
   EXPECT_EQ(std::distance(fs::directory_iterator(StoreDir()), fs::directory_iterator()), files);
   EXPECT_TRUE(LogLines().isEmpty());
+}
+
+// The row's context menu copies the path, the certificate's PEM and its SHA-256 fingerprint
+// (the same one openssl prints); for a file that is no certificate only the path.
+TEST_F(StoreActions, ContextMenuCopiesPathPEMAndFingerprint) {
+  const EVP_PKEYPtr key = MakeECKey("P-256");
+  const X509Ptr cert = MakeSelfSignedCert(key.get(), "menu.example");
+  WriteFile(InStore("menu.cer"), CertToDER(cert.get()));
+  Click("btnStoreRefresh");
+  const auto openMenu = [this](const std::string& Name) {
+    const QModelIndex cell = List()->model()->index(RowOf(Name), 0);
+    emit List()->customContextMenuRequested(List()->visualRect(cell).center());
+    auto* menu = Window->findChild<QMenu*>(QStringLiteral("mnuStoreRow"));
+    if (!menu) throw std::runtime_error("no context menu");
+    std::map<QString, QAction*> actions;
+    for (QAction* action : menu->actions()) actions[action->text()] = action;
+    return std::make_pair(menu, actions);
+  };
+  const auto choose = [](std::pair<QMenu*, std::map<QString, QAction*>> Menu, const char* Text) {
+    Menu.second.at(QString::fromLatin1(Text))->trigger();
+    Menu.first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return QGuiApplication::clipboard()->text();
+  };
+
+  EXPECT_EQ(choose(openMenu("menu.cer"), "Copy Path"), QString::fromStdString(InStore("menu.cer")));
+  EXPECT_EQ(choose(openMenu("menu.cer"), "Copy PEM").toStdString(), CertToPEM(cert.get()));
+  const TRun openssl = RunCommand("openssl x509 -inform DER -noout -fingerprint -sha256 -in " +
+                                  Quoted(InStore("menu.cer")));
+  ASSERT_EQ(openssl.status, 0) << openssl.output;
+  const std::string printed = openssl.output.substr(openssl.output.find('=') + 1);
+  EXPECT_EQ(choose(openMenu("menu.cer"), "Copy SHA-256 Fingerprint").toStdString() + "\n", printed);
+
+  const auto forKey = openMenu("plain.key");
+  EXPECT_TRUE(forKey.second.at(QStringLiteral("Copy Path"))->isEnabled());
+  EXPECT_FALSE(forKey.second.at(QStringLiteral("Copy PEM"))->isEnabled());
+  EXPECT_FALSE(forKey.second.at(QStringLiteral("Copy SHA-256 Fingerprint"))->isEnabled());
+  forKey.first->close();
+  EXPECT_TRUE(Platform.ErrorBoxes.empty());
 }
 
 }  // namespace
