@@ -54,7 +54,7 @@ class TCertCommand : public TCommand {
 
   // Everything the arguments say is read before anything is made.
   void Prepare() override {
-    FKeySpec = ParseKeySpec(FKey);
+    FKeyChoice = ParseKeyChoice(FKey);
     FRequest.KeyUsage = KeyUsagesOrUsage(FKeyUsages);
     FRequest.ExtKeyUsage = ExtKeyUsagesOrUsage(FExtKeyUsages);
     FRequest.SANDNSNames = SplitCommaList(FDNS);
@@ -71,7 +71,7 @@ class TCertCommand : public TCommand {
   int Execute() override {
     if (FIssue.StoreDir.empty()) FIssue.StoreDir = EffectiveStoreDir();
     TCertBuilder builder;
-    GenerateKey(builder, FKeySpec);
+    GenerateKey(builder, FKeyChoice);
     Issue(builder, FRequest, FIssue,
           {FCAPassword->Text(), FKeyPassword->Text(), FBundlePassword->Text()}, FForce);
     return 0;
@@ -101,7 +101,7 @@ class TCertCommand : public TCommand {
   TIssueRequest FIssue{false, "", "", "certificate.crt", "private.key", "", "", ""};
   std::string FCAPass, FKeyPass, FBundlePass;
   bool FForce = false;
-  TKeySpec FKeySpec;
+  TKeyChoice FKeyChoice;
   std::unique_ptr<TSecretText> FCAPassword, FKeyPassword, FBundlePassword;
 };
 

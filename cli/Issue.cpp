@@ -10,25 +10,25 @@
 
 namespace velmora::cli {
 
-TKeySpec ParseKeySpec(const std::string& Spec) {
-  TKeySpec key;
-  if (Spec.rfind("ec:", 0) == 0 && Spec.size() > 3) {
-    key.Curve = Spec.substr(3);
+TKeyChoice ParseKeyChoice(const std::string& Choice) {
+  TKeyChoice key;
+  if (Choice.rfind("ec:", 0) == 0 && Choice.size() > 3) {
+    key.Curve = Choice.substr(3);
     return key;
   }
-  if (Spec.rfind("rsa:", 0) == 0) {
-    const char* first = Spec.data() + 4;
-    const char* last = Spec.data() + Spec.size();
+  if (Choice.rfind("rsa:", 0) == 0) {
+    const char* first = Choice.data() + 4;
+    const char* last = Choice.data() + Choice.size();
     const auto [end, error] = std::from_chars(first, last, key.RSABits);
     if (error == std::errc() && end == last && first != last && key.RSABits > 0) {
       key.Type = ktRSA;
       return key;
     }
   }
-  throw UsageError("Invalid key \"" + Spec + "\": use rsa:BITS or ec:CURVE.");
+  throw UsageError("Invalid key \"" + Choice + "\": use rsa:BITS or ec:CURVE.");
 }
 
-void GenerateKey(TCertBuilder& Builder, const TKeySpec& Key) {
+void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key) {
   Builder.KeyType = Key.Type;
   Builder.RSABits = Key.RSABits;
   Builder.ECCurve = Key.Curve;

@@ -10,17 +10,17 @@
 
 namespace velmora::cli {
 
-struct TKeySpec {
+struct TKeyChoice {
   TKeyType Type = ktECC;
   std::int32_t RSABits = 2048;
   std::string Curve = "P-256";
 };
 
 // "rsa:BITS" or "ec:CURVE"; raises UsageError for anything else.
-TKeySpec ParseKeySpec(const std::string& Spec);
+TKeyChoice ParseKeyChoice(const std::string& Choice);
 
 // Raises Exception "Key generation failed:\n<reason>".
-void GenerateKey(TCertBuilder& Builder, const TKeySpec& Key);
+void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key);
 
 // Applies the request, makes the store folder and issues. Output names that would replace a
 // private key or a bundle are refused unless Force. Raises Exception
