@@ -2,6 +2,7 @@
 #include "cli/Command.h"
 #include "core/FileNameText.h"
 #include "core/Store.h"
+#include "core/StoreRelations.h"
 #include "core/StoreSetting.h"
 #include "crypto/OpenSSLWrapper.h"
 
@@ -19,6 +20,16 @@ namespace {
 
 // Names and lines are bytes; JSON wants text: bytes that are not UTF-8 show as U+FFFD.
 QString JsonText(const std::string& Bytes) { return FileNameCaption(Bytes); }
+
+QJsonArray JsonLines(const std::vector<std::string>& Lines) {
+  QJsonArray array;
+  for (const std::string& line : Lines) array.append(JsonText(line));
+  return array;
+}
+
+void PrintLines(const std::vector<std::string>& Lines) {
+  for (const std::string& line : Lines) std::printf("%s\n", line.c_str());
+}
 
 void PrintJson(const QJsonDocument& Document) {
   std::fputs(Document.toJson(QJsonDocument::Indented).constData(), stdout);
@@ -40,16 +51,25 @@ class TInfoCommand : public TCommand {
     for (const std::string& file : FFiles) {
       const TFileDescription description = DescribeStoreFile(file);
       if (description.Error) status = kExitFailure;
+      const std::vector<std::string> related =
+          description.Error ? std::vector<std::string>() : DescribeStoreRelations(file);
       if (FJson) {
-        QJsonArray lines;
-        for (const std::string& line : description.Lines) lines.append(JsonText(line));
-        QJsonObject entry{{"path", JsonText(file)}, {"lines", lines}};
+        QJsonObject entry{{"path", JsonText(file)},
+                          {"lines", JsonLines(description.Lines)},
+                          {"details", JsonLines(description.Details)},
+                          {"related", JsonLines(related)}};
         if (description.Error) entry.insert("error", JsonText(*description.Error));
         all.append(entry);
         continue;
       }
       if (&file != &FFiles.front()) std::printf("\n");
-      for (const std::string& line : description.Lines) std::printf("%s\n", line.c_str());
+      // The panel's layout: the file's facts, then each further section after a blank line.
+      PrintLines(description.Lines);
+      for (const std::vector<std::string>* section : {&description.Details, &related}) {
+        if (section->empty()) continue;
+        std::printf("\n");
+        PrintLines(*section);
+      }
       if (description.Error) std::fprintf(stderr, "%s.\n", description.Error->c_str());
     }
     if (FJson) PrintJson(QJsonDocument(all));

@@ -1,5 +1,7 @@
 #include "core/Store.h"
 
+#include "core/CertDetails.h"
+#include "core/StoreCertificate.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
 #include "crypto/AtomicFile.h"
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <exception>
 #include <memory>
@@ -35,7 +38,7 @@ TStoreFileKind StoreFileKind(const std::string& Name) {
   if (extension.size() != 4) return TStoreFileKind::Other;
   for (char& c : extension)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  if (extension == ".crt" || extension == ".cer" || extension == ".pem")
+  if (extension == ".crt" || extension == ".cer" || extension == ".pem" || extension == ".der")
     return TStoreFileKind::Certificate;
   if (extension == ".key") return TStoreFileKind::Key;
   if (extension == ".pfx" || extension == ".p12") return TStoreFileKind::Bundle;
@@ -196,14 +199,32 @@ std::string PrivateKeyText(const TOpenSSLCert& Key) {
   return "Unknown";
 }
 
-void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info,
-                         std::vector<std::string>& Lines) {
+// PEM first, as the key facts always were read; a file that holds no PEM certificate may be
+// the DER that .cer and .der files usually hold. When neither reads, PEM's reason is shown.
+std::unique_ptr<TOpenSSLCert> LoadPEMOrDERCertificate(const std::string& Bytes) {
   try {
-    const TSecretText pem = ReadDescribedFile(File, Info);
-    const std::unique_ptr<TOpenSSLCert> cert = TCertLoader::LoadCertificateFromPEMBytes(pem.Text());
+    return TCertLoader::LoadCertificateFromPEMBytes(Bytes);
+  } catch (const std::exception&) {
+    const auto* der = reinterpret_cast<const unsigned char*>(Bytes.data());
+    TolerateErrors tolerate;
+    X509Ptr cert(d2i_X509(nullptr, &der, static_cast<long>(Bytes.size())));
+    if (!cert || der != reinterpret_cast<const unsigned char*>(Bytes.data()) + Bytes.size())
+      throw;
+    EVP_PKEY* key = X509_get_pubkey(cert.get());
+    return std::make_unique<TOpenSSLCert>(key, false, cert.release());
+  }
+}
+
+void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info, std::time_t Now,
+                         TFileDescription& Description) {
+  std::vector<std::string>& Lines = Description.Lines;
+  try {
+    const TSecretText bytes = ReadDescribedFile(File, Info);
+    const std::unique_ptr<TOpenSSLCert> cert = LoadPEMOrDERCertificate(bytes.Text());
     Lines.push_back("Key Type:     " + CertificateKeyText(*cert));
     Lines.push_back("Sig Algorithm: " + SigAlgToString(cert->GetSigAlg()));
     Lines.push_back(std::string("Has Private Key: ") + (cert->HasPrivateKey() ? "True" : "False"));
+    Description.Details = CertificateDetailLines(cert->X509Cert(), Now);
   } catch (const std::exception& e) {
     Lines.push_back(std::string("(Could not parse certificate: ") + e.what() + ")");
   }
@@ -223,11 +244,43 @@ void DescribeKey(const TReadOnlyFile& File, const struct stat& Info,
   }
 }
 
+
+// A private key that others may read is no longer private; a bundle with an empty password
+// is as open as a key file.
+void WarnIfReadableByOthers(const struct stat& Info, std::vector<std::string>& Lines) {
+  if ((Info.st_mode & (S_IRGRP | S_IROTH)) == 0) return;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(Info.st_mode & 07777));
+  Lines.push_back(std::string("Warning: readable by other users (mode ") + mode + ")");
+}
+
+// What a bundle holds when it opens without a password; the panel never asks for one.
+void DescribeBundleContents(const TReadOnlyFile& File, const struct stat& Info,
+                            std::vector<std::string>& Lines) {
+  std::string text = "Bundle contents: ";
+  try {
+    const TSecretText bytes = ReadDescribedFile(File, Info);
+    const std::optional<TBundleContents> contents = ReadBundleWithoutPassword(bytes.Text());
+    if (!contents) {
+      Lines.push_back(text + "(protected by a password)");
+      return;
+    }
+    text += contents->Key ? "private key" : "no private key";
+    text += ", " + std::to_string(contents->Certificates.size()) +
+            (contents->Certificates.size() == 1 ? " certificate" : " certificates");
+    Lines.push_back(text);
+    for (const X509Ptr& cert : contents->Certificates)
+      Lines.push_back("  " + NameText(X509_get_subject_name(cert.get())));
+  } catch (const std::exception& e) {
+    Lines.push_back(text + "(" + e.what() + ")");
+  }
+}
+
 }  // namespace
 
 // A file that vanished since it was listed gets its size as -1 and then an error for its
 // date, with the lines so far kept.
-TFileDescription DescribeStoreFile(const std::string& Path) {
+TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now) {
   TFileDescription description;
   std::vector<std::string>& lines = description.Lines;
   lines.push_back("File: " + FileNamePart(Path));
@@ -248,13 +301,16 @@ TFileDescription DescribeStoreFile(const std::string& Path) {
 
   switch (StoreFileKind(FileNamePart(Path))) {
     case TStoreFileKind::Certificate:
-      DescribeCertificate(file, info, lines);
+      DescribeCertificate(file, info, Now, description);
       break;
     case TStoreFileKind::Key:
       DescribeKey(file, info, lines);
+      WarnIfReadableByOthers(info, description.Details);
       break;
     case TStoreFileKind::Bundle:
       lines.push_back("PKCS#12 bundle \u2014 use Load buttons to import with password.");
+      DescribeBundleContents(file, info, description.Details);
+      WarnIfReadableByOthers(info, description.Details);
       break;
     case TStoreFileKind::Other:
       break;

@@ -20,7 +20,7 @@ namespace velmora {
 enum class TStoreFileKind { Other, Certificate, Key, Bundle };
 
 // Decided by the extension alone, from the last full stop on, ASCII letters in either case:
-// .crt .cer .pem certificates, .key keys, .pfx .p12 bundles.
+// .crt .cer .pem .der certificates, .key keys, .pfx .p12 bundles.
 TStoreFileKind StoreFileKind(const std::string& Name);
 // "Cert", "Key", "PFX", or empty for other files.
 const char* TypeText(TStoreFileKind Kind);
@@ -63,13 +63,17 @@ class TDateTimeFormat {
   QString FTime;
 };
 
-// The lines the store panel shows for a file. When the file vanished after it was listed,
-// Error holds the message to raise once the lines so far are shown.
+// The lines the store panel shows for a file: the file's facts and its key facts in Lines,
+// then, after a blank line, the Details of what it holds (a certificate's names, dates,
+// extensions and fingerprints; what a bundle opens to without a password; a warning for a
+// private key that others may read). When the file vanished after it was listed, Error holds
+// the message to raise once the lines so far are shown. Now decides "expires in N days".
 struct TFileDescription {
   std::vector<std::string> Lines;
+  std::vector<std::string> Details;
   std::optional<std::string> Error;
 };
-TFileDescription DescribeStoreFile(const std::string& Path);
+TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now = std::time(nullptr));
 
 // Removes a store file; raises "Cannot delete "<path>": <reason>".
 void DeleteStoreFile(const std::string& Path);

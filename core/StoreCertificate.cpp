@@ -1,10 +1,13 @@
 #include "core/StoreCertificate.h"
 
+#include "core/CertDetails.h"
 #include "core/TextFile.h"
 #include "crypto/CertBuilder.h"
 #include "crypto/SecretText.h"
 
+#include <openssl/err.h>
 #include <openssl/pem.h>
+#include <openssl/pkcs12.h>
 
 #include <sys/stat.h>
 
@@ -42,18 +45,38 @@ std::string CertificatePEM(X509* Cert) {
   return BioToString(bio.get());
 }
 
-std::string SHA256Fingerprint(X509* Cert) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (X509_digest(Cert, EVP_sha256(), digest, &length) != 1) return {};
-  static const char hex[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    if (i) text += ':';
-    text += hex[digest[i] >> 4];
-    text += hex[digest[i] & 0xF];
-  }
-  return text;
+namespace {
+
+[[noreturn]] void RaiseBundleError(const char* What) {
+  const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+  throw Exception(std::string(What) + (reason ? std::string(": ") + reason : std::string()));
 }
+
+}  // namespace
+
+// Bundles made by other tools often have an empty password, some no MAC at all: both count
+// as open. Only the MAC tells a wrong password from a damaged file.
+std::optional<TBundleContents> ReadBundleWithoutPassword(const std::string& Bytes) {
+  TolerateErrors tolerate;
+  const auto* der = reinterpret_cast<const unsigned char*>(Bytes.data());
+  PKCS12Ptr bundle(d2i_PKCS12(nullptr, &der, static_cast<long>(Bytes.size())));
+  if (!bundle) RaiseBundleError("not a PKCS#12 bundle");
+  if (PKCS12_mac_present(bundle.get()) && PKCS12_verify_mac(bundle.get(), nullptr, 0) != 1 &&
+      PKCS12_verify_mac(bundle.get(), "", 0) != 1)
+    return std::nullopt;
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK_OF(X509)* others = nullptr;
+  if (PKCS12_parse(bundle.get(), "", &key, &cert, &others) != 1)
+    RaiseBundleError("cannot be opened");
+  TBundleContents contents;
+  contents.Key.reset(key);
+  if (cert) contents.Certificates.emplace_back(cert);
+  X509StackPtr rest(others);
+  while (rest && sk_X509_num(rest.get()) > 0) contents.Certificates.emplace_back(sk_X509_shift(rest.get()));
+  return contents;
+}
+
+std::string SHA256Fingerprint(X509* Cert) { return CertificateFingerprint(Cert, EVP_sha256()); }
 
 }  // namespace velmora

@@ -1,5 +1,6 @@
 #include "core/StoreExpiry.h"
 
+#include "core/CertDetails.h"
 #include "core/StoreCertificate.h"
 
 #include <sys/stat.h>
@@ -37,12 +38,6 @@ class TExpiryCache {
 TExpiryCache& Cache() {
   static TExpiryCache cache;
   return cache;
-}
-
-std::optional<std::time_t> NotAfterOf(const X509* Cert) {
-  std::tm when{};
-  if (ASN1_TIME_to_tm(X509_get0_notAfter(Cert), &when) != 1) return std::nullopt;
-  return ::timegm(&when);
 }
 
 }  // namespace

@@ -61,6 +61,11 @@ class IPlatform {
   virtual std::string ApplicationDir() = 0;
   // The user's own data folder for this program, without a trailing separator.
   virtual std::string UserDataDir() = 0;
+
+  // How long the store list waits after a change that another program made in its folder
+  // before it lists the folder again, so a burst of changes costs one listing; below zero,
+  // the folder is not watched.
+  virtual int FolderWatchDelayMs() { return 300; }
 };
 
 // Busy cursor for the life of the object, so it is restored on every path.

@@ -15,6 +15,11 @@
 #include <QMainWindow>
 #include <QMetaObject>
 
+class QFileSystemWatcher;
+class QTimer;
+
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,6 +55,8 @@ class TfrmVelmora : public QMainWindow {
 
   // Whether background work runs: a key pair, a certificate with its files, or a listing.
   bool JobRunning() const noexcept { return FJobRunning; }
+  // Whether a job or the description of a picked store file is still being worked on.
+  bool Busy() const noexcept { return FJobRunning || FFileInfoPending > 0; }
 
   // Appends "[hh:nn:ss] " and Text as the last line of the activity log (memKeyInfo) and
   // scrolls it into view. A text with line breaks becomes several lines, the first stamped.
@@ -131,10 +138,17 @@ class TfrmVelmora : public QMainWindow {
   struct TStoreListing;
   void ShowStoreListing(TStoreListing& Listing);
   void edtStoreDirChange();
+  // Changes made in the listed folder by other programs list it again, keeping the selection.
+  void WatchStoreDir(const std::string& Dir);
+  void StoreDirChangedOutside();
+  void SelectStoreFile(const std::string& Name);
   void btnBrowseStoreDirClick();
   void btnStoreRefreshClick();
-  // File information and actions. Item is the row's "File Name" cell (or null).
+  // File information and actions. The description is read on a worker thread, the store's
+  // related files after it; a newer pick or a cleared panel makes older results void.
   void ShowFileInfo(const std::string& Path);
+  void ShowFileRelations(const std::string& Path, std::uint64_t Request);
+  void ClearFileInfo();
   void lvCertsSelectItem(int Row, bool Selected);
   // The row the user picked, or none.
   std::optional<int> SelectedRow() const;
@@ -160,6 +174,12 @@ class TfrmVelmora : public QMainWindow {
   std::vector<std::pair<QWidget*, bool>> FDisabledCommands;
   std::function<void()> FCancelKey;
   std::string FStoreDir;
+  QFileSystemWatcher* FStoreWatcher = nullptr;  // owned by the window
+  QTimer* FStoreWatchDelay = nullptr;           // owned by the window
+  std::optional<std::string> FReselectName;     // picked again once the next listing shows
+  std::uint64_t FFileInfoRequest = 0;
+  int FFileInfoPending = 0;
+  std::shared_ptr<std::atomic<bool>> FFileInfoCancel;
   // Dropped before the controls go, so no handler runs on a half-destroyed window.
   std::vector<QMetaObject::Connection> FConnections;
 };

@@ -10,6 +10,7 @@
 #include "core/Store.h"
 #include "core/StoreCertificate.h"
 #include "core/StoreExpiry.h"
+#include "core/StoreRelations.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
 #include "core/ValueConventions.h"
@@ -17,12 +18,18 @@
 
 #include <QByteArray>
 #include <QClipboard>
+#include <QFileSystemWatcher>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QTableView>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
+#include <ctime>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -126,6 +133,7 @@ void TfrmVelmora::RefreshStoreList() {
 }
 
 void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
+  const std::optional<std::string> reselect = std::exchange(FReselectName, std::nullopt);
   ui->lvCerts->clearSelection();
   if (Listing.Error || !Listing.IsDirectory) {
     FStoreModel->SetRows({});
@@ -133,10 +141,48 @@ void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
     return;  // the status line keeps what it said
   }
   FStoreModel->SetRows(std::move(Listing.Rows));
+  WatchStoreDir(Listing.Dir);
+  if (reselect) SelectStoreFile(*reselect);
   // Joined, not formatted: a folder name may hold "%2" itself.
   ui->lblStoreDir->setText(QStringLiteral("Store: ") + QString::fromStdString(Listing.Dir) +
                            QStringLiteral("   (") + QString::number(FStoreModel->rowCount()) +
                            QStringLiteral(" files)"));
+}
+
+// One folder is watched at a time: the one the list shows.
+void TfrmVelmora::WatchStoreDir(const std::string& Dir) {
+  const int delay = FPlatform.FolderWatchDelayMs();
+  if (delay < 0) return;
+  if (!FStoreWatcher) {
+    FStoreWatcher = new QFileSystemWatcher(this);
+    FStoreWatchDelay = new QTimer(this);
+    FStoreWatchDelay->setSingleShot(true);
+    FStoreWatchDelay->setInterval(delay);
+    connect(FStoreWatcher, &QFileSystemWatcher::directoryChanged, FStoreWatchDelay,
+            qOverload<>(&QTimer::start));
+    connect(FStoreWatchDelay, &QTimer::timeout, this,
+            [this] { RunGuarded(FPlatform, [this] { StoreDirChangedOutside(); }); });
+  }
+  const QString path = FileNameToText(Dir);
+  const QStringList watched = FStoreWatcher->directories();
+  if (watched == QStringList{path}) return;
+  if (!watched.isEmpty()) FStoreWatcher->removePaths(watched);
+  FStoreWatcher->addPath(path);
+}
+
+// The listing that follows keeps the picked file picked, if it is still there.
+void TfrmVelmora::StoreDirChangedOutside() {
+  if (const std::optional<int> row = SelectedRow()) FReselectName = FStoreModel->Entry(*row).Name;
+  RefreshStoreList();
+}
+
+void TfrmVelmora::SelectStoreFile(const std::string& Name) {
+  for (int row = 0; row < FStoreModel->rowCount(); ++row) {
+    if (FStoreModel->Entry(row).Name != Name) continue;
+    ui->lvCerts->selectRow(row);
+    return;
+  }
+  ClearFileInfo();  // it went
 }
 
 void TfrmVelmora::edtStoreDirChange() {
@@ -161,11 +207,62 @@ void TfrmVelmora::btnStoreRefreshClick() { RefreshStoreList(); }
 
 // ---- File information and actions ----
 
-// A file that vanished since it was listed shows the lines so far, then its error.
+// The file's own description first, then (a folder's worth of reading later) the store's files
+// that belong with it. A file that vanished since it was listed shows the lines so far, then
+// its error.
 void TfrmVelmora::ShowFileInfo(const std::string& Path) {
-  const TFileDescription description = DescribeStoreFile(Path);
-  ShowLines(*ui->memStoreInfo, description.Lines);
-  if (description.Error) throw Exception(*description.Error);
+  ClearFileInfo();
+  const std::uint64_t request = FFileInfoRequest;
+  ++FFileInfoPending;
+  auto* watcher = new QFutureWatcher<TFileDescription>(this);
+  connect(watcher, &QFutureWatcher<TFileDescription>::finished, this, [this, watcher, Path, request] {
+    watcher->deleteLater();
+    --FFileInfoPending;
+    if (request != FFileInfoRequest) return;
+    const TFileDescription description = watcher->result();
+    std::vector<std::string> lines = description.Lines;
+    if (!description.Details.empty()) {
+      lines.emplace_back();
+      lines.insert(lines.end(), description.Details.begin(), description.Details.end());
+    }
+    ShowLines(*ui->memStoreInfo, lines);
+    if (description.Error) {
+      RunGuarded(FPlatform, [&] { throw Exception(*description.Error); });
+      return;
+    }
+    ShowFileRelations(Path, request);
+  });
+  const std::time_t now = std::time(nullptr);
+  watcher->setFuture(QtConcurrent::run([Path, now] { return DescribeStoreFile(Path, now); }));
+}
+
+void TfrmVelmora::ShowFileRelations(const std::string& Path, std::uint64_t Request) {
+  ++FFileInfoPending;
+  std::shared_ptr<std::atomic<bool>> cancel = FFileInfoCancel;
+  auto* watcher = new QFutureWatcher<std::vector<std::string>>(this);
+  connect(watcher, &QFutureWatcher<std::vector<std::string>>::finished, this,
+          [this, watcher, Request] {
+            watcher->deleteLater();
+            --FFileInfoPending;
+            const std::vector<std::string> lines = watcher->result();
+            if (Request != FFileInfoRequest || lines.empty()) return;
+            QStringList text;
+            for (const std::string& line : lines) text << FileNameCaption(line);
+            ui->memStoreInfo->appendPlainText(QString());
+            ui->memStoreInfo->appendPlainText(text.join(QLatin1Char('\n')));
+          });
+  watcher->setFuture(QtConcurrent::run([Path, cancel] {
+    return DescribeStoreRelations(Path, [cancel] { return cancel->load(); });
+  }));
+}
+
+// Results still on their way for an earlier pick are dropped when they arrive, and the
+// folder reading behind them stops at its next file.
+void TfrmVelmora::ClearFileInfo() {
+  ++FFileInfoRequest;
+  if (FFileInfoCancel) FFileInfoCancel->store(true);
+  FFileInfoCancel = std::make_shared<std::atomic<bool>>(false);
+  ui->memStoreInfo->clear();
 }
 
 std::optional<int> TfrmVelmora::SelectedRow() const {
@@ -248,7 +345,7 @@ void TfrmVelmora::btnStoreDeleteClick() {
   DeleteStoreFile(path);
   Log("Deleted: " + Readable(name));
   RefreshStoreList();
-  ui->memStoreInfo->clear();
+  ClearFileInfo();
 }
 
 }  // namespace velmora

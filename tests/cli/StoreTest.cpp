@@ -108,14 +108,22 @@ TEST_F(CliStore, InfoJsonDescribesCertificatesKeysAndBundles) {
   const std::string store = At("store");
   struct Expected {
     const char* name;
-    std::vector<std::string> lines;  // after the file's facts and the blank line
+    std::vector<std::string> lines;    // after the file's facts and the blank line
+    const char* firstDetail;           // the first line of the details, or none
+    std::vector<std::string> related;  // the store's files that belong with it
   };
+  const char* const selfSigned = "Issued by (in store): itself (self-signed)";
   const Expected files[] = {
-      {"a.crt", {"Key Type:     ECC P-256", "Sig Algorithm: ES256", "Has Private Key: False"}},
-      {"a.key", {"Key Type: ECC P-256 private key"}},
-      {"e.crt", {"Key Type:     ECC P-384", "Sig Algorithm: ES384", "Has Private Key: False"}},
-      {"e.key", {"(Encrypted or unreadable key \u2014 password required)"}},
-      {"a.p12", {"PKCS#12 bundle \u2014 use Load buttons to import with password."}},
+      {"a.crt", {"Key Type:     ECC P-256", "Sig Algorithm: ES256", "Has Private Key: False"},
+       "Subject: CN=a.example", {"Private key in store: a.key", selfSigned}},
+      {"a.key", {"Key Type: ECC P-256 private key"}, nullptr, {"Certificates with this key: a.crt"}},
+      {"e.crt", {"Key Type:     ECC P-384", "Sig Algorithm: ES384", "Has Private Key: False"},
+       "Subject: CN=e.example",
+       {"Private key in store: none found (1 key has a password and could not be compared)",
+        selfSigned}},
+      {"e.key", {"(Encrypted or unreadable key \u2014 password required)"}, nullptr, {}},
+      {"a.p12", {"PKCS#12 bundle \u2014 use Load buttons to import with password."},
+       "Bundle contents: private key, 1 certificate", {}},
   };
   std::vector<std::string> args{"info", "--json"};
   for (const Expected& file : files) args.push_back(store + "/" + file.name);
@@ -130,7 +138,7 @@ TEST_F(CliStore, InfoJsonDescribesCertificatesKeysAndBundles) {
     SCOPED_TRACE(file.name);
     const std::string path = store + "/" + file.name;
     const QJsonObject entry = entries[i].toObject();
-    EXPECT_EQ(Keys(entry), (std::vector<std::string>{"lines", "path"}));
+    EXPECT_EQ(Keys(entry), (std::vector<std::string>{"details", "lines", "path", "related"}));
     EXPECT_EQ(Text(entry["path"]), path);
     std::vector<std::string> lines;
     for (const QJsonValue& line : entry["lines"].toArray()) lines.push_back(Text(line));
@@ -141,6 +149,12 @@ TEST_F(CliStore, InfoJsonDescribesCertificatesKeysAndBundles) {
     EXPECT_TRUE(lines[3].starts_with("Modified: ")) << lines[3];
     EXPECT_EQ(lines[4], "");
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 5, lines.end()), file.lines);
+    const QJsonArray details = entry["details"].toArray();
+    EXPECT_EQ(details.isEmpty() ? "(none)" : Text(details.first()),
+              file.firstDetail ? file.firstDetail : "(none)");
+    std::vector<std::string> related;
+    for (const QJsonValue& line : entry["related"].toArray()) related.push_back(Text(line));
+    EXPECT_EQ(related, file.related);
   }
 }
 

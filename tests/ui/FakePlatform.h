@@ -35,6 +35,9 @@ class FakePlatform final : public IPlatform {
   std::optional<std::string> StoreDirSetting;  // nothing: never saved
   std::string AppDir = "/nonexistent/velmora-test-app";
   std::string DataDir = "/nonexistent/velmora-test-data";
+  // Off unless a test turns it on: a listing that starts on its own would race the clicks of
+  // tests that change the store themselves.
+  int WatchDelayMs = -1;
 
   void ShowMessage(const std::string& Text) override;
   bool ConfirmYesNo(const std::string& Text) override;
@@ -50,6 +53,7 @@ class FakePlatform final : public IPlatform {
   void WriteStoreDirSetting(const std::string& Value) override;
   std::string ApplicationDir() override;
   std::string UserDataDir() override;
+  int FolderWatchDelayMs() override { return WatchDelayMs; }
 };
 
 }  // namespace velmora::test

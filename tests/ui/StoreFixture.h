@@ -70,6 +70,7 @@ class StoreFixture : public WindowFixture {
     const QModelIndex cell = List()->model()->index(row, 0);
     List()->scrollTo(cell);
     QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, List()->visualRect(cell).center());
+    WaitIdle();
   }
 
   void DoubleClickRow(const std::string& Name) const {
@@ -78,7 +79,16 @@ class StoreFixture : public WindowFixture {
     QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, List()->visualRect(cell).center());
   }
 
+  // The panel's facts of the file and its key, up to the blank line before the details.
   QStringList InfoLines() const {
+    const QStringList all = AllInfoLines();
+    const qsizetype first = all.indexOf(QString());
+    const qsizetype second = first < 0 ? -1 : all.indexOf(QString(), first + 1);
+    return second < 0 ? all : all.mid(0, second);
+  }
+
+  // Everything the panel shows, details and related store files included.
+  QStringList AllInfoLines() const {
     const QString text = Control<QPlainTextEdit>("memStoreInfo")->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
   }

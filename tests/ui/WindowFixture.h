@@ -32,7 +32,7 @@ class WindowFixture : public testing::Test {
 
   // The window's background work runs to its end, as a user waiting for it would see.
   void WaitIdle() const {
-    if (!QTest::qWaitFor([this] { return !Window->JobRunning(); }, 60000))
+    if (!QTest::qWaitFor([this] { return !Window->Busy(); }, 60000))
       throw std::runtime_error("the window's background work did not end");
   }
 

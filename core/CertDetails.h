@@ -1,0 +1,36 @@
+// The readable facts of one certificate, as the store panel and `velmora-cli info` show them
+// after the key facts: whom it names and who issued it, when it is valid, what its
+// extensions allow and its fingerprints.
+#pragma once
+
+#include "crypto/OpenSSLWrapper.h"
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// "Subject: ...", "Issuer: ...", "Serial: ...", "Not Before: ...", "Not After: ... (expires in
+// N days)", then one line for each of the alternative names, basic constraints, key usage,
+// extended key usage, subject and authority key identifiers the certificate carries, then
+// "Signature Algorithm: ..." and the SHA-256 and SHA-1 fingerprints. Dates are local time.
+std::vector<std::string> CertificateDetailLines(X509* Cert, std::time_t Now);
+
+// "(expires in 3 days)", "(expires today)", "(expired 1 day ago)", "(expired today)": whole
+// days to go or gone, rounded down.
+std::string ExpiryNote(std::time_t NotAfter, std::time_t Now);
+
+// A distinguished name on one line, in the certificate's order: "C=DE, O=Example, CN=host".
+std::string NameText(const X509_NAME* Name);
+
+// The certificate's dates as seconds since the epoch; empty for a date libcrypto cannot read.
+std::optional<std::time_t> NotBeforeOf(const X509* Cert);
+std::optional<std::time_t> NotAfterOf(const X509* Cert);
+
+// The digest of the certificate's DER as upper-case hex pairs joined by colons (what
+// `openssl x509 -fingerprint` prints after the "="); empty when it cannot be computed.
+std::string CertificateFingerprint(const X509* Cert, const EVP_MD* Digest);
+
+}  // namespace velmora

@@ -1,0 +1,182 @@
+#include "core/StoreRelations.h"
+
+#include "core/Store.h"
+#include "core/StoreCertificate.h"
+#include "core/StorePaths.h"
+#include "core/TextFile.h"
+#include "crypto/OpenSSLWrapper.h"
+#include "crypto/SecretText.h"
+
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace velmora {
+
+namespace {
+
+struct TDirCloser {
+  void operator()(DIR* Dir) const noexcept { ::closedir(Dir); }
+};
+
+// The folder's certificates and readable private keys, each with its file name. Keys with a
+// password cannot be compared and are only counted.
+struct TStoreContents {
+  std::vector<std::pair<std::string, X509Ptr>> Certificates;
+  std::vector<std::pair<std::string, EVP_PKEYPtr>> Keys;
+  int LockedKeys = 0;
+  bool Truncated = false;
+  bool Cancelled = false;
+};
+
+// The same safe read as the panel's own: one descriptor, plain files of sane size only.
+bool ReadSmallFile(const std::string& Path, long long& Budget, std::string& Bytes) {
+  const TReadOnlyFile file(Path);
+  if (!file.IsRegularFile() || file.Info().st_size > kMaxCertificateFileSize) return false;
+  if (file.Info().st_size > Budget) return false;
+  Budget -= file.Info().st_size;
+  return file.ReadAll(Bytes, kMaxCertificateFileSize) == 0;
+}
+
+EVP_PKEYPtr ReadPrivateKey(const std::string& Bytes, bool& Locked) {
+  TolerateErrors tolerate;
+  BIOPtr in = NewMemBuf(Bytes);
+  EVP_PKEYPtr key(in ? PEM_read_bio_PrivateKey(in.get(), nullptr, PassphraseCallback, nullptr)
+                     : nullptr);
+  Locked = !key && Bytes.find("ENCRYPTED") != std::string::npos;
+  return key;
+}
+
+TStoreContents ReadStoreContents(const std::string& Dir, const std::function<bool()>& Cancelled) {
+  TStoreContents contents;
+  std::unique_ptr<DIR, TDirCloser> dir(::opendir(Dir.c_str()));
+  if (!dir) return contents;
+  std::vector<std::string> names;
+  while (const dirent* found = ::readdir(dir.get())) {
+    if (found->d_type == DT_DIR) continue;
+    const TStoreFileKind kind = StoreFileKind(found->d_name);
+    if (kind == TStoreFileKind::Certificate || kind == TStoreFileKind::Key) names.emplace_back(found->d_name);
+  }
+  // The same files are compared whatever order the folder lists them in.
+  std::sort(names.begin(), names.end());
+  if (names.size() > static_cast<std::size_t>(kMaxRelatedFiles)) {
+    names.resize(kMaxRelatedFiles);
+    contents.Truncated = true;
+  }
+  long long budget = kMaxRelatedBytes;
+  for (const std::string& name : names) {
+    if (Cancelled && Cancelled()) {
+      contents.Cancelled = true;
+      return contents;
+    }
+    std::string bytes;
+    if (!ReadSmallFile(Dir + "/" + name, budget, bytes)) {
+      if (budget <= 0) contents.Truncated = true;
+      continue;
+    }
+    const TSecretText text(std::move(bytes));
+    if (StoreFileKind(name) == TStoreFileKind::Key) {
+      bool locked = false;
+      if (EVP_PKEYPtr key = ReadPrivateKey(text.Text(), locked))
+        contents.Keys.emplace_back(name, std::move(key));
+      else if (locked)
+        ++contents.LockedKeys;
+    } else if (X509Ptr cert = ReadStoreCertificate(Dir + "/" + name)) {
+      contents.Certificates.emplace_back(name, std::move(cert));
+    }
+  }
+  return contents;
+}
+
+std::string NamesOrNone(const std::vector<std::string>& Names, const char* None) {
+  if (Names.empty()) return None;
+  std::string text;
+  for (const std::string& name : Names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+// The issuer's subject is the certificate's issuer name, their key identifiers (where both
+// carry one) agree, and the signature verifies under the issuer's key. What the issuer's key
+// usage allows is left to whoever validates the chain: this tells which file signed it.
+bool IsIssuedBy(X509* Cert, X509* Issuer) {
+  TolerateErrors tolerate;
+  if (X509_NAME_cmp(X509_get_issuer_name(Cert), X509_get_subject_name(Issuer)) != 0) return false;
+  const ASN1_OCTET_STRING* authority = X509_get0_authority_key_id(Cert);
+  const ASN1_OCTET_STRING* subject = X509_get0_subject_key_id(Issuer);
+  if (authority && subject && ASN1_OCTET_STRING_cmp(authority, subject) != 0) return false;
+  EVP_PKEY* key = X509_get0_pubkey(Issuer);
+  return key && X509_verify(Cert, key) == 1;
+}
+
+std::vector<std::string> CertificateRelations(const std::string& Name, X509* Cert,
+                                              const TStoreContents& Contents) {
+  std::vector<std::string> keys;
+  const EVP_PKEY* publicKey = X509_get0_pubkey(Cert);
+  for (const auto& [name, key] : Contents.Keys)
+    if (publicKey && EVP_PKEY_eq(publicKey, key.get()) == 1) keys.push_back(name);
+  std::string keyLine = "Private key in store: " + NamesOrNone(keys, "none found");
+  if (keys.empty() && Contents.LockedKeys > 0)
+    keyLine += " (" + std::to_string(Contents.LockedKeys) +
+               (Contents.LockedKeys == 1 ? " key has" : " keys have") +
+               " a password and could not be compared)";
+
+  std::string issuerLine = "Issued by (in store): ";
+  if (IsIssuedBy(Cert, Cert)) {
+    issuerLine += "itself (self-signed)";
+  } else {
+    std::vector<std::string> issuers;
+    for (const auto& [name, candidate] : Contents.Certificates)
+      if (name != Name && IsIssuedBy(Cert, candidate.get())) issuers.push_back(name);
+    issuerLine += NamesOrNone(issuers, "none found");
+  }
+  return {keyLine, issuerLine};
+}
+
+std::vector<std::string> KeyRelations(EVP_PKEY* Key, const TStoreContents& Contents) {
+  std::vector<std::string> certificates;
+  for (const auto& [name, cert] : Contents.Certificates) {
+    const EVP_PKEY* publicKey = X509_get0_pubkey(cert.get());
+    if (publicKey && EVP_PKEY_eq(publicKey, Key) == 1) certificates.push_back(name);
+  }
+  return {"Certificates with this key: " + NamesOrNone(certificates, "none in the store")};
+}
+
+}  // namespace
+
+std::vector<std::string> DescribeStoreRelations(const std::string& Path,
+                                                const std::function<bool()>& Cancelled) {
+  const std::string name = FileNamePart(Path);
+  const std::string dir = Path.substr(0, Path.size() - name.size());
+  const TStoreFileKind kind = StoreFileKind(name);
+  X509Ptr cert;
+  EVP_PKEYPtr key;
+  if (kind == TStoreFileKind::Certificate) {
+    cert = ReadStoreCertificate(Path);
+    if (!cert) return {};
+  } else if (kind == TStoreFileKind::Key) {
+    std::string bytes;
+    long long budget = kMaxCertificateFileSize;
+    if (!ReadSmallFile(Path, budget, bytes)) return {};
+    const TSecretText text(std::move(bytes));
+    bool locked = false;
+    key = ReadPrivateKey(text.Text(), locked);
+    if (!key) return {};
+  } else {
+    return {};
+  }
+
+  const TStoreContents contents = ReadStoreContents(dir.empty() ? "." : dir, Cancelled);
+  if (contents.Cancelled) return {};
+  std::vector<std::string> lines =
+      cert ? CertificateRelations(name, cert.get(), contents) : KeyRelations(key.get(), contents);
+  if (contents.Truncated)
+    lines.push_back("(Only the first " + std::to_string(kMaxRelatedFiles) +
+                    " files of the store, up to 32 MB, were compared.)");
+  return lines;
+}
+
+}  // namespace velmora
