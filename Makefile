@@ -1,5 +1,5 @@
 # The user's entry points. Each one first makes sure the Debian packages are there.
-.PHONY: deps build run test test-unprivileged test-sanitize bench fuzz
+.PHONY: deps build run test test-unprivileged test-sanitize bench fuzz package
 
 deps:
 	scripts/install-deps
@@ -14,6 +14,10 @@ run: build
 
 test: build
 	ctest --preset release
+
+# The Debian package of the release build, build/release/velmora_<version>_<arch>.deb.
+package: build
+	cd build/release && cpack -G DEB
 
 # The window's and the builder's tests again as an ordinary user (a scratch user when root).
 test-unprivileged: build

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -62,7 +63,26 @@ void CreateStoreDirectory(const std::string& Dir) {
 }
 
 // An installed program's folder usually belongs to root; then the user's own data folder.
+namespace {
+
+// A program installed with the system's programs (by a package, or by root with
+// `cmake --install`) must not fill that folder with certificates: there it is the user's.
+bool IsSystemProgramDir(const std::string& AppDir) {
+  std::error_code ec;
+  const fs::path dir = fs::weakly_canonical(AppDir, ec);
+  for (const char* system : {"/usr/bin", "/usr/local/bin", "/bin", "/usr/sbin", "/sbin", "/opt"})
+    if (dir == system || (std::string_view(system) == "/opt" && dir.string().starts_with("/opt/")))
+      return true;
+#ifdef VELMORA_INSTALL_BINDIR
+  if (dir == fs::weakly_canonical(VELMORA_INSTALL_BINDIR, ec)) return true;
+#endif
+  return false;
+}
+
+}  // namespace
+
 std::string DefaultStoreDirFor(const std::string& AppDir, const std::string& UserDataDir) {
+  if (IsSystemProgramDir(AppDir)) return (fs::path(UserDataDir) / kStoreFolderName).string();
   const fs::path beside = fs::path(AppDir) / kStoreFolderName;
   std::error_code ec;
   // Anything already there under that name (a link leading nowhere included) decides: only

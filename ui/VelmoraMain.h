@@ -58,6 +58,10 @@ class TfrmVelmora : public QMainWindow {
   // Whether a job or the description of a picked store file is still being worked on.
   bool Busy() const noexcept { return FJobRunning || FFileInfoPending > 0; }
 
+  // Opens the store tab on the folder of the file at Path (absolute) for this session only,
+  // without changing the remembered store, and picks the file once it is listed.
+  void OpenStoreFile(const std::string& Path);
+
   // Appends "[hh:nn:ss] " and Text as the last line of the activity log (memKeyInfo) and
   // scrolls it into view. A text with line breaks becomes several lines, the first stamped.
   void Log(const std::string& Text);
@@ -176,7 +180,14 @@ class TfrmVelmora : public QMainWindow {
   std::string FStoreDir;
   QFileSystemWatcher* FStoreWatcher = nullptr;  // owned by the window
   QTimer* FStoreWatchDelay = nullptr;           // owned by the window
-  std::optional<std::string> FReselectName;     // picked again once the next listing shows
+  // Picked once the next listing of that folder shows: the picked file kept over a listing
+  // that follows the folder, or a file handed over on the command line.
+  struct TPendingPick {
+    std::string Dir;
+    std::string Name;
+  };
+  std::optional<TPendingPick> FPendingPick;
+  bool FOneTimeStore = false;  // the shown folder is not remembered when the window closes
   std::uint64_t FFileInfoRequest = 0;
   int FFileInfoPending = 0;
   std::shared_ptr<std::atomic<bool>> FFileInfoCancel;

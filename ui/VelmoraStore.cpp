@@ -68,7 +68,28 @@ void TfrmVelmora::LoadSettings() {
   ui->edtStoreDir->setText(QString::fromStdString(FStoreDir));
 }
 
-void TfrmVelmora::SaveSettings() { FPlatform.WriteStoreDirSetting(FStoreDir); }
+// A folder opened for one file is not remembered; one the user typed or chose is.
+void TfrmVelmora::SaveSettings() {
+  if (!FOneTimeStore) FPlatform.WriteStoreDirSetting(FStoreDir);
+}
+
+void TfrmVelmora::OpenStoreFile(const std::string& Path) {
+  std::string dir = Path;
+  std::string name;
+  if (!IsDirectoryAt(Path)) {
+    name = FileNamePart(Path);
+    dir = Path.substr(0, Path.size() - name.size());
+    if (dir.size() > 1) dir.pop_back();  // the "/" before the name, unless it is the root
+  }
+  ui->pgcMain->setCurrentWidget(ui->tabStore);
+  const QString text = FileNameToText(dir);
+  const bool shownAlready = ui->edtStoreDir->text() == text;
+  ui->edtStoreDir->setText(text);  // a new folder is listed, as typing it would
+  FStoreDir = dir;
+  FOneTimeStore = true;
+  if (!name.empty()) FPendingPick = TPendingPick{dir, name};
+  if (shownAlready) RefreshStoreList();
+}
 
 std::string TfrmVelmora::DefaultStoreDir() const {
   return DefaultStoreDirFor(FPlatform.ApplicationDir(), FPlatform.UserDataDir());
@@ -133,7 +154,8 @@ void TfrmVelmora::RefreshStoreList() {
 }
 
 void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
-  const std::optional<std::string> reselect = std::exchange(FReselectName, std::nullopt);
+  std::optional<TPendingPick> pick;
+  if (FPendingPick && FPendingPick->Dir == Listing.Dir) pick = std::exchange(FPendingPick, std::nullopt);
   ui->lvCerts->clearSelection();
   if (Listing.Error || !Listing.IsDirectory) {
     FStoreModel->SetRows({});
@@ -142,7 +164,7 @@ void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
   }
   FStoreModel->SetRows(std::move(Listing.Rows));
   WatchStoreDir(Listing.Dir);
-  if (reselect) SelectStoreFile(*reselect);
+  if (pick) SelectStoreFile(pick->Name);
   // Joined, not formatted: a folder name may hold "%2" itself.
   ui->lblStoreDir->setText(QStringLiteral("Store: ") + QString::fromStdString(Listing.Dir) +
                            QStringLiteral("   (") + QString::number(FStoreModel->rowCount()) +
@@ -172,7 +194,8 @@ void TfrmVelmora::WatchStoreDir(const std::string& Dir) {
 
 // The listing that follows keeps the picked file picked, if it is still there.
 void TfrmVelmora::StoreDirChangedOutside() {
-  if (const std::optional<int> row = SelectedRow()) FReselectName = FStoreModel->Entry(*row).Name;
+  if (const std::optional<int> row = SelectedRow())
+    FPendingPick = TPendingPick{GetStoreDir(), FStoreModel->Entry(*row).Name};
   RefreshStoreList();
 }
 
@@ -187,6 +210,7 @@ void TfrmVelmora::SelectStoreFile(const std::string& Name) {
 
 void TfrmVelmora::edtStoreDirChange() {
   FStoreDir = Trim(ui->edtStoreDir->text().toStdString());
+  FOneTimeStore = false;
   RefreshStoreList();
 }
 
@@ -196,6 +220,7 @@ void TfrmVelmora::btnBrowseStoreDirClick() {
       FPlatform.FolderDialog("Select Certificate Store Directory", GetStoreDir());
   if (!chosen) return;
   FStoreDir = *chosen;
+  FOneTimeStore = false;
   ui->edtStoreDir->setText(QString::fromStdString(*chosen));
   SaveSettings();
   EnsureStoreDir();

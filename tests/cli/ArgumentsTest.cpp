@@ -1,6 +1,7 @@
 // What each kind of command line gets: its exit status, what it says, and which files it
 // writes. Wrong arguments and failed work write nothing at all.
 #include "tests/cli/CliFixture.h"
+#include "velmora/Version.h"
 
 #include <set>
 
@@ -237,7 +238,7 @@ const ArgCase kCases[] = {
      .errMatch = TMatch::Exact,
      .err = "",
      .outMatch = TMatch::Exact,
-     .out = "velmora-cli 1.0\n"},
+     .out = "velmora-cli " VELMORA_VERSION "\n"},
 };
 
 void PrintTo(const ArgCase& Case, std::ostream* Out) { *Out << Case.name; }

@@ -160,5 +160,14 @@ TEST(DefaultStoreDirFor, TakesTheUsersDataFolderWhenTheProgramsFolderIsReadOnly)
   EXPECT_EQ(DefaultStoreDirFor(temp.File("locked-store"), data), data + "/Certificates");
 }
 
+// Installed beside the system's programs, even root's run keeps certificates out of there.
+TEST(DefaultStoreDirFor, NeverTakesTheSystemsProgramFolders) {
+  const std::string data = "/nonexistent/velmora-data";
+  for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin", "/opt/velmora/bin"}) {
+    SCOPED_TRACE(dir);
+    EXPECT_EQ(DefaultStoreDirFor(dir, data), data + "/Certificates");
+  }
+}
+
 }  // namespace
 }  // namespace velmora

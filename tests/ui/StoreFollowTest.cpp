@@ -2,6 +2,8 @@
 // follows changes other programs make in the folder.
 #include "tests/ui/StoreFixture.h"
 
+#include <QLineEdit>
+#include <QTabWidget>
 #include <QTest>
 
 #include <filesystem>
@@ -44,6 +46,29 @@ TEST_F(StoreDetails, APickedFileShowsItsDetailsAndRelatedStoreFiles) {
   EXPECT_EQ(all.mid(InfoLines().size()),
             (QStringList{"", "Warning: readable by other users (mode 0644)", "",
                          "Certificates with this key: leaf.crt"}));
+}
+
+// A file handed to the program (its command line, a desktop's "Open with"): its folder is the
+// store for this session, the file is picked, and the remembered store stays as it was.
+TEST_F(StoreDetails, AFileHandedOverOpensItsFolderForThisSessionOnly) {
+  // A file of the folder shown already: the list stays and the file is picked.
+  Control<QTabWidget>("pgcMain")->setCurrentIndex(0);
+  Window->OpenStoreFile(InStore("leaf.key"));
+  WaitIdle();
+  EXPECT_EQ(Control<QTabWidget>("pgcMain")->currentWidget(), Control<QWidget>("tabStore"));
+  EXPECT_EQ(InfoLines()[0], "File: leaf.key");
+
+  TempDir elsewhere;
+  WriteFile(elsewhere.Path() / "other.crt",
+            CertToPEM(MakeSelfSignedCert(MakeECKey("P-384").get(), "Elsewhere").get()));
+  Window->OpenStoreFile(elsewhere.File("other.crt"));
+  WaitIdle();
+  EXPECT_EQ(Control<QLineEdit>("edtStoreDir")->text().toStdString(), elsewhere.Path().string());
+  ASSERT_EQ(RowCount(), 1);
+  EXPECT_TRUE(List()->selectionModel()->isRowSelected(0, {}));
+  EXPECT_EQ(InfoLines()[0], "File: other.crt");
+  Window->close();
+  EXPECT_TRUE(Platform.StoreDirWrites.empty());
 }
 
 class StoreFollows : public StoreFixture {
