@@ -116,16 +116,18 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
                     SystemMessage(error));
   }
   const int dirFd = ::dirfd(dir.get());
-  // What crashed or killed saves left behind is removed on the way: a temporary file may hold
-  // a private key in the clear.
-  RemoveAbandonedTemporaryFiles(dirFd);
   std::vector<TStoreEntry> entries;
   while (const dirent* found = ::readdir(dir.get())) {
     if (found->d_type == DT_DIR) continue;
     TStoreEntry entry;
     entry.Name = found->d_name;
     entry.Kind = StoreFileKind(entry.Name);
-    if (entry.Kind == TStoreFileKind::Other) continue;
+    if (entry.Kind == TStoreFileKind::Other) {
+      // What crashed or killed saves left behind is removed on the way: a temporary file may
+      // hold a private key in the clear.
+      if (IsAbandonedTemporaryFile(entry.Name)) ::unlinkat(dirFd, found->d_name, 0);
+      continue;
+    }
     // Follows links: a link to a folder is a folder, a link leading nowhere a vanished file.
     struct stat info {};
     if (::fstatat(dirFd, found->d_name, &info, 0) == 0) {
@@ -133,6 +135,9 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
       entry.Found = true;
       entry.Size = info.st_size;
       entry.Modified = info.st_mtim.tv_sec;
+      entry.Device = info.st_dev;
+      entry.Inode = info.st_ino;
+      entry.ModifiedNanoseconds = info.st_mtim.tv_nsec;
     }
     entries.push_back(std::move(entry));
   }

@@ -33,6 +33,10 @@ struct TStoreEntry {
   bool Found = false;
   std::int64_t Size = 0;
   std::time_t Modified = 0;
+  // Which file it is: with Size and the modification time, whether it is still the same one.
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  long ModifiedNanoseconds = 0;
 };
 
 // Whether Path names a folder (links followed) that a store may be.

@@ -5,9 +5,10 @@
 
 #include <sys/stat.h>
 
-#include <map>
+#include <cstdint>
+#include <functional>
 #include <mutex>
-#include <tuple>
+#include <unordered_map>
 
 namespace velmora {
 
@@ -15,24 +16,31 @@ namespace {
 
 // A file is the same file while its device, inode, size and modification time are: then
 // its certificate is too.
-using TFileIdentity = std::tuple<dev_t, ino_t, off_t, std::int64_t, long>;
+struct TFileIdentity {
+  std::uint64_t Device;
+  std::uint64_t Inode;
+  std::int64_t Size;
+  std::int64_t Seconds;
+  long Nanoseconds;
+  bool operator==(const TFileIdentity&) const = default;
+};
 
-class TExpiryCache {
- public:
-  std::optional<std::optional<std::time_t>> Find(const TFileIdentity& Key) {
-    std::lock_guard<std::mutex> lock(FGuard);
-    const auto found = FEntries.find(Key);
-    if (found == FEntries.end()) return std::nullopt;
-    return found->second;
+struct TFileIdentityHash {
+  std::size_t operator()(const TFileIdentity& Id) const noexcept {
+    std::size_t hash = std::hash<std::uint64_t>()(Id.Inode);
+    for (const std::uint64_t part : {Id.Device, static_cast<std::uint64_t>(Id.Size),
+                                     static_cast<std::uint64_t>(Id.Seconds),
+                                     static_cast<std::uint64_t>(Id.Nanoseconds)})
+      hash ^= std::hash<std::uint64_t>()(part) + 0x9e3779b97f4a7c15ULL + (hash << 6) + (hash >> 2);
+    return hash;
   }
-  void Keep(const TFileIdentity& Key, std::optional<std::time_t> NotAfter) {
-    std::lock_guard<std::mutex> lock(FGuard);
-    FEntries[Key] = NotAfter;
-  }
+};
 
- private:
-  std::mutex FGuard;
-  std::map<TFileIdentity, std::optional<std::time_t>> FEntries;
+// Shared by every listing of the program's life; a listing takes the lock twice, once to
+// look up all its files and once to keep what it had to read.
+struct TExpiryCache {
+  std::mutex Guard;
+  std::unordered_map<TFileIdentity, std::optional<std::time_t>, TFileIdentityHash> Entries;
 };
 
 TExpiryCache& Cache() {
@@ -40,28 +48,50 @@ TExpiryCache& Cache() {
   return cache;
 }
 
+TFileIdentity IdentityOf(const TStoreEntry& Entry) {
+  return {Entry.Device, Entry.Inode, Entry.Size, Entry.Modified, Entry.ModifiedNanoseconds};
+}
+
 }  // namespace
 
-std::vector<std::optional<std::time_t>> ReadCertificateExpiry(
-    const std::string& Dir, const std::vector<TStoreEntry>& Entries) {
-  std::vector<std::optional<std::time_t>> expiry(Entries.size());
+std::vector<std::size_t> LookUpCertificateExpiry(const std::vector<TStoreEntry>& Entries,
+                                                 std::vector<std::optional<std::time_t>>& Expiry) {
+  Expiry.assign(Entries.size(), std::nullopt);
+  std::vector<std::size_t> unknown;
+  TExpiryCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.Guard);
   for (std::size_t i = 0; i < Entries.size(); ++i) {
     const TStoreEntry& entry = Entries[i];
     if (entry.Kind != TStoreFileKind::Certificate || !entry.Found) continue;
-    // The name came from the folder itself: any bytes a file name may hold, joined as they are.
-    const std::string path = Dir + "/" + entry.Name;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) continue;
-    const TFileIdentity key{info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec,
-                            info.st_mtim.tv_nsec};
-    if (const auto known = Cache().Find(key)) {
-      expiry[i] = *known;
-      continue;
-    }
-    const X509Ptr cert = ReadStoreCertificate(path);
-    expiry[i] = cert ? NotAfterOf(cert.get()) : std::nullopt;
-    Cache().Keep(key, expiry[i]);
+    // The identity the listing saw: a file changed since is read again at the next listing.
+    const auto known = cache.Entries.find(IdentityOf(entry));
+    if (known != cache.Entries.end())
+      Expiry[i] = known->second;
+    else
+      unknown.push_back(i);
   }
+  return unknown;
+}
+
+void ReadUnknownCertificateExpiry(const std::string& Dir, const std::vector<TStoreEntry>& Entries,
+                                  const std::vector<std::size_t>& Unknown,
+                                  std::vector<std::optional<std::time_t>>& Expiry) {
+  for (const std::size_t i : Unknown) {
+    // The name came from the folder itself: any bytes a file name may hold, joined as they are.
+    const X509Ptr cert = ReadStoreCertificate(Dir + "/" + Entries[i].Name);
+    Expiry[i] = cert ? NotAfterOf(cert.get()) : std::nullopt;
+  }
+  if (Unknown.empty()) return;
+  TExpiryCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.Guard);
+  for (const std::size_t i : Unknown) cache.Entries[IdentityOf(Entries[i])] = Expiry[i];
+}
+
+std::vector<std::optional<std::time_t>> ReadCertificateExpiry(
+    const std::string& Dir, const std::vector<TStoreEntry>& Entries) {
+  std::vector<std::optional<std::time_t>> expiry;
+  const std::vector<std::size_t> unknown = LookUpCertificateExpiry(Entries, expiry);
+  ReadUnknownCertificateExpiry(Dir, Entries, unknown, expiry);
   return expiry;
 }
 

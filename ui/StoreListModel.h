@@ -9,6 +9,8 @@
 
 #include <ctime>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -32,6 +34,9 @@ class TStoreListModel final : public QAbstractTableModel {
 
   // Takes over a listing already in the order the view asks for (see SortRows).
   void SetRows(std::vector<TStoreRow> Rows);
+  // Fills in the Expires cells of the files named, as read after the rows were shown. The
+  // rows keep their order unless the list is sorted by that column.
+  void SetExpiry(const std::vector<std::pair<std::string, std::optional<std::time_t>>>& NotAfter);
   const TStoreEntry& Entry(int Row) const { return FRows[static_cast<std::size_t>(Row)].Entry; }
   int SortColumn() const noexcept { return FSortColumn; }
   Qt::SortOrder SortOrder() const noexcept { return FSortOrder; }

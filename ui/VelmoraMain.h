@@ -56,7 +56,8 @@ class TfrmVelmora : public QMainWindow {
   // Whether background work runs: a key pair, a certificate with its files, or a listing.
   bool JobRunning() const noexcept { return FJobRunning; }
   // Whether a job or the description of a picked store file is still being worked on.
-  bool Busy() const noexcept { return FJobRunning || FFileInfoPending > 0; }
+  // The Expires dates of certificates met for the first time count as well.
+  bool Busy() const noexcept { return FJobRunning || FFileInfoPending > 0 || FExpiryPending > 0; }
 
   // Opens the store tab on the folder of the file at Path (absolute) for this session only,
   // without changing the remembered store, and picks the file once it is listed.
@@ -141,6 +142,7 @@ class TfrmVelmora : public QMainWindow {
   void RefreshStoreList();
   struct TStoreListing;
   void ShowStoreListing(TStoreListing& Listing);
+  void ReadExpiryInBackground(const std::string& Dir, std::vector<TStoreEntry> Unread);
   void edtStoreDirChange();
   // Changes made in the listed folder by other programs list it again, keeping the selection.
   void WatchStoreDir(const std::string& Dir);
@@ -188,6 +190,8 @@ class TfrmVelmora : public QMainWindow {
   };
   std::optional<TPendingPick> FPendingPick;
   bool FOneTimeStore = false;  // the shown folder is not remembered when the window closes
+  std::uint64_t FListingShown = 0;  // counts the listings shown
+  int FExpiryPending = 0;
   std::uint64_t FFileInfoRequest = 0;
   int FFileInfoPending = 0;
   std::shared_ptr<std::atomic<bool>> FFileInfoCancel;

@@ -119,6 +119,8 @@ struct TfrmVelmora::TStoreListing {
   Qt::SortOrder SortOrder = Qt::AscendingOrder;
   bool IsDirectory = false;
   std::vector<TStoreRow> Rows;
+  // Certificates whose dates the cache did not know: read after the list shows.
+  std::vector<TStoreEntry> Unread;
   std::optional<std::string> Error;
 };
 
@@ -140,8 +142,9 @@ void TfrmVelmora::RefreshStoreList() {
           listing->IsDirectory = IsDirectoryAt(listing->Dir);
           if (!listing->IsDirectory) return;
           std::vector<TStoreEntry> entries = ReadStoreEntries(listing->Dir);
-          const std::vector<std::optional<std::time_t>> expiry =
-              ReadCertificateExpiry(listing->Dir, entries);
+          std::vector<std::optional<std::time_t>> expiry;
+          for (const std::size_t i : LookUpCertificateExpiry(entries, expiry))
+            listing->Unread.push_back(entries[i]);
           listing->Rows.reserve(entries.size());
           for (std::size_t i = 0; i < entries.size(); ++i)
             listing->Rows.push_back({std::move(entries[i]), expiry[i]});
@@ -151,6 +154,31 @@ void TfrmVelmora::RefreshStoreList() {
         }
       },
       [this, listing] { ShowStoreListing(*listing); });
+}
+
+// The Expires cells of certificates met for the first time are filled once their files are
+// read, off the window's thread; a newer listing makes the result void. The commands stay
+// available meanwhile: nothing here conflicts with them.
+void TfrmVelmora::ReadExpiryInBackground(const std::string& Dir, std::vector<TStoreEntry> Unread) {
+  using TResult = std::vector<std::pair<std::string, std::optional<std::time_t>>>;
+  ++FExpiryPending;
+  const std::uint64_t listing = FListingShown;
+  auto* watcher = new QFutureWatcher<TResult>(this);
+  connect(watcher, &QFutureWatcher<TResult>::finished, this, [this, watcher, listing] {
+    watcher->deleteLater();
+    --FExpiryPending;
+    if (listing == FListingShown) FStoreModel->SetExpiry(watcher->result());
+  });
+  watcher->setFuture(QtConcurrent::run([Dir, Unread = std::move(Unread)] {
+    std::vector<std::size_t> all(Unread.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    std::vector<std::optional<std::time_t>> expiry(Unread.size());
+    ReadUnknownCertificateExpiry(Dir, Unread, all, expiry);
+    TResult result;
+    result.reserve(Unread.size());
+    for (std::size_t i = 0; i < Unread.size(); ++i) result.emplace_back(Unread[i].Name, expiry[i]);
+    return result;
+  }));
 }
 
 void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
@@ -163,6 +191,8 @@ void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
     return;  // the status line keeps what it said
   }
   FStoreModel->SetRows(std::move(Listing.Rows));
+  ++FListingShown;
+  if (!Listing.Unread.empty()) ReadExpiryInBackground(Listing.Dir, std::move(Listing.Unread));
   WatchStoreDir(Listing.Dir);
   if (pick) SelectStoreFile(pick->Name);
   // Joined, not formatted: a folder name may hold "%2" itself.

@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <map>
+#include <optional>
+#include <string>
 
 namespace velmora::test {
 namespace {
@@ -51,30 +54,29 @@ TEST(ReadCertificateExpiry, CertificatesInPEMOrDEROthersNoneAndAChangedFileReadA
   WriteFile(dir.Path() / "only.key", KeyToPKCS8PEM(key.get()));
   ASSERT_EQ(::mkfifo((dir.Path() / "pipe.crt").c_str(), 0600), 0);  // must not be waited for
 
-  const auto entry = [](const char* Name, TStoreFileKind Kind) {
-    TStoreEntry e;
-    e.Name = Name;
-    e.Kind = Kind;
-    e.Found = true;
-    return e;
+  // Each file with its date, as the listing found it.
+  const auto expiryByName = [&] {
+    const std::vector<TStoreEntry> entries = ReadStoreEntries(dir.Path().string());
+    const auto expiry = ReadCertificateExpiry(dir.Path().string(), entries);
+    EXPECT_EQ(expiry.size(), entries.size());
+    std::map<std::string, std::optional<std::time_t>> byName;
+    for (std::size_t i = 0; i < entries.size() && i < expiry.size(); ++i)
+      byName[entries[i].Name] = expiry[i];
+    return byName;
   };
-  const std::vector<TStoreEntry> entries = {
-      entry("soon.crt", TStoreFileKind::Certificate), entry("gone.cer", TStoreFileKind::Certificate),
-      entry("garbage.crt", TStoreFileKind::Certificate), entry("only.key", TStoreFileKind::Key),
-      entry("pipe.crt", TStoreFileKind::Certificate)};
-  const auto expiry = ReadCertificateExpiry(dir.Path().string(), entries);
-  ASSERT_EQ(expiry.size(), entries.size());
-  EXPECT_EQ(expiry[0], NotAfterOf(soon.get()));
-  EXPECT_EQ(expiry[1], NotAfterOf(gone.get()));
-  EXPECT_EQ(expiry[2], std::nullopt);
-  EXPECT_EQ(expiry[3], std::nullopt);
-  EXPECT_EQ(expiry[4], std::nullopt);
+  auto expiry = expiryByName();
+  ASSERT_EQ(expiry.size(), 5u);
+  EXPECT_EQ(expiry["soon.crt"], NotAfterOf(soon.get()));
+  EXPECT_EQ(expiry["gone.cer"], NotAfterOf(gone.get()));
+  EXPECT_EQ(expiry["garbage.crt"], std::nullopt);
+  EXPECT_EQ(expiry["only.key"], std::nullopt);
+  EXPECT_EQ(expiry["pipe.crt"], std::nullopt);
 
   // Replaced by another certificate: the cached date of the old file is not used.
   const X509Ptr later = CertEndingIn(key.get(), 400 * 86400);
   std::filesystem::remove(dir.Path() / "soon.crt");
   WriteFile(dir.Path() / "soon.crt", CertToPEM(later.get()));
-  EXPECT_EQ(ReadCertificateExpiry(dir.Path().string(), entries)[0], NotAfterOf(later.get()));
+  EXPECT_EQ(expiryByName()["soon.crt"], NotAfterOf(later.get()));
 }
 
 }  // namespace

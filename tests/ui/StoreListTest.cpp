@@ -1,5 +1,6 @@
 // The store list: which files it shows, with what type, size and date, and its status line.
 #include "tests/ui/StoreFixture.h"
+#include "ui/StoreListModel.h"
 
 #include <QBrush>
 #include <QColor>
@@ -223,6 +224,20 @@ TEST_F(StoreList, AStoreOfThousandsIsListedInFull) {
 
 // Names as a file manager orders them, whatever order the folder gives; a click on a header
 // sorts by that column, sizes and dates by value, a second click reverses.
+// A file manager's order: case does not count, digit runs by value (zeros in front do not
+// count, but still make one order), and a run against another character as a digit would.
+TEST(NaturalNameLess, OrdersNamesAsAFileManagerDoes) {
+  const std::vector<std::string> ordered = {"a-", "a0", "a00", "a01", "a1", "a2", "a10", "a_",
+                                            "b",  "B2", "file", "file1", "file1.crt",
+                                            "file007x", "file7y", "z", "\xc3\xa9.crt"};
+  for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
+    SCOPED_TRACE(ordered[i] + " / " + ordered[i + 1]);
+    EXPECT_TRUE(NaturalNameLess(ordered[i], ordered[i + 1]));
+    EXPECT_FALSE(NaturalNameLess(ordered[i + 1], ordered[i]));
+  }
+  EXPECT_FALSE(NaturalNameLess("same", "same"));
+}
+
 TEST_F(StoreList, SortedByNameAtFirstAndByAnyColumnOnItsHeader) {
   struct File {
     const char* name;
