@@ -26,6 +26,7 @@
 #include <QWindow>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -34,6 +35,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -466,7 +468,8 @@ std::optional<double> LongestGap(TfrmVelmora& Window, QAbstractButton& Button) {
 // Clicks the button once per iteration, with its tab in front as a user must have it. Ready
 // says whether the window's preparation went through.
 void MeasureLongestGap(benchmark::State& state, TfrmVelmora& Window,
-                       const TAgreeingPlatform& Platform, const char* ButtonName, bool Ready) {
+                       const TAgreeingPlatform& Platform, const char* ButtonName, bool Ready,
+                       const std::function<void()>& BeforeEach = {}) {
   auto* button = Control<QAbstractButton>(&Window, ButtonName);
   auto* tabs = Control<QTabWidget>(&Window, "pgcMain");
   for (int i = 0; i < tabs->count(); ++i)
@@ -476,6 +479,7 @@ void MeasureLongestGap(benchmark::State& state, TfrmVelmora& Window,
     return;
   }
   for (auto _ : state) {
+    if (BeforeEach) BeforeEach();
     const std::optional<double> gap = LongestGap(Window, *button);
     if (!gap || Platform.Failure) {
       state.SkipWithError(Platform.Failure ? Platform.Failure->c_str() : "the work did not end");
@@ -525,11 +529,40 @@ void BM_LongestGap_StoreRefresh(benchmark::State& state) {
   MeasureLongestGap(state, window, platform, "btnStoreRefresh", OpenIdle(window));
 }
 
+// 10,000 certificates the listing has not met: each click lists them and reads their dates
+// behind the shown list. Touching every file before a click makes each a file not met yet.
+void BM_LongestGap_ExpiresFill(benchmark::State& state) {
+  static const fs::path store = [] {
+    const fs::path dir = gStores->Huge.parent_path() / "certificate-store";
+    fs::create_directories(dir);
+    TCertBuilder b;
+    b.Subject.CN = "expires.example";
+    b.GenerateKey();
+    b.BuildSelfSigned();
+    const std::string pem = b.CertToPEM();
+    for (int i = 0; i < 10000; ++i)
+      std::ofstream(dir / ("cert" + std::to_string(i) + ".crt"), std::ios::binary) << pem;
+    return dir;
+  }();
+  TAgreeingPlatform platform(store);
+  TfrmVelmora window(platform);
+  static long touch = 0;
+  const auto touchAll = [] {
+    ++touch;
+    for (const auto& file : fs::directory_iterator(store)) {
+      const timespec times[2] = {{0, UTIME_OMIT}, {1'700'000'000 + touch, 0}};
+      ::utimensat(AT_FDCWD, file.path().c_str(), times, 0);
+    }
+  };
+  MeasureLongestGap(state, window, platform, "btnStoreRefresh", OpenIdle(window), touchAll);
+}
+
 void RegisterLongestGaps() {
   const std::pair<const char*, void (*)(benchmark::State&)> commands[] = {
       {"GenKey-RSA-4096", BM_LongestGap_GenKey},
       {"GenCert-CA-signed-PFX", BM_LongestGap_GenCert},
-      {"StoreRefresh-100000", BM_LongestGap_StoreRefresh}};
+      {"StoreRefresh-100000", BM_LongestGap_StoreRefresh},
+      {"ExpiresFill-10000", BM_LongestGap_ExpiresFill}};
   for (const auto& [work, run] : commands)
     benchmark::RegisterBenchmark(("LongestGap/" + std::string(work) + "/ours").c_str(), run)
         ->Iterations(3)
