@@ -10,6 +10,7 @@
 #include "core/TextFile.h"
 #include "core/ValueConventions.h"
 #include "ui_VelmoraMain.h"
+#include "velmora/Version.h"
 
 #include <openssl/crypto.h>
 
@@ -59,7 +60,7 @@ TSet CheckedMembers(const QListWidget* List, int MemberCount) {
   return set;
 }
 
-// Twelve lines; the dash after the name is an em dash.
+// Twelve lines and the version; the dash after the name is an em dash.
 std::string AboutText() {
   const std::string domain = kMakerDomain;
   const std::string lines[] = {
@@ -75,6 +76,7 @@ std::string AboutText() {
       "  Certificate Store with persistent directory",
       "",
       "  Published on " + domain,
+      "Version " VELMORA_VERSION,
   };
   std::string text;
   for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;

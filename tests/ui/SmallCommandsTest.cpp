@@ -1,5 +1,6 @@
 // The file dialogs, the output names that follow the e-mail, Clear/Reset and About.
 #include "tests/ui/CommandFixture.h"
+#include "velmora/Version.h"
 
 #include <QSignalSpy>
 
@@ -150,7 +151,7 @@ TEST_F(SmallCommands, ClearStartsOverWithAFreshBuilderAndKeepsTheForm) {
 
 // ---- About ----
 
-TEST_F(SmallCommands, AboutShowsTwelveLines) {
+TEST_F(SmallCommands, AboutShowsTwelveLinesAndTheVersion) {
   Press("btnAbout");
   ASSERT_EQ(Platform.Messages.size(), 1u);
   EXPECT_EQ(QString::fromStdString(Platform.Messages[0]).split('\n'),
@@ -165,7 +166,8 @@ TEST_F(SmallCommands, AboutShowsTwelveLines) {
                          "  PEM + PKCS#12 export",
                          "  Certificate Store with persistent directory",
                          "",
-                         "  Published on brenmoor.example"}));
+                         "  Published on brenmoor.example",
+                         "Version " VELMORA_VERSION}));
   EXPECT_TRUE(LogLines().isEmpty());
 }
 
