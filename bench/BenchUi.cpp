@@ -397,23 +397,25 @@ class TAgreeingPlatform final : public IPlatform {
 
   std::optional<std::string> Failure;
 
-  void ShowMessage(const std::string& Text) override {
-    if (Text.find(" failed:") != std::string::npos) Failure = Text;
-  }
   bool ConfirmYesNo(const std::string&) override { return true; }
-  void ShowErrorBox(const std::string& Text) override { Failure = Text; }
   std::optional<std::string> OpenFileDialog(const TFileDialogOptions&) override { return {}; }
   std::optional<std::string> SaveFileDialog(const TFileDialogOptions&) override { return {}; }
   std::optional<std::string> FolderDialog(const std::string&, const std::string&) override {
     return {};
   }
-  void OpenInDesktop(const std::string&) override {}
+  bool OpenInDesktop(const std::string&) override { return true; }
   void BeginBusyCursor() override { FDesktop.BeginBusyCursor(); }
   void EndBusyCursor() noexcept override { FDesktop.EndBusyCursor(); }
   std::optional<std::string> ReadStoreDirSetting() override { return FStoreDir; }
   void WriteStoreDirSetting(const std::string& Value) override { FStoreDir = Value; }
   std::string ApplicationDir() override { return FDesktop.ApplicationDir(); }
   std::string UserDataDir() override { return FDesktop.UserDataDir(); }
+
+ protected:
+  void ShowMessageBox(const std::string& Text) override {
+    if (Text.find(" failed:") != std::string::npos) Failure = Text;
+  }
+  void ShowStopBox(const std::string& Text) override { Failure = Text; }
 
  private:
   QtPlatform FDesktop;

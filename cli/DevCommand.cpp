@@ -36,6 +36,8 @@ class TDevCommand : public TCommand {
     Command.add_option("names", FNames, "DNS names or IP addresses; the first is the common name")
         ->required();
     Command.add_option("--p12-pass", FBundlePass, "Bundle pass phrase (default: empty)");
+    Command.add_flag("--p12-compatible", FBundleCompatible,
+                     "Bundle for older systems: 3DES and SHA-1 instead of AES and SHA-256");
     Command.add_option("--store", FStoreDir, "Store folder (default: the window's)");
     Command.add_flag("--force", FForce, "Replace an existing key and bundle for these names");
   }
@@ -107,6 +109,7 @@ class TDevCommand : public TCommand {
     issue.BundleName = FNames.front() + ".p12";
     issue.FriendlyName = FNames.front();
     issue.StoreDir = Store;
+    issue.BundleCompatible = FBundleCompatible;
     const std::string none;
     TCertBuilder builder;
     GenerateKey(builder, {});
@@ -117,6 +120,7 @@ class TDevCommand : public TCommand {
   std::string FBundlePass;
   std::string FStoreDir;
   bool FForce = false;
+  bool FBundleCompatible = false;
   std::unique_ptr<TSecretText> FBundlePassword;
 };
 

@@ -40,13 +40,21 @@ void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key) {
 }
 
 void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueRequest& Issue,
-           const TIssuePasswords& Passwords, bool Force) {
+           const TIssuePasswords& Passwords, bool Force, bool Strict) {
   std::vector<std::string> refused;
+  bool refusedByStrict = false;
   const TIssueEvents events{
       [](const std::string& Line) { std::printf("%s\n", Line.c_str()); },
       [&](const std::vector<std::string>& Names, const std::string&) {
         if (!Force) refused = Names;
         return Force;
+      },
+      [&](const std::vector<std::string>& Findings) {
+        std::fflush(stdout);  // the warnings stand where they arise among the log lines
+        for (const std::string& finding : Findings)
+          std::fprintf(stderr, "Warning: %s\n", finding.c_str());
+        refusedByStrict = Strict;
+        return !Strict;
       }};
   try {
     ApplyRequestToBuilder(Request, Builder);
@@ -55,6 +63,10 @@ void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueReque
   } catch (const Exception& e) {
     throw Exception(std::string("Certificate generation failed:\n") + e.what());
   }
+  if (refusedByStrict)
+    throw Exception(
+        "Certificate generation failed:\nThe checks before issuing found problems, and --strict "
+        "refuses to issue such a certificate.");
   std::string names;
   for (const std::string& name : refused) names += (names.empty() ? "" : ", ") + Readable(name);
   throw Exception("Certificate generation failed:\nThese files already exist in the store: " +

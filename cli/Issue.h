@@ -23,10 +23,11 @@ TKeyChoice ParseKeyChoice(const std::string& Choice);
 void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key);
 
 // Applies the request, makes the store folder and issues. Output names that would replace a
-// private key or a bundle are refused unless Force. Raises Exception
+// private key or a bundle are refused unless Force. The findings of the checks before issuing
+// go to stderr as "Warning: " lines; Strict then refuses to issue. Raises Exception
 // "Certificate generation failed:\n<reason>"; prints the window's log lines to stdout.
 void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueRequest& Issue,
-           const TIssuePasswords& Passwords, bool Force);
+           const TIssuePasswords& Passwords, bool Force, bool Strict = false);
 
 // Whether Text is an IPv4 or IPv6 address, as an alternative name takes it.
 bool IsIPAddress(const std::string& Text);

@@ -1,6 +1,7 @@
 // velmora-cli: what the window makes, from a terminal or a script, without a display and
 // without ever asking for a pass phrase.
 #include "cli/Command.h"
+#include "core/PlainWords.h"
 #include "crypto/OpenSSLWrapper.h"
 #include "velmora/Version.h"
 
@@ -21,6 +22,16 @@ std::vector<std::unique_ptr<TCommand>> AllCommands() {
 }
 
 namespace {
+
+// A failure as the window's box words it: a common cause in plain words first, then the
+// message. Of the arguments only the CA certificate file matters to the words: when it held no
+// certificate they say what it holds instead.
+std::string InPlainWords(const std::string& Message, const CLI::App& Command) {
+  std::string caCertFile;
+  const CLI::Option* signWith = Command.get_option_no_throw("--sign-with");
+  if (signWith != nullptr && signWith->count() > 0) caCertFile = signWith->as<std::string>();
+  return WithPlainWords(Message, ObservePlainWordsFacts(Message, caCertFile));
+}
 
 int UsageFailure(const std::string& Command, const std::string& Message) {
   std::fprintf(stderr, "velmora-cli: %s\nUsage: %s\nRun with --help for more.\n",
@@ -68,7 +79,7 @@ int Run(int argc, char** argv) {
     } catch (const UsageError& e) {
       return UsageFailure("velmora-cli " + sub->get_name() + " [OPTIONS]", e.what());
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "%s\n", e.what());
+      std::fprintf(stderr, "%s\n", InPlainWords(e.what(), *sub).c_str());
       return kExitFailure;
     }
   }

@@ -1,11 +1,15 @@
 #include "core/Issuance.h"
 
+#include "core/RequestChecks.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
 #include "crypto/AtomicFile.h"
 #include "crypto/SecretText.h"
 
+#include <openssl/pem.h>
+
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -37,21 +41,61 @@ void RefuseToReplaceCAFiles(const std::string& Path, const std::string& Name,
     throw Exception("\"" + Name + "\" would replace the CA private key file; choose another name.");
 }
 
-void Build(TCertBuilder& Builder, const TIssueRequest& Request, const std::string& CAKeyPassword,
-           const TIssueEvents& Events) {
-  if (!Request.CASigned) {
-    Events.Log("Building self-signed certificate ...");
-    Builder.BuildSelfSigned();
-    return;
-  }
+// The CA's two files as text, read once the names have passed the checks.
+struct TCAFiles {
+  TCAFiles(std::string Cert, std::string&& Key)
+      : CertPEM(std::move(Cert)), KeyPEM(std::move(Key)) {}
+  std::string CertPEM;
+  TSecretText KeyPEM;
+};
+
+// None for a self-signed certificate.
+std::unique_ptr<const TCAFiles> ReadCAFiles(const TIssueRequest& Request) {
+  if (!Request.CASigned) return nullptr;
   if (Request.CACertFile.empty()) throw Exception("Please specify the CA certificate file.");
   if (Request.CAKeyFile.empty()) throw Exception("Please specify the CA private key file.");
   if (!FileExists(Request.CACertFile)) throw Exception("CA certificate file not found.");
   if (!FileExists(Request.CAKeyFile)) throw Exception("CA key file not found.");
-  const std::string caCertPEM = ReadTextFile(Request.CACertFile);
-  const TSecretText caKeyPEM(ReadTextFile(Request.CAKeyFile));
+  std::string certPEM = ReadTextFile(Request.CACertFile);
+  return std::make_unique<const TCAFiles>(std::move(certPEM), ReadTextFile(Request.CAKeyFile));
+}
+
+// The settings the builder was given, as the request they came from.
+TCertRequest RequestOf(const TCertBuilder& Builder) {
+  TCertRequest request;
+  request.Subject = Builder.Subject;
+  request.ValidDays = Builder.ValidDays;
+  request.IsCA = Builder.IsCA;
+  request.PathLenConstraint = Builder.PathLenConstraint;
+  request.KeyUsage = Builder.KeyUsage;
+  request.ExtKeyUsage = Builder.ExtKeyUsage;
+  request.SANDNSNames = Builder.SANDNSNames;
+  request.SANIPs = Builder.SANIPs;
+  request.SANEmails = Builder.SANEmails;
+  return request;
+}
+
+// The findings of the checks before issuing, the CA certificate's among them. A CA text that
+// holds no certificate is left to the build, which says so in its own words.
+std::vector<std::string> Findings(const TCertBuilder& Builder, const TCAFiles* CA) {
+  X509Ptr caCert;
+  if (CA) {
+    TolerateErrors tolerate;
+    if (BIOPtr bio = NewMemBuf(CA->CertPEM))
+      caCert.reset(PEM_read_bio_X509(bio.get(), nullptr, PassphraseCallback, nullptr));
+  }
+  return CheckRequest(RequestOf(Builder), KeyFactsOf(Builder.Key()), caCert.get());
+}
+
+void Build(TCertBuilder& Builder, const TCAFiles* CA, const std::string& CAKeyPassword,
+           const TIssueEvents& Events) {
+  if (!CA) {
+    Events.Log("Building self-signed certificate ...");
+    Builder.BuildSelfSigned();
+    return;
+  }
   Events.Log("Building CA-signed certificate ...");
-  Builder.BuildSignedBy(caCertPEM, caKeyPEM.Text(), CAKeyPassword);
+  Builder.BuildSignedBy(CA->CertPEM, CA->KeyPEM.Text(), CAKeyPassword);
 }
 
 struct TOutput {
@@ -79,7 +123,16 @@ bool ConfirmReplacingSecrets(const std::vector<const TOutput*>& Secrets,
 
 TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Request,
                                const TIssuePasswords& Passwords, const TIssueEvents& Events) {
-  Build(Builder, Request, Passwords.CAKey, Events);
+  const std::unique_ptr<const TCAFiles> ca = ReadCAFiles(Request);
+  // Nothing is built before the user has heard what would be wrong with the certificate.
+  if (Events.ConfirmFindings && Builder.Key()) {
+    const std::vector<std::string> findings = Findings(Builder, ca.get());
+    if (!findings.empty() && !Events.ConfirmFindings(findings)) {
+      Events.Log("Certificate generation cancelled; nothing was written.");
+      return TIssueOutcome::Declined;
+    }
+  }
+  Build(Builder, ca.get(), Passwords.CAKey, Events);
   Events.Log("Certificate created successfully.");
 
   // Every output's place first: a name that is refused stops the command before anything
@@ -107,7 +160,9 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
   if (!bundle.Path.empty()) {
     // The chain is the CA file as it is now, read again.
     const std::string chainPEM = Request.CASigned ? ReadTextFile(Request.CACertFile) : "";
-    Builder.StagePKCS12(outputs, bundle.Path, Passwords.Bundle, Request.FriendlyName, chainPEM);
+    Builder.StagePKCS12(outputs, bundle.Path, Passwords.Bundle, Request.FriendlyName, chainPEM,
+                        Request.BundleCompatible ? TPKCS12Format::Compatible
+                                                 : TPKCS12Format::Modern);
   }
   outputs.Commit();
   if (!cert.Path.empty()) Events.Log("Certificate saved -> " + cert.Name);

@@ -21,6 +21,8 @@ struct TIssueRequest {
   std::string BundleName;
   std::string FriendlyName;
   std::string StoreDir;
+  // The bundle for older systems (PBE-SHA1-3DES, SHA-1 MAC) instead of the modern one.
+  bool BundleCompatible = false;
 };
 
 // Borrowed: the caller keeps its secrets in wiped buffers.
@@ -36,13 +38,17 @@ struct TIssueEvents {
   // files and the question a person would be asked; false keeps every file as it is.
   std::function<bool(const std::vector<std::string>& Names, const std::string& Question)>
       ConfirmReplacing;
+  // Asked before anything is built when the checks before issuing found problems, with their
+  // sentences; false issues nothing. Without it the checks are not run.
+  std::function<bool(const std::vector<std::string>& Findings)> ConfirmFindings;
 };
 
 enum class TIssueOutcome { Written, Declined };
 
-// With the builder's settings already applied: checks the CA files, builds self-signed or
-// CA-signed, refuses outputs that would land on the CA's own files, asks before replacing a
-// key or bundle, then writes every output to a temporary file and replaces the old ones
+// With the builder's settings already applied: checks the CA files, runs the checks before
+// issuing and asks about their findings, builds self-signed or CA-signed, refuses outputs that
+// would land on the CA's own files, asks before replacing a key or bundle, then writes every
+// output to a temporary file (a bundle read back and compared) and replaces the old ones
 // together. Raises Exception with the message a user is shown; nothing is written then.
 TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Request,
                                const TIssuePasswords& Passwords, const TIssueEvents& Events);

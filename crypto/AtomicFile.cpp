@@ -165,6 +165,26 @@ void TAtomicFile::Publish() {
   if (synced != 0 && synced != EINVAL) RaiseWriteError(synced);  // EINVAL: nothing to flush
 }
 
+std::string TAtomicFile::ReadBack() const {
+  const int fd = ::open(FTemp.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) RaiseWriteError(errno);
+  std::string bytes;
+  char buffer[16384];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int error = errno;
+      ::close(fd);
+      RaiseWriteError(error);
+    }
+    if (got == 0) break;
+    bytes.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return bytes;
+}
+
 void TAtomicFile::RaiseWriteError(int Errno) const {
   throw Exception("Cannot write file \"" + FTarget.string() + "\". " + Reason(Errno));
 }

@@ -38,6 +38,9 @@ class TAtomicFile {
     Flush();
     Publish();
   }
+  // After Flush: the bytes as the disk gives them back, so a writer can check what the
+  // target will hold before Publish makes it the target. Raises Exception naming the target.
+  std::string ReadBack() const;
 
   // The target as the user should see it in a message: an absolute path.
   const std::filesystem::path& Target() const noexcept { return FTarget; }

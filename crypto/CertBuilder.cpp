@@ -140,6 +140,80 @@ bool SetNamedCurvePublicKey(X509* Cert, EVP_PKEY* Key) {
   return true;  // the certificate owns the point now
 }
 
+// The bundle of key, certificate and chain under Password. MAC iterations as many as the
+// encryption's: with a single one, anyone holding the file could test passwords against the
+// MAC almost for free.
+PKCS12Ptr NewPKCS12(const std::string& Password, const std::string& FriendlyName, EVP_PKEY* Key,
+                    X509* Cert, STACK_OF(X509) * Chain, TPKCS12Format Format) {
+  constexpr int kIterations = 2048;
+  if (Format == TPKCS12Format::Modern) {
+    PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), Key, Cert, Chain, 0,
+                                   0, kIterations, kIterations, 0));
+    if (!bundle) RaiseOpenSSLError("PKCS12_create");
+    return bundle;
+  }
+  // libcrypto 3 would put a SHA-256 MAC on it, which the older readers cannot check: the
+  // bundle is made without a MAC and gets its SHA-1 one afterwards.
+  constexpr int kTripleDES = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
+  PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), Key, Cert, Chain,
+                                 kTripleDES, kTripleDES, kIterations, -1, 0));
+  if (!bundle) RaiseOpenSSLError("PKCS12_create");
+  if (PKCS12_set_mac(bundle.get(), Password.c_str(), -1, nullptr, 0, kIterations, EVP_sha1()) !=
+      1)
+    RaiseOpenSSLError("PKCS12_set_mac");
+  return bundle;
+}
+
+// Whether A and B are the same private key, secret part included: the public parts alone
+// would not notice a damaged private key.
+bool SamePrivateKey(EVP_PKEY* A, EVP_PKEY* B) {
+  if (A == nullptr || B == nullptr || EVP_PKEY_eq(A, B) != 1) return false;
+  const int id = EVP_PKEY_get_base_id(A);
+  const char* secret = nullptr;
+  if (id == EVP_PKEY_EC) secret = OSSL_PKEY_PARAM_PRIV_KEY;
+  if (id == EVP_PKEY_RSA || id == EVP_PKEY_RSA_PSS) secret = OSSL_PKEY_PARAM_RSA_D;
+  if (secret == nullptr) return true;  // no other kind of key is made here
+  BIGNUM* a = nullptr;
+  BIGNUM* b = nullptr;
+  const bool same = EVP_PKEY_get_bn_param(A, secret, &a) == 1 &&
+                    EVP_PKEY_get_bn_param(B, secret, &b) == 1 && BN_cmp(a, b) == 0;
+  BN_clear_free(a);
+  BN_clear_free(b);
+  return same;
+}
+
+// Raises unless Bytes, opened with Password, hold exactly Key, Cert and Chain (in order).
+void CheckBundleReadsBack(const std::string& Bytes, const std::string& Password, EVP_PKEY* Key,
+                          X509* Cert, STACK_OF(X509) * Chain, const std::string& Target) {
+  const std::string failed = "The PKCS#12 bundle \"" + Target + "\" did not read back as written";
+  if (Bytes.size() > static_cast<size_t>(INT_MAX)) throw Exception(failed + ".");
+  BIOPtr stream(BIO_new_mem_buf(Bytes.data(), static_cast<int>(Bytes.size())));
+  if (!stream) RaiseOpenSSLError("BIO_new_mem_buf");
+  PKCS12Ptr bundle(d2i_PKCS12_bio(stream.get(), nullptr));
+  EVP_PKEY* rawKey = nullptr;
+  X509* rawCert = nullptr;
+  STACK_OF(X509)* rawChain = nullptr;
+  const bool parsed =
+      bundle && PKCS12_parse(bundle.get(), Password.c_str(), &rawKey, &rawCert, &rawChain) == 1;
+  const EVP_PKEYPtr key(rawKey);
+  const X509Ptr cert(rawCert);
+  const X509StackPtr chain(rawChain);
+  if (!parsed) RaiseOpenSSLError(failed);
+  ERR_clear_error();  // PKCS12_parse may leave notes behind on success
+  const auto count = [](STACK_OF(X509) * Stack) { return Stack ? sk_X509_num(Stack) : 0; };
+  std::string difference;
+  if (!cert || X509_cmp(cert.get(), Cert) != 0)
+    difference = "another certificate";
+  else if (!SamePrivateKey(key.get(), Key))
+    difference = "another private key";
+  else if (count(chain.get()) != count(Chain))
+    difference = "another number of CA certificates";
+  for (int i = 0; difference.empty() && i < count(Chain); ++i)
+    if (X509_cmp(sk_X509_value(chain.get(), i), sk_X509_value(Chain, i)) != 0)
+      difference = "another CA certificate";
+  if (!difference.empty()) throw Exception(failed + ": it holds " + difference + ".");
+}
+
 }  // namespace
 
 std::string BioToString(BIO* Bio) {
@@ -479,10 +553,10 @@ void TCertBuilder::SaveKeyToPEM(const std::string& FileName, const std::string& 
 }
 
 void TCertBuilder::SaveToPKCS12(const std::string& FileName, const std::string& Password,
-                                const std::string& FriendlyName,
-                                const std::string& CACertPEM) const {
+                                const std::string& FriendlyName, const std::string& CACertPEM,
+                                TPKCS12Format Format) const {
   TAtomicFileSet files;
-  StagePKCS12(files, FileName, Password, FriendlyName, CACertPEM);
+  StagePKCS12(files, FileName, Password, FriendlyName, CACertPEM, Format);
   files.Commit();
 }
 
@@ -503,18 +577,13 @@ void TCertBuilder::StageKeyPEM(TAtomicFileSet& Files, const std::string& FileNam
 
 void TCertBuilder::StagePKCS12(TAtomicFileSet& Files, const std::string& FileName,
                                const std::string& Password, const std::string& FriendlyName,
-                               const std::string& CACertPEM) const {
+                               const std::string& CACertPEM, TPKCS12Format Format) const {
   StartWithEmptyErrorQueue();
   if (!FKey) throw Exception("No private key.");
   if (!FCert) throw Exception("No certificate.");
   CheckPassword(Password);
-  X509StackPtr caStack = OptionalCAStack(CACertPEM);
-  // MAC iterations as many as the encryption's: with a single one, anyone holding the file
-  // could test passwords against the MAC almost for free.
-  PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), FKey.get(),
-                                 Cert(), caStack.get(), 0, 0, 2048, 2048, 0));
-  caStack.reset();
-  if (!bundle) RaiseOpenSSLError("PKCS12_create");
+  const X509StackPtr caStack = OptionalCAStack(CACertPEM);
+  PKCS12Ptr bundle = NewPKCS12(Password, FriendlyName, FKey.get(), Cert(), caStack.get(), Format);
 
   std::error_code error;
   TAtomicFile* file = Files.Create(FileName, TFileAccess::OwnerOnly, error);
@@ -528,6 +597,10 @@ void TCertBuilder::StagePKCS12(TAtomicFileSet& Files, const std::string& FileNam
   if (!der || i2d_PKCS12_bio(der.get(), bundle.get()) != 1) RaiseOpenSSLError("i2d_PKCS12_bio");
   file->Write(BioToString(der.get()));
   file->Flush();
+  // A bundle is often the one copy of a key that leaves this machine: what lies on the disk
+  // must open with its password and give back exactly what went in.
+  CheckBundleReadsBack(file->ReadBack(), Password, FKey.get(), Cert(), caStack.get(),
+                       file->Target().string());
 }
 
 }  // namespace velmora

@@ -63,6 +63,11 @@ enum TExtKeyUsage : std::uint8_t {
 };
 using TExtKeyUsageSet = TSmallSet<TExtKeyUsage, std::uint8_t>;
 
+// How a PKCS#12 bundle is protected. Modern is libcrypto's own choice (AES-256-CBC under
+// PBKDF2, MAC with SHA-256); Compatible is what systems before those algorithms read (older
+// Windows, macOS and Java): key and certificates under PBE-SHA1-3DES, MAC with SHA-1.
+enum class TPKCS12Format { Modern, Compatible };
+
 class TCertBuilder {
  public:
   TCertBuilder() = default;
@@ -102,16 +107,20 @@ class TCertBuilder {
   void SaveCertToPEM(const std::string& FileName) const;
   void SaveKeyToPEM(const std::string& FileName, const std::string& Password) const;
   void SaveToPKCS12(const std::string& FileName, const std::string& Password,
-                    const std::string& FriendlyName, const std::string& CACertPEM) const;
+                    const std::string& FriendlyName, const std::string& CACertPEM,
+                    TPKCS12Format Format = TPKCS12Format::Modern) const;
 
   // The same three files as members of a set that changes together: each is written and
   // flushed here, with the same checks and messages as its Save, and replaces its target
-  // only when the set is committed.
+  // only when the set is committed. A bundle is read back from the disk with its password
+  // before that: one that does not give back this key and these certificates raises, and
+  // its file never replaces the target.
   void StageCertPEM(TAtomicFileSet& Files, const std::string& FileName) const;
   void StageKeyPEM(TAtomicFileSet& Files, const std::string& FileName,
                    const std::string& Password) const;
   void StagePKCS12(TAtomicFileSet& Files, const std::string& FileName, const std::string& Password,
-                   const std::string& FriendlyName, const std::string& CACertPEM) const;
+                   const std::string& FriendlyName, const std::string& CACertPEM,
+                   TPKCS12Format Format = TPKCS12Format::Modern) const;
 
  private:
   EVP_PKEYPtr GenerateRSAKey(const TKeyGenObserver& Observer) const;

@@ -2,6 +2,7 @@
 
 #include <openssl/core_names.h>
 #include <openssl/pem.h>
+#include <openssl/provider.h>
 
 #include <array>
 #include <climits>
@@ -138,13 +139,73 @@ std::unique_ptr<TOpenSSLCert> KeyAndCertificateFrom(BIO* Stream, const std::stri
   return Adopt(std::move(found.Key), hasPrivate, std::move(found.Cert));
 }
 
+// --- Bundles of older tools --------------------------------------------------------------
+
+// Bundles made by older tools (Windows XP-era exports, `openssl pkcs12 -legacy`) protect their
+// certificates with RC2-40, which only libcrypto's legacy provider has. Such bundles are read
+// in a library context of its own that holds the legacy and the default provider: made once,
+// the first time one comes along, and freed at exit. Everything else keeps to the default
+// context as it is.
+struct TLegacyLibrary {
+  OSSL_LIB_CTX* Context = nullptr;
+  OSSL_PROVIDER* Default = nullptr;
+  OSSL_PROVIDER* Legacy = nullptr;
+
+  TLegacyLibrary() {
+    TolerateErrors tolerate;  // a missing module is told in the reader's own words
+    Context = OSSL_LIB_CTX_new();
+    if (Context == nullptr) return;
+    Default = OSSL_PROVIDER_load(Context, "default");
+    Legacy = OSSL_PROVIDER_load(Context, "legacy");
+  }
+  ~TLegacyLibrary() {
+    if (Legacy != nullptr) OSSL_PROVIDER_unload(Legacy);
+    if (Default != nullptr) OSSL_PROVIDER_unload(Default);
+    OSSL_LIB_CTX_free(Context);
+  }
+  TLegacyLibrary(const TLegacyLibrary&) = delete;
+  TLegacyLibrary& operator=(const TLegacyLibrary&) = delete;
+};
+
+// Null when the legacy provider is not installed.
+OSSL_LIB_CTX* LegacyLibraryContext() {
+  static const TLegacyLibrary library;  // made by the first caller, whichever thread
+  return library.Default != nullptr && library.Legacy != nullptr ? library.Context : nullptr;
+}
+
+bool FailedForUnsupportedAlgorithm() {
+  for (const unsigned long error : {ERR_peek_error(), ERR_peek_last_error()})
+    if (ERR_GET_REASON(error) == ERR_R_UNSUPPORTED ||
+        (ERR_GET_LIB(error) == ERR_LIB_EVP && ERR_GET_REASON(error) == EVP_R_UNSUPPORTED_ALGORITHM))
+      return true;
+  return false;
+}
+
+// PKCS12_parse, tried again with the legacy provider when the default context lacks one of
+// the bundle's algorithms. The default context stays as it was, for this thread as for others.
+int ParseBundle(PKCS12* Bundle, const std::string& Password, EVP_PKEY** Key, X509** Cert,
+                STACK_OF(X509) * *Chain) {
+  if (PKCS12_parse(Bundle, Password.c_str(), Key, Cert, Chain) == 1) return 1;
+  if (!FailedForUnsupportedAlgorithm()) return 0;
+  OSSL_LIB_CTX* legacy = LegacyLibraryContext();
+  if (legacy == nullptr)
+    RaiseOpenSSLError(
+        "PKCS12_parse: the bundle is protected by an old algorithm (such as RC2) that needs "
+        "OpenSSL's legacy provider, which is not installed");
+  ERR_clear_error();
+  OSSL_LIB_CTX* previous = OSSL_LIB_CTX_set0_default(legacy);
+  const int parsed = PKCS12_parse(Bundle, Password.c_str(), Key, Cert, Chain);
+  OSSL_LIB_CTX_set0_default(previous);
+  return parsed;
+}
+
 std::unique_ptr<TOpenSSLCert> BundleFrom(BIO* Stream, const std::string& Password) {
   PKCS12Ptr bundle(d2i_PKCS12_bio(Stream, nullptr));
   if (!bundle) RaiseOpenSSLError("d2i_PKCS12_bio");
   EVP_PKEY* rawKey = nullptr;
   X509* rawCert = nullptr;
   STACK_OF(X509)* rawChain = nullptr;
-  const int parsed = PKCS12_parse(bundle.get(), Password.c_str(), &rawKey, &rawCert, &rawChain);
+  const int parsed = ParseBundle(bundle.get(), Password, &rawKey, &rawCert, &rawChain);
   EVP_PKEYPtr key(rawKey);
   X509Ptr cert(rawCert);
   X509StackPtr chain(rawChain);

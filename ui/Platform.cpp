@@ -1,5 +1,6 @@
 #include "ui/Platform.h"
 
+#include "core/PlainWords.h"
 #include "core/StoreSetting.h"
 #include "crypto/OpenSSLWrapper.h"
 
@@ -105,7 +106,17 @@ void RunGuarded(IPlatform& Platform, const std::function<void()>& Handler) noexc
   }
 }
 
-void QtPlatform::ShowMessage(const std::string& Text) {
+// Only a box saying that a CA certificate file held no certificate makes the words look into
+// that file: a bounded read of a file the command has just read whole.
+std::string IPlatform::InPlainWords(const std::string& Text) const {
+  return WithPlainWords(Text, ObservePlainWordsFacts(Text, FPlainWordsCACertFile));
+}
+
+void IPlatform::ShowMessage(const std::string& Text) { ShowMessageBox(InPlainWords(Text)); }
+
+void IPlatform::ShowErrorBox(const std::string& Text) { ShowStopBox(InPlainWords(Text)); }
+
+void QtPlatform::ShowMessageBox(const std::string& Text) {
   QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, BoxText(Text), QMessageBox::Ok, Owner());
   RunBox(box);
 }
@@ -117,7 +128,7 @@ bool QtPlatform::ConfirmYesNo(const std::string& Text) {
   return RunBox(box) == QMessageBox::Yes;
 }
 
-void QtPlatform::ShowErrorBox(const std::string& Text) {
+void QtPlatform::ShowStopBox(const std::string& Text) {
   QMessageBox box(QMessageBox::Critical, kApplicationTitle, BoxText(Text), QMessageBox::Ok,
                   Owner());
   RunBox(box);
@@ -163,10 +174,10 @@ std::optional<std::string> QtPlatform::FolderDialog(const std::string& Caption,
 
 // A file name is bytes and need not be UTF-8; percent-encoded in the URL it reaches the
 // desktop byte for byte, where a conversion to text would have garbled it.
-void QtPlatform::OpenInDesktop(const std::string& Path) {
+bool QtPlatform::OpenInDesktop(const std::string& Path) {
   QByteArray path = QByteArray::fromStdString(Path);
   if (!path.startsWith('/')) path.prepend(QFile::encodeName(QDir::currentPath()) + '/');
-  QDesktopServices::openUrl(
+  return QDesktopServices::openUrl(
       QUrl::fromEncoded("file://" + path.toPercentEncoding("/"), QUrl::StrictMode));
 }
 

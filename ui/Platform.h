@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace velmora {
 
@@ -27,12 +28,23 @@ class IPlatform {
  public:
   virtual ~IPlatform() = default;
 
+  // Every box of the window passes through these two, so no failure is left out: when the
+  // text names a common cause (a wrong CA password, a CA file of the wrong kind, a store
+  // folder that cannot be written...), the box says it in plain words first and shows the
+  // text, unchanged, after a blank line (core/PlainWords.h). Other texts show as they are.
+  //
   // Modal box with one OK button; "\n" starts a new line.
-  virtual void ShowMessage(const std::string& Text) = 0;
+  void ShowMessage(const std::string& Text);
+  // The box for an error that ended an event handler: stop icon, one OK button.
+  void ShowErrorBox(const std::string& Text);
+
+  // The CA certificate file the plain words may look into when a box says that a CA
+  // certificate file held no certificate, to say what it holds instead; empty, they do not
+  // look. Use TPlainWordsCACertFile.
+  void SetPlainWordsCACertFile(std::string Path) { FPlainWordsCACertFile = std::move(Path); }
+
   // Yes/No question with Yes as the default; true when the answer is Yes.
   virtual bool ConfirmYesNo(const std::string& Text) = 0;
-  // The box for an error that ended an event handler: stop icon, one OK button.
-  virtual void ShowErrorBox(const std::string& Text) = 0;
 
   // File dialogs; the chosen path, or nothing when the user cancels. The open dialog accepts
   // only an existing file; the save dialog asks before it lets an existing file be chosen.
@@ -42,9 +54,9 @@ class IPlatform {
   virtual std::optional<std::string> FolderDialog(const std::string& Caption,
                                                   const std::string& InitialDir) = 0;
 
-  // Hands a file or folder to the desktop, which opens it in its associated program.
-  // The outcome is not reported.
-  virtual void OpenInDesktop(const std::string& Path) = 0;
+  // Hands a file or folder to the desktop, which opens it in its associated program. False
+  // when the desktop could not: no program is set up to open it (no file manager, say).
+  virtual bool OpenInDesktop(const std::string& Path) = 0;
 
   // Busy cursor for the whole application; calls nest. Use TBusyCursor.
   virtual void BeginBusyCursor() = 0;
@@ -66,6 +78,31 @@ class IPlatform {
   // before it lists the folder again, so a burst of changes costs one listing; below zero,
   // the folder is not watched.
   virtual int FolderWatchDelayMs() { return 300; }
+
+ protected:
+  // The boxes themselves, given the text as it is to be shown.
+  virtual void ShowMessageBox(const std::string& Text) = 0;
+  virtual void ShowStopBox(const std::string& Text) = 0;
+
+ private:
+  std::string InPlainWords(const std::string& Text) const;
+
+  std::string FPlainWordsCACertFile;
+};
+
+// The CA certificate file the plain words of the boxes may look into, for the life of the
+// object.
+class TPlainWordsCACertFile {
+ public:
+  TPlainWordsCACertFile(IPlatform& Platform, std::string Path) : FPlatform(Platform) {
+    FPlatform.SetPlainWordsCACertFile(std::move(Path));
+  }
+  ~TPlainWordsCACertFile() { FPlatform.SetPlainWordsCACertFile({}); }
+  TPlainWordsCACertFile(const TPlainWordsCACertFile&) = delete;
+  TPlainWordsCACertFile& operator=(const TPlainWordsCACertFile&) = delete;
+
+ private:
+  IPlatform& FPlatform;
 };
 
 // Busy cursor for the life of the object, so it is restored on every path.
@@ -95,20 +132,22 @@ void RunGuarded(IPlatform& Platform, const std::function<void()>& Handler) noexc
 // The desktop as Qt offers it.
 class QtPlatform final : public IPlatform {
  public:
-  void ShowMessage(const std::string& Text) override;
   bool ConfirmYesNo(const std::string& Text) override;
-  void ShowErrorBox(const std::string& Text) override;
   std::optional<std::string> OpenFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> SaveFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> FolderDialog(const std::string& Caption,
                                           const std::string& InitialDir) override;
-  void OpenInDesktop(const std::string& Path) override;
+  bool OpenInDesktop(const std::string& Path) override;
   void BeginBusyCursor() override;
   void EndBusyCursor() noexcept override;
   std::optional<std::string> ReadStoreDirSetting() override;
   void WriteStoreDirSetting(const std::string& Value) override;
   std::string ApplicationDir() override;
   std::string UserDataDir() override;
+
+ protected:
+  void ShowMessageBox(const std::string& Text) override;
+  void ShowStopBox(const std::string& Text) override;
 
  private:
   // Each dialog remembers the name and the filter chosen last time, as a dialog object kept

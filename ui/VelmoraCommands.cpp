@@ -60,6 +60,13 @@ TSet CheckedMembers(const QListWidget* List, int MemberCount) {
   return set;
 }
 
+// One box for everything the checks before issuing found.
+std::string FindingsQuestion(const std::vector<std::string>& Findings) {
+  std::string question = "The checks before issuing found these problems:\n";
+  for (const std::string& finding : Findings) question += "\n- " + finding;
+  return question + "\n\nIssue the certificate anyway?";
+}
+
 // Twelve lines and the version; the dash after the name is an em dash.
 std::string AboutText() {
   const std::string domain = kMakerDomain;
@@ -123,6 +130,7 @@ void TfrmVelmora::btnGenCertClick() {
     request.BundleName = ui->chkSavePFX->isChecked() ? TextOf(ui->edtOutPFX) : "";
     request.FriendlyName = TextOf(ui->edtFriendly);
     request.StoreDir = GetStoreDir();
+    request.BundleCompatible = ui->chkPFXCompatible->isChecked();
   } catch (const std::exception& e) {
     Log(std::string("ERROR: ") + e.what());
     FPlatform.ShowMessage(std::string("Certificate generation failed:\n") + e.what());
@@ -134,6 +142,16 @@ void TfrmVelmora::btnGenCertClick() {
       [this](const std::vector<std::string>&, const std::string& Question) {
         bool answer = false;
         CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(Question); });
+        return answer;
+      },
+      // The checks run in the job because they read the CA certificate; the log keeps what
+      // they found, whatever the answer.
+      [this](const std::vector<std::string>& Findings) {
+        PostToWindow([this, Findings] {
+          for (const std::string& finding : Findings) Log("Warning: " + finding);
+        });
+        bool answer = false;
+        CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
         return answer;
       }};
   RunInBackground(

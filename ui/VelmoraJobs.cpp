@@ -4,6 +4,7 @@
 // sees the result, on its own thread, when the job is over.
 #include "ui/VelmoraMain.h"
 
+#include "core/FileNameText.h"
 #include "ui_VelmoraMain.h"
 
 #include <QCloseEvent>
@@ -29,12 +30,18 @@ void TfrmVelmora::RunInBackground(TJobKind Kind, std::function<void()> Work,
 }
 
 // The commands come back before the job's own ending, which may enable one of them (a new
-// key enables "Generate Certificate"); its boxes show while the busy cursor is still up.
+// key enables "Generate Certificate"); its boxes show while the busy cursor is still up. A
+// failure box of a CA-signed issuance may then say what the CA certificate file holds instead
+// of a certificate.
 void TfrmVelmora::JobFinished(const std::function<void()>& Done) {
   SetConflictingCommandsEnabled(true);
   ui->pbProgress->setVisible(false);
   ui->lblProgress->clear();
-  RunGuarded(FPlatform, Done);
+  {
+    const TPlainWordsCACertFile words(
+        FPlatform, ui->rbCASign->isChecked() ? TextToFileName(ui->edtCACertFile->text()) : "");
+    RunGuarded(FPlatform, Done);
+  }
   FJobCursor.reset();
   FJobRunning = false;
   FCommandRunning = false;

@@ -1,5 +1,6 @@
 #include "ui/VelmoraMain.h"
 
+#include "core/Profiles.h"
 #include "core/ValueConventions.h"
 #include "ui_VelmoraMain.h"
 
@@ -142,6 +143,7 @@ void TfrmVelmora::FormCreate() {
   AddCheckItems(ui->clbKeyUsage, kKeyUsageItems, {0, 2});
   AddCheckItems(ui->clbEKU, kExtKeyUsageItems, {0, 1});
   ui->edtPathLen->setText(QStringLiteral("0"));
+  FillProfiles();
   SetDefaultOutputNames();
   AddStoreListColumns();
   // The store takes over here: the remembered directory goes into edtStoreDir, whose change
@@ -248,6 +250,12 @@ void TfrmVelmora::BindEvents() {
   BindChecked(ui->rbSelfSigned, &TfrmVelmora::rbSelfSignedClick);
   BindChecked(ui->rbCASign, &TfrmVelmora::rbCASignClick);
   Bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::chkIsCAClick);
+  Bind(ui->cbProfile, &QComboBox::currentIndexChanged, &TfrmVelmora::cbProfileChange);
+  Bind(ui->rbECC, &QRadioButton::toggled, &TfrmVelmora::ApplyProfileToForm);
+  Bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::ExtensionsChangedByHand);
+  Bind(ui->edtPathLen, &QLineEdit::textChanged, &TfrmVelmora::ExtensionsChangedByHand);
+  Bind(ui->clbKeyUsage, &QListWidget::itemChanged, &TfrmVelmora::ExtensionsChangedByHand);
+  Bind(ui->clbEKU, &QListWidget::itemChanged, &TfrmVelmora::ExtensionsChangedByHand);
   Bind(ui->btnGenKey, &QPushButton::clicked, &TfrmVelmora::btnGenKeyClick);
   Bind(ui->btnCancelKey, &QPushButton::clicked, &TfrmVelmora::btnCancelKeyClick);
 
@@ -325,6 +333,42 @@ void TfrmVelmora::UpdateCAOptionsUI() {
   ui->edtPathLen->setEnabled(isCA);
   ui->lblPathLen->setEnabled(isCA);
   ui->lblPathHint->setEnabled(isCA);
+}
+
+// --- Profiles ---
+
+void TfrmVelmora::FillProfiles() {
+  ui->cbProfile->clear();
+  for (TProfile profile : kAllProfiles)
+    ui->cbProfile->addItem(QString::fromUtf8(ProfileCaption(profile)));
+  ui->cbProfile->setCurrentIndex(0);  // Custom: the form's own defaults stay as they are
+}
+
+void TfrmVelmora::cbProfileChange() { ApplyProfileToForm(); }
+
+// The items are in the order of the usage sets' members, so item i is set from member i.
+void TfrmVelmora::ApplyProfileToForm() {
+  const int index = ui->cbProfile->currentIndex();
+  if (index < 0 || index >= static_cast<int>(kAllProfiles.size())) return;
+  const std::optional<TProfileSettings> settings =
+      ProfileSettings(kAllProfiles[static_cast<std::size_t>(index)],
+                      ui->rbRSA->isChecked() ? ktRSA : ktECC);
+  if (!settings) return;
+  FApplyingProfile = true;
+  ui->chkIsCA->setChecked(settings->IsCA);
+  ui->edtPathLen->setText(QString::number(settings->PathLenConstraint));
+  for (int i = 0; i < ui->clbKeyUsage->count(); ++i)
+    ui->clbKeyUsage->item(i)->setCheckState(
+        settings->KeyUsage.contains(static_cast<TKeyUsage>(i)) ? Qt::Checked : Qt::Unchecked);
+  for (int i = 0; i < ui->clbEKU->count(); ++i)
+    ui->clbEKU->item(i)->setCheckState(
+        settings->ExtKeyUsage.contains(static_cast<TExtKeyUsage>(i)) ? Qt::Checked
+                                                                      : Qt::Unchecked);
+  FApplyingProfile = false;
+}
+
+void TfrmVelmora::ExtensionsChangedByHand() {
+  if (!FApplyingProfile && ui->cbProfile->currentIndex() > 0) ui->cbProfile->setCurrentIndex(0);
 }
 
 void TfrmVelmora::rbRSAClick() { UpdateKeyTypeUI(); }

@@ -97,6 +97,13 @@ class TfrmVelmora : public QMainWindow {
   void rbCASignClick();
   void chkIsCAClick();
 
+  // Profiles: choosing one sets the CA flag, the path length and the usages for the key type
+  // of the Key tab (again when that changes); a change to any of them by hand shows "Custom".
+  void FillProfiles();
+  void cbProfileChange();
+  void ApplyProfileToForm();
+  void ExtensionsChangedByHand();
+
   // "Generate Key Pair" and its Cancel.
   void btnGenKeyClick();
   void btnCancelKeyClick();
@@ -179,6 +186,7 @@ class TfrmVelmora : public QMainWindow {
   std::unique_ptr<TBusyCursor> FJobCursor;
   std::vector<std::pair<QWidget*, bool>> FDisabledCommands;
   std::function<void()> FCancelKey;
+  bool FApplyingProfile = false;  // the profile's own changes are no hand changes
   std::string FStoreDir;
   QFileSystemWatcher* FStoreWatcher = nullptr;  // owned by the window
   QTimer* FStoreWatchDelay = nullptr;           // owned by the window

@@ -51,6 +51,14 @@ void HandToSigningTab(Ui::TfrmVelmora& Form, QLineEdit& CAEdit, const std::strin
   Form.rbCASign->setChecked(true);
 }
 
+// A desktop without a file manager, or without a program for that kind of file, opens
+// nothing; the user hears why nothing appeared instead of waiting for a window.
+void OpenInDesktopOrSay(IPlatform& Platform, const std::string& Path) {
+  if (!Platform.OpenInDesktop(Path))
+    throw Exception("The desktop could not open \"" + Readable(Path) +
+                    "\": no program is set up to open it.");
+}
+
 }  // namespace
 
 // ---- Directory and its setting ----
@@ -107,7 +115,7 @@ std::string TfrmVelmora::StorePath(const std::string& Name) const {
 
 void TfrmVelmora::btnOpenStoreDirClick() {
   EnsureStoreDir();
-  FPlatform.OpenInDesktop(GetStoreDir());
+  OpenInDesktopOrSay(FPlatform, GetStoreDir());
 }
 
 // ---- Listing ----
@@ -333,7 +341,7 @@ void TfrmVelmora::lvCertsSelectItem(int Row, bool Selected) {
 
 void TfrmVelmora::lvCertsDblClick() {
   if (const std::optional<int> row = SelectedRow())
-    FPlatform.OpenInDesktop(StorePath(FStoreModel->Entry(*row).Name));
+    OpenInDesktopOrSay(FPlatform, StorePath(FStoreModel->Entry(*row).Name));
 }
 
 // A menu that pops up and goes: the window goes on while it is open, and each action does

@@ -45,6 +45,15 @@ const std::string kSelfSignedLog =
     "Building self-signed certificate ...\nCertificate created successfully.\n"
     "Certificate saved -> certificate.crt\nPrivate key saved -> private.key\n";
 const std::set<std::string> kCertAndKey{"store/certificate.crt", "store/private.key"};
+// What the checks before issuing say about an EC key that claims to encipher, and about a
+// server certificate without a DNS name or address.
+const std::string kECKeyEncipherment =
+    "Key Encipherment with an EC key: an EC key cannot encipher, and RFC 8813 forbids this "
+    "usage for it.";
+const std::string kNoServerName =
+    "TLS Server Authentication without a DNS name or IP address among the alternative names: "
+    "browsers and current TLS clients ignore the Common Name, so they accept the certificate "
+    "for no server.";
 
 const ArgCase kCases[] = {
     // The command line is wrong: status 2 with the usage line, nothing made.
@@ -130,7 +139,7 @@ const ArgCase kCases[] = {
      .errMatch = TMatch::Exact,
      .err = "Cannot read the pass phrase from {root}/absent: No such file or directory\n"},
     {.name = "ThreeLetterCountry",
-     .args = {"cert", "--cn", "x", "--c", "USA", "--store", "{store}"},
+     .args = {"cert", "--cn", "x", "--dns", "x", "--c", "USA", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Prefix,
      .err = "Certificate generation failed:\nSubject field C = \"USA\". OpenSSL: "},
@@ -138,21 +147,41 @@ const ArgCase kCases[] = {
      .args = {"cert", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
-     .err = "Certificate generation failed:\n"
+     .err = "Warning: " + kNoServerName + "\nCertificate generation failed:\n"
             "A certificate needs a subject or a subject alternative name.\n"},
+    // A common cause is said in plain words first, as the window's box says it.
     {.name = "CAKeyOfAnotherPair",
-     .args = {"cert", "--cn", "x", "--sign-with", "{ca}/one.crt", "--sign-key", "{ca}/two.key",
-              "--ca-pass", "pass:second ca", "--store", "{store}"},
+     .args = {"cert", "--cn", "x", "--dns", "x", "--sign-with", "{ca}/one.crt", "--sign-key",
+              "{ca}/two.key", "--ca-pass", "pass:second ca", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
-     .err = "Certificate generation failed:\n"
+     .err = "The CA key does not belong to the CA certificate; choose the key file that was "
+            "made together with this CA certificate.\n\nCertificate generation failed:\n"
             "The CA private key does not belong to the CA certificate.\n"},
     {.name = "WrongCAPassPhrase",
-     .args = {"cert", "--cn", "x", "--sign-with", "{ca}/two.crt", "--sign-key", "{ca}/two.key",
-              "--ca-pass", "pass:wrong", "--store", "{store}"},
+     .args = {"cert", "--cn", "x", "--dns", "x", "--sign-with", "{ca}/two.crt", "--sign-key",
+              "{ca}/two.key", "--ca-pass", "pass:wrong", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Prefix,
-     .err = "Certificate generation failed:\n"},
+     .err = "The password for the CA key is wrong, or the key needs one and none was given; "
+            "enter the password the key was saved with.\n\nCertificate generation failed:\n"
+            "PEM_read_bio_PrivateKey (CA). OpenSSL: "},
+    {.name = "CAKeyGivenAsCertificate",
+     .args = {"cert", "--cn", "x", "--dns", "x", "--sign-with", "{ca}/one.key", "--sign-key",
+              "{ca}/one.key", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Prefix,
+     .err = "The CA certificate file holds a private key, not a certificate; choose the CA's "
+            "certificate file here and give the key file as the CA key.\n\nCertificate "
+            "generation failed:\nPEM_read_bio_X509 (CA cert). OpenSSL: "},
+    {.name = "HostNameAsIPAddress",
+     .args = {"cert", "--cn", "x", "--dns", "x", "--ip", "localhost", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Prefix,
+     .err = "The IP address field holds \"localhost\", which is not an IP address; write "
+            "addresses such as 192.168.1.10 or ::1 there, and put host names among the DNS "
+            "names.\n\nCertificate generation failed:\nX509V3_EXT_conf_nid nid=85 val=DNS:x,"
+            "IP:localhost. OpenSSL: "},
     {.name = "MissingCACertificate",
      .args = {"cert", "--cn", "x", "--sign-with", "{root}/absent.crt", "--sign-key",
               "{ca}/one.key", "--store", "{store}"},
@@ -160,19 +189,43 @@ const ArgCase kCases[] = {
      .errMatch = TMatch::Exact,
      .err = "Certificate generation failed:\nCA certificate file not found.\n"},
     {.name = "ExistingKeyWithoutForce",
-     .args = {"cert", "--cn", "x", "--store", "{store}"},
+     .args = {"cert", "--cn", "x", "--dns", "x", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
      .err = "Certificate generation failed:\n"
             "These files already exist in the store: private.key. Use --force to replace them.\n",
      .existing = {{"store/private.key", "the old key\n"}}},
     {.name = "ExistingBundleWithoutForce",
-     .args = {"cert", "--cn", "x", "--p12", "x.p12", "--store", "{store}"},
+     .args = {"cert", "--cn", "x", "--dns", "x", "--p12", "x.p12", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
      .err = "Certificate generation failed:\n"
             "These files already exist in the store: x.p12. Use --force to replace them.\n",
      .existing = {{"store/x.p12", "the old bundle\n"}}},
+    {.name = "UnknownProfile",
+     .args = {"cert", "--cn", "x", "--profile", "web-server", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Unknown profile \"web-server\": use one of custom, tls-server, "
+            "tls-client, tls-server-client, root-ca, intermediate-ca, email, code-signing, "
+            "time-stamping." + kCertUsage},
+    {.name = "StrictRefusesWhatTheChecksFind",
+     .args = {"cert", "--cn", "x", "--ku", "digitalSignature,keyEncipherment", "--strict",
+              "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Warning: " + kECKeyEncipherment + "\nWarning: " + kNoServerName +
+            "\nCertificate generation failed:\nThe checks before issuing found problems, and "
+            "--strict refuses to issue such a certificate.\n"},
+    {.name = "StrictSeesAnOptionThatOverridesTheProfile",
+     .args = {"cert", "--cn", "x", "--profile", "root-ca", "--ku", "cRLSign", "--strict",
+              "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Warning: A CA certificate without Key Cert Sign cannot issue certificates: "
+            "verifiers reject every certificate it signs.\nCertificate generation failed:\nThe "
+            "checks before issuing found problems, and --strict refuses to issue such a "
+            "certificate.\n"},
     {.name = "ListOfMissingFolder",
      .args = {"list", "{root}/absent"},
      .status = 1,
@@ -181,7 +234,7 @@ const ArgCase kCases[] = {
 
     // Done: status 0.
     {.name = "ExistingKeyWithForce",
-     .args = {"cert", "--cn", "x", "--force", "--store", "{store}"},
+     .args = {"cert", "--cn", "x", "--dns", "x", "--force", "--store", "{store}"},
      .status = 0,
      .errMatch = TMatch::Exact,
      .err = "",
@@ -191,6 +244,23 @@ const ArgCase kCases[] = {
      .existing = {{"store/private.key", "the old key\n"}}},
     {.name = "EmptyExtendedKeyUsage",
      .args = {"cert", "--cn", "x", "--eku", "", "--store", "{store}"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "",
+     .outMatch = TMatch::Exact,
+     .out = kSelfSignedLog,
+     .written = kCertAndKey},
+    {.name = "WarningsWithoutStrict",
+     .args = {"cert", "--cn", "x", "--ku", "digitalSignature,keyEncipherment", "--store",
+              "{store}"},
+     .status = 0,
+     .errMatch = TMatch::Exact,
+     .err = "Warning: " + kECKeyEncipherment + "\nWarning: " + kNoServerName + "\n",
+     .outMatch = TMatch::Exact,
+     .out = kSelfSignedLog,
+     .written = kCertAndKey},
+    {.name = "StrictWithNothingFound",
+     .args = {"cert", "--cn", "x", "--dns", "x", "--strict", "--store", "{store}"},
      .status = 0,
      .errMatch = TMatch::Exact,
      .err = "",

@@ -24,6 +24,10 @@ struct TWriteObserver {
   std::vector<unsigned> modes;
   std::vector<std::string> names;
 
+  // While set, every write into a file of the watched directory reaches the disk with one
+  // byte changed, as a failing disk or file system would give it back.
+  std::atomic<bool> corrupting{false};
+
   void Record(int fd) {
     std::error_code ec;
     const auto name = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
@@ -31,6 +35,12 @@ struct TWriteObserver {
     if (ec || name.parent_path() != directory || ::fstat(fd, &st) != 0) return;
     modes.push_back(st.st_mode & 07777);
     names.push_back(name.filename().string());
+  }
+
+  bool Watched(int fd) const {
+    std::error_code ec;
+    const auto name = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+    return !ec && name.parent_path() == directory;
   }
 };
 
@@ -42,6 +52,12 @@ TWriteObserver WriteObserver;
 // Every write(2) of this test program passes here: the save code calls it like any other.
 extern "C" ssize_t write(int fd, const void* buf, size_t count) {
   if (velmora::test::WriteObserver.watching.load()) velmora::test::WriteObserver.Record(fd);
+  if (count > 0 && velmora::test::WriteObserver.corrupting.load() &&
+      velmora::test::WriteObserver.Watched(fd)) {
+    std::string changed(static_cast<const char*>(buf), count);
+    changed[count / 2] = static_cast<char>(changed[count / 2] ^ 0x5A);
+    return ::syscall(SYS_write, fd, changed.data(), count);
+  }
   return ::syscall(SYS_write, fd, buf, count);
 }
 
@@ -291,6 +307,32 @@ TEST_F(Export, BundleFailuresCarryTheirMessageAndWriteNothing) {
     }
     EXPECT_TRUE(dir.Names().empty());
     EXPECT_EQ(ERR_peek_error(), 0u);
+  }
+}
+
+// A bundle is read back from the disk before it replaces anything: one that does not open
+// with its password and give back what went in is an error, and the old file stays.
+TEST_F(Export, ABundleThatDoesNotReadBackAsWrittenReplacesNothing) {
+  const std::string path = dir / "leaf.pfx";
+  WriteObserver.directory = std::filesystem::canonical(dir.Path());
+  for (const TPKCS12Format format : {TPKCS12Format::Modern, TPKCS12Format::Compatible}) {
+    SCOPED_TRACE(format == TPKCS12Format::Modern ? "modern" : "compatible");
+    WriteFileBytes(path, "old bundle\n");
+    WriteObserver.corrupting = true;
+    const std::string message =
+        MessageOf([&] { leaf->SaveToPKCS12(path, "pw", "Leaf", FirstCA().certPEM, format); });
+    WriteObserver.corrupting = false;
+    EXPECT_TRUE(StartsWith(message, "The PKCS#12 bundle \"" + path +
+                                        "\" did not read back as written. OpenSSL: "))
+        << message;
+    EXPECT_EQ(ReadFileBytes(path), "old bundle\n");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"leaf.pfx"});
+    EXPECT_EQ(ERR_peek_error(), 0u);
+
+    // The same save on a sound disk replaces the old file.
+    leaf->SaveToPKCS12(path, "pw", "Leaf", FirstCA().certPEM, format);
+    const TBundleContents contents = Parse(ReadBundle(path).get(), "pw");
+    EXPECT_EQ(contents.Items(), 3);
   }
 }
 

@@ -14,7 +14,7 @@ T TakeFirst(std::deque<T>& Queue, T Otherwise) {
 
 }  // namespace
 
-void FakePlatform::ShowMessage(const std::string& Text) {
+void FakePlatform::ShowMessageBox(const std::string& Text) {
   Messages.push_back(Text);
   BusyDepthAtBoxes.push_back(BusyDepth);
 }
@@ -24,7 +24,7 @@ bool FakePlatform::ConfirmYesNo(const std::string& Text) {
   return TakeFirst(ConfirmAnswers, false);
 }
 
-void FakePlatform::ShowErrorBox(const std::string& Text) {
+void FakePlatform::ShowStopBox(const std::string& Text) {
   ErrorBoxes.push_back(Text);
   BusyDepthAtBoxes.push_back(BusyDepth);
 }
@@ -45,7 +45,10 @@ std::optional<std::string> FakePlatform::FolderDialog(const std::string& Caption
   return TakeFirst(FolderAnswers, std::optional<std::string>());
 }
 
-void FakePlatform::OpenInDesktop(const std::string& Path) { OpenedPaths.push_back(Path); }
+bool FakePlatform::OpenInDesktop(const std::string& Path) {
+  OpenedPaths.push_back(Path);
+  return DesktopOpens;
+}
 
 void FakePlatform::BeginBusyCursor() {
   ++BusyStarts;

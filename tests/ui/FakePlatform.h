@@ -38,15 +38,15 @@ class FakePlatform final : public IPlatform {
   // Off unless a test turns it on: a listing that starts on its own would race the clicks of
   // tests that change the store themselves.
   int WatchDelayMs = -1;
+  // Whether the desktop can open what it is handed (the path is recorded either way).
+  bool DesktopOpens = true;
 
-  void ShowMessage(const std::string& Text) override;
   bool ConfirmYesNo(const std::string& Text) override;
-  void ShowErrorBox(const std::string& Text) override;
   std::optional<std::string> OpenFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> SaveFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> FolderDialog(const std::string& Caption,
                                           const std::string& InitialDir) override;
-  void OpenInDesktop(const std::string& Path) override;
+  bool OpenInDesktop(const std::string& Path) override;
   void BeginBusyCursor() override;
   void EndBusyCursor() noexcept override;
   std::optional<std::string> ReadStoreDirSetting() override;
@@ -54,6 +54,11 @@ class FakePlatform final : public IPlatform {
   std::string ApplicationDir() override;
   std::string UserDataDir() override;
   int FolderWatchDelayMs() override { return WatchDelayMs; }
+
+ protected:
+  // The texts as the boxes would show them.
+  void ShowMessageBox(const std::string& Text) override;
+  void ShowStopBox(const std::string& Text) override;
 };
 
 }  // namespace velmora::test

@@ -120,6 +120,7 @@ TEST_F(SmallCommands, ClearStartsOverWithAFreshBuilderAndKeepsTheForm) {
   Type("edtDays", "90");
   Type("edtEmail", "kept@brenmoor.example");
   SetChecked("chkIsCA", true);
+  Platform.ConfirmAnswers = {true};  // a CA without Key Cert Sign is issued all the same
   Press("btnGenCert");
   ASSERT_NE(Window->Builder().Cert(), nullptr);
   ASSERT_EQ(Window->Builder().ValidDays, 90);

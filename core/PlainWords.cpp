@@ -1,0 +1,439 @@
+#include "core/PlainWords.h"
+
+#include "core/TextFile.h"
+#include "core/Utf8.h"
+#include "crypto/SecretText.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <openssl/obj_mac.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+namespace velmora {
+
+namespace {
+
+bool Contains(std::string_view Text, std::string_view Part) {
+  return Text.find(Part) != std::string_view::npos;
+}
+
+std::string Quoted(std::string_view Text) {
+  std::string quoted;
+  quoted.reserve(Text.size() + 2);
+  quoted += '"';
+  quoted.append(Text);
+  quoted += '"';
+  return quoted;
+}
+
+// A value as a sentence shows it: a control character would break the line or vanish, so
+// it is written as an escape instead.
+std::string Shown(std::string_view Value) {
+  std::string shown;
+  for (const char c : Value) {
+    if (c == '\n')
+      shown += "\\n";
+    else if (c == '\r')
+      shown += "\\r";
+    else if (c == '\t')
+      shown += "\\t";
+    else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      shown += '?';
+    else
+      shown += c;
+  }
+  return Quoted(shown);
+}
+
+// ---- The CA's files ----
+
+constexpr std::string_view kCAKeyStep = "PEM_read_bio_PrivateKey (CA)";
+constexpr std::string_view kCACertStep = "PEM_read_bio_X509 (CA cert)";
+constexpr std::string_view kNoPEMBlock = "no start line";
+
+// What libcrypto's readers say when a key's password is wrong, or the key is encrypted and
+// no password came: each reader (PEM, provider, PKCS#12) has its own words for it.
+constexpr std::string_view kPasswordReasons[] = {
+    "bad decrypt",
+    "bad password read",
+    "unable to get passphrase",
+    "interrupted or cancelled",
+    "problems getting password",
+    "pkcs12 cipherfinal error",
+};
+
+std::string CAKeyPasswordSentence(std::string_view Message) {
+  const std::size_t step = Message.find(kCAKeyStep);
+  if (step == std::string_view::npos) return {};
+  const std::string_view reason = Message.substr(step);
+  for (const std::string_view words : kPasswordReasons)
+    if (Contains(reason, words))
+      return "The password for the CA key is wrong, or the key needs one and none was given; "
+             "enter the password the key was saved with.";
+  return {};
+}
+
+bool IsCACertWithoutCertificate(std::string_view Message) {
+  const std::size_t step = Message.find(kCACertStep);
+  return step != std::string_view::npos && Contains(Message.substr(step), kNoPEMBlock);
+}
+
+std::string CACertSentence(std::string_view Message, const TFileLook& File) {
+  if (!IsCACertWithoutCertificate(Message)) return {};
+  switch (File.Content) {
+    case TFileContent::Empty:
+      return "The CA certificate file is empty; choose the file with the CA's certificate.";
+    case TFileContent::PrivateKey:
+      return "The CA certificate file holds a private key, not a certificate; choose the CA's "
+             "certificate file here and give the key file as the CA key.";
+    case TFileContent::DER:
+      return "The CA certificate file is in binary (DER) form, but it must be PEM text; convert "
+             "it to PEM and choose the converted file.";
+    case TFileContent::PKCS12:
+      return "The CA certificate file is a PKCS#12 bundle, but it must be a PEM certificate; "
+             "save the CA's certificate from the bundle as PEM and choose that file.";
+    case TFileContent::OtherPEM:
+      return "The CA certificate file holds a " + Quoted(File.PEMLabel) +
+             " block, not a certificate; choose the file with the CA's certificate.";
+    case TFileContent::Unknown:
+      break;
+  }
+  return "The CA certificate file holds no certificate in PEM text form; choose the file with "
+         "the CA's certificate, which begins with \"-----BEGIN CERTIFICATE-----\".";
+}
+
+std::string CAKeyMismatchSentence(std::string_view Message) {
+  if (!Contains(Message, "The CA private key does not belong to the CA certificate.")) return {};
+  return "The CA key does not belong to the CA certificate; choose the key file that was made "
+         "together with this CA certificate.";
+}
+
+// ---- Alternative names ----
+
+bool IsIPAddress(const std::string& Text) {
+  unsigned char address[16];
+  return ::inet_pton(AF_INET, Text.c_str(), address) == 1 ||
+         ::inet_pton(AF_INET6, Text.c_str(), address) == 1;
+}
+
+// libcrypto refuses the whole list of alternative names ("val=DNS:a,IP:localhost") and names
+// none of them; the one meant is the first IP entry that is no address.
+std::string IPAddressSentence(std::string_view Message) {
+  const std::string step =
+      "X509V3_EXT_conf_nid nid=" + std::to_string(NID_subject_alt_name) + " val=";
+  const std::size_t start = Message.find(step);
+  if (start == std::string_view::npos || !Contains(Message.substr(start), "bad ip address"))
+    return {};
+  std::string_view list = Message.substr(start + step.size());
+  list = list.substr(0, list.find(". OpenSSL: "));
+  std::optional<std::string> wrong;
+  while (!wrong && !list.empty()) {
+    const std::size_t comma = list.find(',');
+    const std::string_view entry = list.substr(0, comma);
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    if (entry.substr(0, 3) == "IP:" && !IsIPAddress(std::string(entry.substr(3))))
+      wrong = std::string(entry.substr(3));
+  }
+  const std::string advice =
+      "write addresses such as 192.168.1.10 or ::1 there, and put host names among the DNS "
+      "names.";
+  if (!wrong) return "One of the IP addresses is not an IP address; " + advice;
+  return "The IP address field holds " + Shown(*wrong) + ", which is not an IP address; " + advice;
+}
+
+// The value between Before and After in Message, After searched from the end so that the value
+// may hold it too.
+std::optional<std::string_view> Between(std::string_view Message, std::string_view Before,
+                                        std::string_view After) {
+  const std::size_t start = Message.find(Before);
+  if (start == std::string_view::npos) return std::nullopt;
+  const std::string_view rest = Message.substr(start + Before.size());
+  const std::size_t end = rest.rfind(After);
+  if (end == std::string_view::npos) return std::nullopt;
+  return rest.substr(0, end);
+}
+
+// The names that libcrypto's list syntax would take apart or read as a command.
+std::string InvalidAlternativeNameSentence(std::string_view Message) {
+  const auto value = Between(Message, "Invalid subject alternative name \"", "\".");
+  if (!value) return {};
+  if (*value == "copy" || *value == "move")
+    return "An e-mail alternative name cannot be just " + Quoted(*value) +
+           "; enter a full mail address such as name@example.com.";
+  const char* what = nullptr;
+  if (value->find_first_of("\r\n") != std::string_view::npos)
+    what = "a line break";
+  else if (Contains(*value, ","))
+    what = "a comma";
+  else if (Contains(*value, std::string_view("\0", 1)))
+    what = "a NUL character";
+  if (!what) return {};
+  return "The alternative name " + Shown(*value) + " holds " + what +
+         ", which no single name can have; enter each name on its own, without it.";
+}
+
+// The first character of a DNS name that no host name has, as a sentence names it; empty when
+// every character is allowed (the name is then wrong in its labels, which the finding says).
+std::string ForbiddenHostNameCharacter(std::string_view Name) {
+  for (std::size_t i = 0; i < Name.size();) {
+    const char c = Name[i];
+    const auto byte = static_cast<unsigned char>(c);
+    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                         (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '*';
+    if (allowed) {
+      ++i;
+      continue;
+    }
+    if (c == ' ') return "a space";
+    if (byte < 0x20 || byte == 0x7F) return "a control character";
+    if (byte < 0x80) return Quoted(std::string_view(&Name[i], 1));
+    const std::size_t length = Utf8SequenceLength(Name.substr(i));
+    return Quoted(Name.substr(i, length == 0 ? 1 : length));
+  }
+  return {};
+}
+
+std::string DNSNameSentence(std::string_view Message) {
+  const auto name = Between(Message, "The DNS name \"", "\" is not a valid host name");
+  if (!name) return {};
+  const std::string character = ForbiddenHostNameCharacter(*name);
+  if (character.empty()) return {};
+  return "The DNS name " + Quoted(*name) + " holds " + character +
+         ", which a host name cannot have; use only letters, digits, hyphens and dots.";
+}
+
+// ---- The store folder ----
+
+// The steps that create or write the store folder and its files, each followed by the
+// system's reason.
+constexpr std::string_view kWriteSteps[] = {
+    "Cannot create directory \"",
+    "Cannot create file \"",
+    "Cannot write file \"",
+    "BIO_new_file (PFX)",
+};
+
+struct TSystemCause {
+  int Errno;
+  const char* English;  // the C library's words, as they read in every untranslated locale
+  const char* Sentence;
+};
+
+constexpr TSystemCause kWriteCauses[] = {
+    {EACCES, "Permission denied",
+     "You do not have permission to write in this folder; choose another store folder, or get "
+     "write permission for this one."},
+    {EPERM, "Operation not permitted",
+     "You do not have permission to write in this folder; choose another store folder, or get "
+     "write permission for this one."},
+    {EROFS, "Read-only file system",
+     "This folder is on a read-only disk, so nothing can be saved in it; choose a store folder "
+     "on a disk that can be written."},
+    {ENOSPC, "No space left on device",
+     "The disk is full; free some space on it, or choose a store folder on another disk."},
+    {EDQUOT, "Disk quota exceeded",
+     "Your disk quota is used up; free some space, or choose a store folder on another disk."},
+};
+
+// The reason as the message gives it: after a separator, not inside the path before it.
+bool HasReason(std::string_view Text, std::string_view Reason) {
+  for (std::size_t at = Text.find(Reason); at != std::string_view::npos;
+       at = Text.find(Reason, at + 1))
+    if (at > 0 && (Text[at - 1] == ' ' || Text[at - 1] == ':')) return true;
+  return false;
+}
+
+std::string StoreWriteSentence(std::string_view Message) {
+  for (const std::string_view step : kWriteSteps) {
+    const std::size_t at = Message.find(step);
+    if (at == std::string_view::npos) continue;
+    const std::string_view rest = Message.substr(at + step.size());
+    for (const TSystemCause& cause : kWriteCauses) {
+      // The program may run translated: the system then gives its reasons in the user's words.
+      const std::string local = std::system_category().message(cause.Errno);
+      if (HasReason(rest, cause.English) || (!local.empty() && HasReason(rest, local)))
+        return cause.Sentence;
+    }
+  }
+  return {};
+}
+
+// ---- Files ----
+
+// One DER tag and length; the length is absent for BER's indefinite form.
+struct TDERHeader {
+  unsigned char Tag = 0;
+  std::size_t Size = 0;  // of tag and length
+  std::optional<std::size_t> Length;
+};
+
+std::optional<TDERHeader> ReadDERHeader(std::string_view Bytes) {
+  if (Bytes.size() < 2) return std::nullopt;
+  TDERHeader header;
+  header.Tag = static_cast<unsigned char>(Bytes[0]);
+  const auto first = static_cast<unsigned char>(Bytes[1]);
+  header.Size = 2;
+  if (first < 0x80) {
+    header.Length = first;
+    return header;
+  }
+  if (first == 0x80) return header;
+  const std::size_t count = first & 0x7F;
+  if (count > 4 || Bytes.size() < 2 + count) return std::nullopt;
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    length = (length << 8) | static_cast<unsigned char>(Bytes[2 + i]);
+  header.Size = 2 + count;
+  header.Length = length;
+  return header;
+}
+
+constexpr unsigned char kInteger = 0x02, kOctetString = 0x04, kObjectId = 0x06, kSequence = 0x30;
+
+// Binary DER starts with a SEQUENCE whose first element is an INTEGER (a bundle's version 3,
+// a key's version 0 or 1), a SEQUENCE (a certificate's body; an encrypted key's algorithm,
+// followed by its OCTET STRING) or an object identifier. Text never does: the byte of the
+// SEQUENCE tag is the digit "0", and no printable character is one of those element tags.
+std::optional<TFileContent> ClassifyDER(std::string_view Bytes) {
+  const auto outer = ReadDERHeader(Bytes);
+  if (!outer || outer->Tag != kSequence) return std::nullopt;
+  const std::string_view body = Bytes.substr(outer->Size);
+  const auto inner = ReadDERHeader(body);
+  if (!inner) return std::nullopt;
+  if (inner->Tag == kInteger) {
+    if (inner->Length != 1 || body.size() <= inner->Size) return TFileContent::DER;
+    const auto version = static_cast<unsigned char>(body[inner->Size]);
+    if (version == 3) return TFileContent::PKCS12;
+    if (version == 0 || version == 1) return TFileContent::PrivateKey;
+    return TFileContent::DER;
+  }
+  if (inner->Tag == kSequence) {
+    const std::string_view element = body.substr(inner->Size);
+    if (!element.empty() && static_cast<unsigned char>(element[0]) == kObjectId && inner->Length &&
+        inner->Size + *inner->Length < body.size() &&
+        static_cast<unsigned char>(body[inner->Size + *inner->Length]) == kOctetString)
+      return TFileContent::PrivateKey;
+    return TFileContent::DER;
+  }
+  if (inner->Tag == kObjectId) return TFileContent::DER;
+  return std::nullopt;
+}
+
+bool IsBlank(std::string_view Text) {
+  return Text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// The labels of the PEM blocks that begin in Text, in order.
+std::vector<std::string> PEMLabels(std::string_view Text) {
+  constexpr std::string_view begin = "-----BEGIN ";
+  std::vector<std::string> labels;
+  for (std::size_t at = Text.find(begin); at != std::string_view::npos;
+       at = Text.find(begin, at + 1)) {
+    const std::string_view rest = Text.substr(at + begin.size());
+    const std::size_t end = rest.find("-----");
+    if (end == std::string_view::npos || end > 64) continue;
+    const std::string_view label = rest.substr(0, end);
+    if (label.find_first_of("\r\n") == std::string_view::npos) labels.emplace_back(label);
+  }
+  return labels;
+}
+
+bool EndsWith(std::string_view Text, std::string_view End) {
+  return Text.size() >= End.size() && Text.substr(Text.size() - End.size()) == End;
+}
+
+TFileLook ClassifyText(std::string_view Text) {
+  const std::vector<std::string> labels = PEMLabels(Text);
+  for (const std::string& label : labels)
+    if (EndsWith(label, "PRIVATE KEY")) return {TFileContent::PrivateKey, {}};
+  if (!labels.empty()) {
+    const std::string& first = labels.front();
+    // A certificate block that the reader still did not find is damaged, not of another kind.
+    if (first == "CERTIFICATE" || first == "X509 CERTIFICATE") return {};
+    return {TFileContent::OtherPEM, first};
+  }
+  if (IsBlank(Text)) return {TFileContent::Empty, {}};
+  return {};
+}
+
+// Closes the descriptor on every path.
+class TDescriptor {
+ public:
+  explicit TDescriptor(int Fd) noexcept : FFd(Fd) {}
+  ~TDescriptor() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  TDescriptor(const TDescriptor&) = delete;
+  TDescriptor& operator=(const TDescriptor&) = delete;
+  int Get() const noexcept { return FFd; }
+
+ private:
+  int FFd;
+};
+
+}  // namespace
+
+std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts) {
+  for (std::string sentence :
+       {CAKeyPasswordSentence(Message), CACertSentence(Message, Facts.CACertFile),
+        CAKeyMismatchSentence(Message), IPAddressSentence(Message),
+        InvalidAlternativeNameSentence(Message), DNSNameSentence(Message),
+        StoreWriteSentence(Message)})
+    if (!sentence.empty()) return sentence;
+  return {};
+}
+
+std::string WithPlainWords(const std::string& Message, const TPlainWordsFacts& Facts) {
+  const std::string sentence = PlainSentence(Message, Facts);
+  if (sentence.empty()) return Message;
+  const std::string lead = sentence + "\n\n";
+  if (Message.compare(0, lead.size(), lead) == 0) return Message;
+  return lead + Message;
+}
+
+TFileLook ClassifyFileStart(std::string_view Bytes) {
+  if (Bytes.empty()) return {TFileContent::Empty, {}};
+  if (const std::optional<TFileContent> der = ClassifyDER(Bytes)) return {*der, {}};
+  // As the CA file is read: a byte-order mark may choose UTF-16.
+  std::string text = DecodeText(Bytes);
+  TFileLook look = ClassifyText(text);
+  Wipe(text);
+  return look;
+}
+
+TFileLook LookAtFileStart(const std::string& Path) {
+  // O_NONBLOCK: opening a pipe that has no writer must not wait; O_NOCTTY: a terminal under
+  // that name must not become ours.
+  const TDescriptor file(::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.Get() < 0) return {};
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  std::string bytes(kFileLookBytes, '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t count =
+        ::pread(file.Get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    got += static_cast<std::size_t>(count);
+  }
+  bytes.resize(got);  // shrinking keeps the buffer, which Wipe then clears whole
+  const TFileLook look = ClassifyFileStart(bytes);
+  Wipe(bytes);
+  return look;
+}
+
+TPlainWordsFacts ObservePlainWordsFacts(std::string_view Message, const std::string& CACertFile) {
+  TPlainWordsFacts facts;
+  if (!CACertFile.empty() && IsCACertWithoutCertificate(Message))
+    facts.CACertFile = LookAtFileStart(CACertFile);
+  return facts;
+}
+
+}  // namespace velmora

@@ -1,0 +1,60 @@
+// Errors in plain words. The messages the program raises are exact (they name the failed
+// step and carry libcrypto's or the system's own text), which is what a bug report needs but
+// not what tells a user what to do. For the failures users meet most, WithPlainWords puts one
+// short sentence before the message: what went wrong and what to do about it. The message
+// itself follows after a blank line, unchanged.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// What the first bytes of a file show it to hold.
+enum class TFileContent {
+  Unknown,     // not looked at, not readable, not a regular file, or none of the below
+  Empty,       // no bytes, or blanks only
+  PrivateKey,  // a private key, as PEM text or as binary DER
+  DER,         // binary DER of something other than a key or a bundle (a certificate, say)
+  PKCS12,      // a PKCS#12 bundle
+  OtherPEM,    // PEM text holding neither a certificate nor a private key
+};
+
+struct TFileLook {
+  TFileContent Content = TFileContent::Unknown;
+  std::string PEMLabel;  // for OtherPEM: the label of its first block, e.g. "CERTIFICATE REQUEST"
+};
+
+// What a message does not say by itself and the caller observed: the sentence for a CA
+// certificate file without a certificate can then say what the file holds instead.
+struct TPlainWordsFacts {
+  TFileLook CACertFile;
+};
+
+// The plain sentence for Message, or empty when its cause is none of the common ones. Message
+// may be a whole box text: the causes are found wherever they stand in it. The system's
+// reasons are recognised in English and in the words of the current locale.
+std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts = {});
+
+// The plain sentence, a blank line, then Message unchanged; Message alone when it has no
+// plain sentence or already starts with it.
+std::string WithPlainWords(const std::string& Message, const TPlainWordsFacts& Facts = {});
+
+// What Bytes, the start of a file, show the file to hold. Only looks; keeps no copy.
+TFileLook ClassifyFileStart(std::string_view Bytes);
+
+// How much of a file LookAtFileStart reads: enough for any text a PEM file has before its
+// first block.
+inline constexpr std::size_t kFileLookBytes = 16 * 1024;
+
+// Reads at most kFileLookBytes from the start of the regular file at Path and classifies
+// them; a file it cannot open, or one that is not a regular file (a pipe could block), is
+// Unknown. Never raises. The bytes read are wiped: the file may hold a private key.
+TFileLook LookAtFileStart(const std::string& Path);
+
+// The facts the sentence for Message needs, looking at CACertFile only when Message is about
+// a CA certificate file without a certificate (otherwise nothing is read).
+TPlainWordsFacts ObservePlainWordsFacts(std::string_view Message, const std::string& CACertFile);
+
+}  // namespace velmora

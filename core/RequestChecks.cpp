@@ -1,0 +1,293 @@
+#include "core/RequestChecks.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+
+namespace velmora {
+
+namespace {
+
+std::string Quote(std::string_view Text) {
+  std::string quoted;
+  quoted.reserve(Text.size() + 2);
+  quoted += '"';
+  quoted.append(Text);
+  quoted += '"';
+  return quoted;
+}
+
+std::string LowerCaseASCII(std::string_view Text) {
+  std::string lower(Text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
+// Public suffixes of two labels under which registrars hand out names to anyone; a wildcard
+// directly over one of them would cover unrelated sites. A single label is a top-level domain
+// and always counts: browsers refuse a wildcard over any of them, known or not.
+constexpr std::string_view kTwoLabelPublicSuffixes[] = {
+    "co.uk",  "org.uk", "me.uk",  "ltd.uk", "plc.uk", "net.uk", "ac.uk",  "gov.uk", "nhs.uk",
+    "com.au", "net.au", "org.au", "edu.au", "gov.au", "id.au",  "co.nz",  "net.nz", "org.nz",
+    "co.jp",  "ne.jp",  "or.jp",  "ac.jp",  "go.jp",  "co.kr",  "or.kr",  "com.cn", "net.cn",
+    "org.cn", "gov.cn", "com.hk", "com.tw", "com.sg", "com.my", "co.in",  "net.in", "org.in",
+    "co.id",  "co.il",  "co.th",  "com.br", "net.br", "org.br", "com.ar", "com.mx", "com.co",
+    "com.pe", "co.za",  "org.za", "com.tr", "com.ua", "com.pl", "co.at",  "or.at",  "com.es",
+    "com.pt", "com.ru", "com.eg", "com.sa", "com.ng",
+};
+
+bool IsPublicSuffix(std::string_view Suffix) {
+  if (Suffix.find('.') == std::string_view::npos) return true;
+  const std::string lower = LowerCaseASCII(Suffix);
+  return std::find(std::begin(kTwoLabelPublicSuffixes), std::end(kTwoLabelPublicSuffixes), lower) !=
+         std::end(kTwoLabelPublicSuffixes);
+}
+
+bool IsIPAddressText(std::string_view Text) {
+  const std::string text(Text);
+  unsigned char address[16];
+  return ::inet_pton(AF_INET, text.c_str(), address) == 1 ||
+         ::inet_pton(AF_INET6, text.c_str(), address) == 1;
+}
+
+bool IsHostNameLabel(std::string_view Label) {
+  if (Label.empty() || Label.size() > 63 || Label.front() == '-' || Label.back() == '-')
+    return false;
+  return std::all_of(Label.begin(), Label.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+  });
+}
+
+std::vector<std::string_view> Labels(std::string_view Name) {
+  std::vector<std::string_view> labels;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = Name.find('.', start);
+    labels.push_back(Name.substr(start, dot - start));
+    if (dot == std::string_view::npos) return labels;
+    start = dot + 1;
+  }
+}
+
+// "2031-04-17": the date of a certificate time in UTC, the same in every locale.
+std::string DateOf(const ASN1_TIME* Time) {
+  std::tm tm{};
+  if (Time == nullptr || ASN1_TIME_to_tm(Time, &tm) != 1) return "an unreadable date";
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
+  return text;
+}
+
+std::string DateOf(std::time_t Time) {
+  std::tm tm{};
+  if (::gmtime_r(&Time, &tm) == nullptr) return "an unreadable date";
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
+  return text;
+}
+
+// ---- The checks, each adding its findings ----
+
+void CheckKeyUsages(const TCertRequest& Request, const TKeyFacts& Key,
+                    std::vector<std::string>& Findings) {
+  const TKeyUsageSet& usage = Request.KeyUsage;
+  if (Request.IsCA && !usage.contains(kuKeyCertSign))
+    Findings.push_back(
+        "A CA certificate without Key Cert Sign cannot issue certificates: verifiers reject "
+        "every certificate it signs.");
+  if (!Request.IsCA && usage.contains(kuKeyCertSign))
+    Findings.push_back(
+        "Key Cert Sign on a certificate that is not a CA: RFC 5280 allows it only with the CA "
+        "flag, and strict verifiers (OpenSSL) reject the certificate.");
+  if (Key.Type == ktECC) {
+    if (usage.contains(kuKeyEncipherment))
+      Findings.push_back(
+          "Key Encipherment with an EC key: an EC key cannot encipher, and RFC 8813 forbids "
+          "this usage for it.");
+    if (usage.contains(kuDataEncipherment))
+      Findings.push_back(
+          "Data Encipherment with an EC key: an EC key cannot encipher, and RFC 8813 forbids "
+          "this usage for it.");
+  }
+  if (!usage.contains(kuKeyAgreement)) {
+    if (usage.contains(kuEncipherOnly))
+      Findings.push_back(
+          "Encipher Only without Key Agreement: it only qualifies Key Agreement (RFC 5280), and "
+          "some libraries (Python's cryptography) refuse to read the certificate.");
+    if (usage.contains(kuDecipherOnly))
+      Findings.push_back(
+          "Decipher Only without Key Agreement: it only qualifies Key Agreement (RFC 5280), and "
+          "some libraries (Python's cryptography) refuse to read the certificate.");
+  }
+  if (Request.ExtKeyUsage.contains(ekuTimeStamping) &&
+      Request.ExtKeyUsage != TExtKeyUsageSet{ekuTimeStamping})
+    Findings.push_back(
+        "Time Stamping together with other extended key usages: RFC 3161 wants it as the only "
+        "one, and time-stamp verifiers reject the certificate.");
+}
+
+bool IsTLSServer(const TCertRequest& Request) {
+  return !Request.IsCA && Request.ExtKeyUsage.contains(ekuServerAuth);
+}
+
+void CheckNames(const TCertRequest& Request, std::vector<std::string>& Findings) {
+  if (IsTLSServer(Request) && Request.SANDNSNames.empty() && Request.SANIPs.empty())
+    Findings.push_back(
+        "TLS Server Authentication without a DNS name or IP address among the alternative "
+        "names: browsers and current TLS clients ignore the Common Name, so they accept the "
+        "certificate for no server.");
+  for (const std::string& name : Request.SANDNSNames)
+    if (std::string problem = DNSNameProblem(name); !problem.empty())
+      Findings.push_back(std::move(problem));
+  for (const std::string& email : Request.SANEmails) {
+    const std::size_t at = email.find('@');
+    if (at == std::string::npos || at == 0 || at + 1 == email.size() ||
+        email.find('@', at + 1) != std::string::npos)
+      Findings.push_back("The e-mail alternative name " + Quote(email) +
+                         " is not a mail address: it needs exactly one \"@\" with a name before "
+                         "it and a domain after it.");
+  }
+  if (!Request.IsCA && Request.ExtKeyUsage.contains(ekuEmailProtection) &&
+      Request.SANEmails.empty() && Request.Subject.Email.empty())
+    Findings.push_back(
+        "Email Protection without an e-mail address (among the alternative names or in the "
+        "subject): mail programs find a certificate by its address, so they never use this "
+        "one.");
+}
+
+void CheckValidity(const TCertRequest& Request, std::vector<std::string>& Findings) {
+  const std::string days = std::to_string(Request.ValidDays);
+  if (Request.ValidDays <= 0)
+    Findings.push_back("A validity of " + days +
+                       " days: the certificate has expired as soon as it is issued, and every "
+                       "verifier rejects it.");
+  if (!IsTLSServer(Request)) return;
+  if (Request.ValidDays > 398)
+    Findings.push_back("A TLS server certificate valid for " + days +
+                       " days: browsers accept at most 398 days from a public certificate "
+                       "authority.");
+  if (Request.ValidDays > 825)
+    Findings.push_back("A TLS server certificate valid for " + days +
+                       " days: Apple platforms (macOS, iOS) accept at most 825 days, from any "
+                       "certificate authority.");
+}
+
+void CheckKeySize(const TKeyFacts& Key, std::vector<std::string>& Findings) {
+  if (Key.Bits <= 0) return;
+  const std::string bits = std::to_string(Key.Bits);
+  if (Key.Type == ktRSA && Key.Bits < 2048)
+    Findings.push_back("An RSA key of " + bits +
+                       " bits: keys under 2048 bits are refused by current verifiers (OpenSSL "
+                       "and GnuTLS at their default levels, browsers).");
+  if (Key.Type == ktECC && Key.Bits < 256)
+    Findings.push_back("An EC key on a " + bits +
+                       "-bit curve: certificate authorities and browsers accept no curve under "
+                       "256 bits (P-256, P-384 and P-521 are the usual ones).");
+}
+
+void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
+             std::vector<std::string>& Findings) {
+  if (CACert == nullptr) return;
+  TolerateErrors tolerate;  // a certificate libcrypto finds odd is judged by what it can read
+  const ASN1_TIME* notBefore = X509_get0_notBefore(CACert);
+  const ASN1_TIME* notAfter = X509_get0_notAfter(CACert);
+  std::time_t now = Now;
+  const bool expired = X509_cmp_time(notAfter, &now) < 0;
+  if (expired)
+    Findings.push_back("The CA certificate expired on " + DateOf(notAfter) +
+                       ": nothing it signs verifies.");
+  if (X509_cmp_time(notBefore, &now) > 0)
+    Findings.push_back("The CA certificate is not valid before " + DateOf(notBefore) +
+                       ": nothing it signs verifies until then.");
+  const std::uint32_t flags = X509_get_extension_flags(CACert);
+  if ((flags & EXFLAG_CA) == 0)
+    Findings.push_back(
+        "The CA certificate is not a CA (its basic constraints lack CA:TRUE): verifiers reject "
+        "every certificate it signs.");
+  if ((flags & EXFLAG_KUSAGE) == 0)
+    Findings.push_back(
+        "The CA certificate has no key usage extension: RFC 5280 requires one with Key Cert "
+        "Sign, and strict verifiers (OpenSSL) reject every certificate it signs.");
+  else if ((X509_get_key_usage(CACert) & KU_KEY_CERT_SIGN) == 0)
+    Findings.push_back(
+        "The CA certificate's key usage lacks Key Cert Sign: verifiers reject every "
+        "certificate it signs.");
+  if (Request.ValidDays > 0 && !expired) {
+    // By whole days, as validity is given: a CA and a certificate of equal validity made
+    // minutes apart end on the same day, and nobody means the minutes between.
+    const std::time_t end = Now + static_cast<std::time_t>(Request.ValidDays) * 86400;
+    std::time_t dayBeforeEnd = end - 86400;
+    if (X509_cmp_time(notAfter, &dayBeforeEnd) < 0)
+      Findings.push_back("The CA certificate expires on " + DateOf(notAfter) +
+                         ", before the new certificate would (" + DateOf(end) +
+                         "): from then on the new certificate no longer verifies.");
+  }
+  if (Request.IsCA && (flags & EXFLAG_CA) != 0 && X509_get_pathlen(CACert) == 0)
+    Findings.push_back(
+        "The CA certificate allows no CA below it (path length 0): certificates that the new "
+        "CA issues will not verify.");
+}
+
+}  // namespace
+
+TKeyFacts KeyFactsOf(EVP_PKEY* Key) {
+  TKeyFacts facts;
+  if (Key == nullptr) return facts;
+  const int id = EVP_PKEY_get_base_id(Key);
+  facts.Type = id == EVP_PKEY_RSA || id == EVP_PKEY_RSA_PSS ? ktRSA : ktECC;
+  facts.Bits = id == EVP_PKEY_RSA || id == EVP_PKEY_RSA_PSS || id == EVP_PKEY_EC
+                   ? EVP_PKEY_get_bits(Key)
+                   : 2 * EVP_PKEY_get_security_bits(Key);
+  return facts;
+}
+
+std::string DNSNameProblem(std::string_view Name) {
+  const std::string quoted = Quote(Name);
+  if (IsIPAddressText(Name))
+    return "The DNS name " + quoted +
+           " is an IP address: clients match addresses only against IP alternative names.";
+  if (Name.size() > 253) return "The DNS name " + quoted + " is longer than 253 characters.";
+  const std::vector<std::string_view> labels = Labels(Name);
+  const bool wildcard = Name.find('*') != std::string_view::npos;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    if (wildcard && labels[i].find('*') != std::string_view::npos) {
+      if (i != 0 || labels[i] != "*" || labels.size() < 2)
+        return "The DNS name " + quoted +
+               " has a wildcard that is not the whole leftmost label of a longer name; clients "
+               "match \"*\" only there.";
+      continue;
+    }
+    if (!IsHostNameLabel(labels[i]))
+      return "The DNS name " + quoted +
+             " is not a valid host name: labels hold only letters, digits and hyphens, neither "
+             "start nor end with a hyphen, and are 1 to 63 characters long.";
+  }
+  if (wildcard) {
+    const std::string_view suffix = Name.substr(2);
+    if (IsPublicSuffix(suffix))
+      return "The DNS name " + quoted + " is a wildcard directly over the public suffix " +
+             Quote(suffix) + ": it would cover every site under it, so clients refuse to match it.";
+  }
+  return {};
+}
+
+std::vector<std::string> CheckRequest(const TCertRequest& Request, const TKeyFacts& Key,
+                                      X509* CACert, std::time_t Now) {
+  std::vector<std::string> findings;
+  CheckKeyUsages(Request, Key, findings);
+  CheckNames(Request, findings);
+  CheckValidity(Request, findings);
+  CheckKeySize(Key, findings);
+  CheckCA(Request, CACert, Now, findings);
+  return findings;
+}
+
+std::vector<std::string> CheckRequest(const TCertRequest& Request, const TKeyFacts& Key,
+                                      X509* CACert) {
+  return CheckRequest(Request, Key, CACert, std::time(nullptr));
+}
+
+}  // namespace velmora

@@ -1,0 +1,40 @@
+// Checks before issuing: what in a certificate request would give a certificate that
+// verifiers reject or that does not do what its usages promise. Each finding is one plain
+// sentence naming the problem and why it matters; the user decides whether to issue anyway.
+#pragma once
+
+#include "core/CertRequest.h"
+#include "crypto/OpenSSLWrapper.h"
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+// What the checks need to know of the certificate's key pair.
+struct TKeyFacts {
+  TKeyType Type = ktECC;
+  std::int32_t Bits = 0;  // RSA: the modulus; EC: the order of the curve's group
+};
+
+// The facts of a key as libcrypto holds it; a key of another family counts as EC by its
+// security bits, which is what the size check asks.
+TKeyFacts KeyFactsOf(EVP_PKEY* Key);
+
+// The findings for Request issued with a key of those facts, signed by CACert (borrowed; null
+// for a self-signed certificate), at the time Now. Empty when nothing was found. The order is
+// fixed: usages, names, validity, key, then the CA.
+std::vector<std::string> CheckRequest(const TCertRequest& Request, const TKeyFacts& Key,
+                                      X509* CACert, std::time_t Now);
+std::vector<std::string> CheckRequest(const TCertRequest& Request, const TKeyFacts& Key,
+                                      X509* CACert);
+
+// Why Name is no DNS name that a certificate should carry, or empty when it is one: letters,
+// digits and hyphens in labels of 1 to 63 characters that neither start nor end with a hyphen,
+// at most 253 characters in all, a wildcard only as the whole leftmost label of a longer name
+// and never directly over a public suffix ("*.com", "*.co.uk").
+std::string DNSNameProblem(std::string_view Name);
+
+}  // namespace velmora
