@@ -41,6 +41,7 @@ $icon
 $mandir/man1/velmora.1.gz
 $mandir/man1/velmora-cli.1.gz
 $datadir/bash-completion/completions/velmora-cli
+$datadir/doc/velmora/changelog.gz
 $datadir/doc/velmora/copyright
 END
 )
