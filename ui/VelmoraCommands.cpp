@@ -154,7 +154,7 @@ void TfrmVelmora::btnGenCertClick() {
         CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
         return answer;
       }};
-  RunInBackground(
+  RunKeepingFocus(
       TJobKind::Command,
       [job, events] {
         try {

@@ -1,18 +1,27 @@
 #include "ui/VelmoraMain.h"
 
 #include "core/Profiles.h"
+#include "core/Store.h"
 #include "core/ValueConventions.h"
 #include "ui_VelmoraMain.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
+#include <QTabBar>
 #include <QTextEdit>
 #include <QTime>
 #include <QTimer>
@@ -25,6 +34,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <optional>
+#include <vector>
 
 // Resources of a static library must be registered by hand; Q_INIT_RESOURCE only works
 // outside a namespace.
@@ -35,15 +45,60 @@ namespace velmora {
 namespace {
 
 // The check-list items; an item's position is the bit of the builder's usage set it stands for.
-constexpr std::array<const char*, 9> kKeyUsageItems = {
-    "Digital Signature", "Content Commitment", "Key Encipherment",
-    "Data Encipherment", "Key Agreement",      "Key Cert Sign",
-    "CRL Sign",          "Encipher Only",      "Decipher Only",
+// Each says what the usage allows and when a certificate needs it.
+struct TCheckItem {
+  const char* Caption;
+  const char* Tip;
 };
-constexpr std::array<const char*, 6> kExtKeyUsageItems = {
-    "TLS Server Authentication", "TLS Client Authentication", "Code Signing",
-    "Email Protection",          "Time Stamping",             "OCSP Signing",
-};
+constexpr std::array<TCheckItem, 9> kKeyUsageItems = {{
+    {"Digital Signature",
+     "The key signs data other than certificates and revocation lists: TLS handshakes, "
+     "documents, e-mail. Tick it for almost every server, client and personal certificate."},
+    {"Content Commitment",
+     "Signatures made with the key bind the signer to the signed content (formerly "
+     "non-repudiation). Tick it for document-signing certificates; TLS does not need it."},
+    {"Key Encipherment",
+     "The key encrypts other keys, as in RSA key exchange and S/MIME. Tick it for RSA servers "
+     "and e-mail certificates; an EC key cannot encipher, so leave it unticked for one."},
+    {"Data Encipherment",
+     "The key encrypts user data directly rather than a session key. Tick it only when an "
+     "application asks for it, and never for an EC key; it is rarely needed."},
+    {"Key Agreement",
+     "The key agrees a shared secret with the other side (Diffie-Hellman, ECDH). Tick it for "
+     "EC keys used for static key agreement or e-mail encryption."},
+    {"Key Cert Sign",
+     "The key signs certificates. Tick it for a CA certificate, together with \"This is a CA "
+     "certificate\"; never for a server, client or person."},
+    {"CRL Sign",
+     "The key signs certificate revocation lists. Tick it for a CA, usually together with Key "
+     "Cert Sign."},
+    {"Encipher Only",
+     "With Key Agreement only: the agreed key may only encrypt. Tick it only together with Key "
+     "Agreement, and only when an application demands it."},
+    {"Decipher Only",
+     "With Key Agreement only: the agreed key may only decrypt. Tick it only together with Key "
+     "Agreement, and only when an application demands it."},
+}};
+constexpr std::array<TCheckItem, 6> kExtKeyUsageItems = {{
+    {"TLS Server Authentication",
+     "The certificate identifies a TLS server, such as an HTTPS site. Tick it for servers, and "
+     "list the server's names under DNS Names."},
+    {"TLS Client Authentication",
+     "The certificate identifies a client to a TLS server: mutual TLS, VPN users, devices. Tick "
+     "it for client certificates."},
+    {"Code Signing",
+     "The key signs programs, scripts or packages. Tick it for a code-signing certificate "
+     "only."},
+    {"Email Protection",
+     "The key signs or encrypts e-mail (S/MIME). Tick it for e-mail certificates, with the "
+     "address under Emails or in the subject's Email."},
+    {"Time Stamping",
+     "The key signs time stamps as a time-stamping authority. Tick it only for such an "
+     "authority's certificate, and on its own."},
+    {"OCSP Signing",
+     "The key signs OCSP answers about certificates on behalf of their CA. Tick it only for an "
+     "OCSP responder's certificate issued by that CA."},
+}};
 
 constexpr int kCheckListRowHeight = 17;
 
@@ -67,12 +122,13 @@ void FillFromCommaList(QComboBox* Combo, const QString& List, int Selected) {
 }
 
 template <std::size_t N>
-void AddCheckItems(QListWidget* List, const std::array<const char*, N>& Items,
+void AddCheckItems(QListWidget* List, const std::array<TCheckItem, N>& Items,
                    std::initializer_list<int> Checked) {
-  for (const char* caption : Items) {
-    auto* item = new QListWidgetItem(QString::fromUtf8(caption), List);
+  for (const TCheckItem& entry : Items) {
+    auto* item = new QListWidgetItem(QString::fromUtf8(entry.Caption), List);
     item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     item->setCheckState(Qt::Unchecked);
+    item->setToolTip(QString::fromUtf8(entry.Tip));
   }
   for (int index : Checked) List->item(index)->setCheckState(Qt::Checked);
 }
@@ -103,6 +159,90 @@ void ScrollToEnd(QPlainTextEdit* Pane) {
   Pane->verticalScrollBar()->setValue(Pane->verticalScrollBar()->maximum());
 }
 
+// A caption as it reads on screen: the access-key marks gone ("&&" is one "&").
+QString WithoutAccessKeys(const QString& Caption) {
+  QString text;
+  for (qsizetype i = 0; i < Caption.size(); ++i) {
+    if (Caption[i] == QLatin1Char('&') && ++i == Caption.size()) break;
+    text += Caption[i];
+  }
+  return text;
+}
+
+// The window's four bands, top to bottom and each as wide as the window: title, tab area,
+// preview, button bar. Each band stands at its full height (its maximum height) while the
+// window has room, and a taller window only widens the empty band above the preview. A
+// shorter window gives up that band first, then the preview's height down to its minimum,
+// and only then the tab area's, whose pages scroll: the buttons stay on screen at any height
+// the window can take.
+class TWindowBandsLayout final : public QLayout {
+ public:
+  explicit TWindowBandsLayout(QWidget* Parent) : QLayout(Parent) {
+    setContentsMargins(0, 0, 0, 0);
+    setSpacing(0);
+  }
+  ~TWindowBandsLayout() override {
+    while (QLayoutItem* item = TWindowBandsLayout::takeAt(0)) delete item;
+  }
+  TWindowBandsLayout(const TWindowBandsLayout&) = delete;
+  TWindowBandsLayout& operator=(const TWindowBandsLayout&) = delete;
+
+  void addItem(QLayoutItem* Item) override { FItems.push_back(Item); }
+  int count() const override { return static_cast<int>(FItems.size()); }
+  QLayoutItem* itemAt(int Index) const override {
+    return Index >= 0 && Index < count() ? FItems[static_cast<std::size_t>(Index)] : nullptr;
+  }
+  QLayoutItem* takeAt(int Index) override {
+    if (Index < 0 || Index >= count()) return nullptr;
+    QLayoutItem* item = FItems[static_cast<std::size_t>(Index)];
+    FItems.erase(FItems.begin() + Index);
+    return item;
+  }
+  Qt::Orientations expandingDirections() const override { return Qt::Horizontal | Qt::Vertical; }
+
+  QSize sizeHint() const override {
+    QSize hint(0, 0);
+    for (const QLayoutItem* item : FItems)
+      hint = QSize(std::max(hint.width(), item->sizeHint().width()), hint.height() + Full(item));
+    return hint;
+  }
+  QSize minimumSize() const override {
+    QSize least(0, 0);
+    for (const QLayoutItem* item : FItems)
+      least = QSize(std::max(least.width(), item->minimumSize().width()),
+                    least.height() + Least(item));
+    return least;
+  }
+
+  void setGeometry(const QRect& Area) override {
+    QLayout::setGeometry(Area);
+    if (FItems.size() != 4) return;
+    QLayoutItem* const top = FItems[0];
+    QLayoutItem* const tabs = FItems[1];
+    QLayoutItem* const preview = FItems[2];
+    QLayoutItem* const bottom = FItems[3];
+    const int middle = std::max(0, Area.height() - Full(top) - Full(bottom));
+    const int tabsHeight = std::clamp(middle - Least(preview), Least(tabs), Full(tabs));
+    const int previewHeight = std::clamp(middle - tabsHeight, Least(preview), Full(preview));
+    const auto place = [&Area](QLayoutItem* Item, int Top, int Height) {
+      Item->setGeometry(QRect(Area.left(), Top, Area.width(), Height));
+    };
+    const int bottomTop = Area.top() + Area.height() - Full(bottom);
+    place(top, Area.top(), Full(top));
+    place(tabs, Area.top() + Full(top), tabsHeight);
+    place(preview, bottomTop - previewHeight, previewHeight);
+    place(bottom, bottomTop, Full(bottom));
+  }
+
+ private:
+  static int Least(const QLayoutItem* Item) { return Item->minimumSize().height(); }
+  static int Full(const QLayoutItem* Item) {
+    return std::max(Least(Item), Item->maximumSize().height());
+  }
+
+  std::vector<QLayoutItem*> FItems;
+};
+
 }  // namespace
 
 std::string LogStamp(const QTime& Time) {
@@ -116,13 +256,19 @@ TfrmVelmora::TfrmVelmora(IPlatform& Platform, QWidget* Parent)
     : QMainWindow(Parent), ui(std::make_unique<Ui::TfrmVelmora>()), FPlatform(Platform) {
   InitVelmoraResources();
   ui->setupUi(this);
+  UseWindowBands();
+  MakePagesScroll();
+  BuildTabOrder();
   // The list's model first: its selection, which the events bind to, comes with it.
   FStoreModel = new TStoreListModel(this);
   ui->lvCerts->setModel(FStoreModel);
   ApplyLook();
   BindEvents();
+  BindPageKeys();
   RunGuarded(FPlatform, [this] { FormCreate(); });
   CentreOnScreen();
+  // The remembered folder is not selected: a key pressed by chance must not replace it.
+  FocusFirstInput(false);
 }
 
 TfrmVelmora::~TfrmVelmora() {
@@ -180,6 +326,35 @@ void TfrmVelmora::AddStoreListColumns() {
   for (int i = 0; i < static_cast<int>(std::size(columns)); ++i)
     ui->lvCerts->setColumnWidth(i, columns[i].Width);
   ui->lvCerts->horizontalHeader()->setSortIndicator(TStoreListModel::colName, Qt::AscendingOrder);
+  FitModifiedColumn();
+}
+
+// Measured on sample dates rather than on the rows, which may be a hundred thousand: every
+// month (for formats that name it), days that fall on every weekday, both halves of the day
+// and wide digits. The column only grows, so a width the user gave it stays when it is enough.
+void TfrmVelmora::FitModifiedColumn() {
+  QTableView* list = ui->lvCerts;
+  const TDateTimeFormat format;
+  QStyleOptionViewItem option;
+  option.initFrom(list);
+  option.features = QStyleOptionViewItem::HasDisplay;
+  option.textElideMode = Qt::ElideNone;
+  const int year = QDate::currentDate().year();
+  int widest = 0;
+  for (int month = 1; month <= 12; ++month) {
+    for (int day : {18, 28}) {
+      for (const QTime& time : {QTime(10, 8, 48), QTime(18, 48, 58), QTime(23, 58, 58)}) {
+        option.text =
+            format.Text(QDateTime(QDate(year, month, day), time).toSecsSinceEpoch(), true);
+        widest = std::max(
+            widest, list->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list)
+                        .width());
+      }
+    }
+  }
+  const int needed = widest + (list->showGrid() ? 1 : 0);
+  if (list->columnWidth(TStoreListModel::colModified) < needed)
+    list->setColumnWidth(TStoreListModel::colModified, needed);
 }
 
 // What the form file cannot say: colours and fonts that come from the system.
@@ -189,6 +364,7 @@ void TfrmVelmora::ApplyLook() {
   UseButtonFaceBackground(ui->memKeyInfo);
   UseButtonFaceBackground(ui->memStoreInfo);
   for (QLabel* label : {ui->lblDaysHint, ui->lblPathHint, ui->lblStoreDir}) UseGreyText(label);
+  NameInputsAfterTheirLabels();
   ui->btnGenCert->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
   for (QListWidget* list : {ui->clbKeyUsage, ui->clbEKU})
     list->setItemDelegate(new TFixedRowHeightDelegate(list));
@@ -285,12 +461,186 @@ void TfrmVelmora::BindEvents() {
   BindStoreListSelection();
 }
 
+// --- The keyboard and small screens ---
+
+// The form's box layout would share a shortage of height out evenly among the bands; these
+// bands give way in order instead.
+void TfrmVelmora::UseWindowBands() {
+  delete ui->layWindow;  // its items go with it; the bands stay on the central widget
+  ui->layWindow = nullptr;
+  auto* bands = new TWindowBandsLayout(ui->centralwidget);
+  for (QWidget* band :
+       std::initializer_list<QWidget*>{ui->pnlTop, ui->pgcMain, ui->grpPreview, ui->pnlBottom})
+    bands->addWidget(band);
+}
+
+// Each page keeps its layout and controls as the form has them, moved into a frameless scroll
+// area that fills the page. A control that takes the focus is scrolled into view.
+void TfrmVelmora::MakePagesScroll() {
+  for (int i = 0; i < ui->pgcMain->count(); ++i) {
+    QWidget* page = ui->pgcMain->widget(i);
+    auto* scroll = new QScrollArea(page);
+    scroll->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setWidgetResizable(true);
+    auto* contents = new QWidget(scroll);
+    contents->setObjectName(page->objectName() + QStringLiteral("Contents"));
+    contents->setLayout(page->layout());  // takes the layout with every control in it
+    scroll->setWidget(contents);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+  }
+  FConnections.push_back(
+      connect(qApp, &QApplication::focusChanged, this,
+              [this](QWidget*, QWidget* Now) { KeepFocusedControlInView(Now); }));
+}
+
+void TfrmVelmora::KeepFocusedControlInView(QWidget* Focused) {
+  if (!Focused || !ui->pgcMain->isAncestorOf(Focused)) return;
+  for (QWidget* parent = Focused->parentWidget(); parent; parent = parent->parentWidget()) {
+    if (auto* scroll = qobject_cast<QScrollArea*>(parent)) {
+      scroll->ensureWidgetVisible(Focused);
+      return;
+    }
+  }
+}
+
+// One chain through the whole window: the tab bar, every page's controls in reading order,
+// the preview and the button bar, and round again. Qt passes over the controls of the pages
+// not shown. The tab bar stands in the chain itself, not its tab widget: a tab widget counts
+// all its pages' controls as its own and would take them along out of the chain.
+void TfrmVelmora::BuildTabOrder() {
+  const std::initializer_list<QWidget*> order = {
+      ui->pgcMain->tabBar(),
+      // 1 - Key
+      ui->rbRSA, ui->rbECC, ui->cmbRSABits, ui->cmbECCurve, ui->btnGenKey, ui->btnCancelKey,
+      ui->memKeyInfo,
+      // 2 - Subject DN
+      ui->edtCN, ui->edtO, ui->edtOU, ui->edtC, ui->edtST, ui->edtL, ui->edtEmail,
+      // 3 - Validity
+      ui->edtDays,
+      // 4 - Extensions: the profile, basic constraints beside the alternative names, then the
+      // two usage lists side by side
+      ui->cbProfile, ui->chkIsCA, ui->edtPathLen, ui->edtSANDNS, ui->edtSANIP, ui->edtSANEmail,
+      ui->clbKeyUsage, ui->clbEKU,
+      // 5 - Signing
+      ui->rbSelfSigned, ui->rbCASign, ui->edtCACertFile, ui->btnBrowseCACert, ui->edtCAKeyFile,
+      ui->btnBrowseCAKey, ui->edtCAPwd,
+      // 6 - Output
+      ui->edtOutCert, ui->btnBrowseOutCert, ui->edtOutKey, ui->btnBrowseOutKey, ui->edtOutKeyPwd,
+      ui->chkSavePFX, ui->chkPFXCompatible, ui->edtOutPFX, ui->btnBrowseOutPFX, ui->edtOutPFXPwd,
+      ui->edtFriendly,
+      // 7 - Certificate Store
+      ui->edtStoreDir, ui->btnBrowseStoreDir, ui->btnOpenStoreDir, ui->lvCerts,
+      ui->btnStoreRefresh, ui->btnStoreLoadCACert, ui->btnStoreLoadCAKey, ui->btnStoreDelete,
+      ui->memStoreInfo,
+      // Below the tabs
+      ui->memPreview, ui->btnGenCert, ui->btnClear, ui->btnAbout};
+  QWidget* previous = nullptr;
+  for (QWidget* control : order) {
+    if (previous) QWidget::setTabOrder(previous, control);
+    previous = control;
+  }
+}
+
+// Ctrl+Tab and Ctrl+PgDn go to the next page, Ctrl+Shift+Tab and Ctrl+PgUp to the one before,
+// wherever the focus is: the shortcuts come before the focused control, so a list does not
+// take Ctrl+PgDn as a page of rows.
+void TfrmVelmora::BindPageKeys() {
+  for (QRadioButton* radio : findChildren<QRadioButton*>())
+    FConnections.push_back(connect(radio, &QRadioButton::toggled, this,
+                                   [this] { MakeChosenRadioButtonsTheTabStops(); }));
+  FConnections.push_back(connect(ui->pgcMain, &QTabWidget::currentChanged, this,
+                                 [this] { MakeChosenRadioButtonsTheTabStops(); }));
+  MakeChosenRadioButtonsTheTabStops();
+
+  const auto bind = [this](QList<QKeySequence> Keys, int Step) {
+    auto* shortcut = new QShortcut(this);
+    shortcut->setKeys(Keys);
+    FConnections.push_back(connect(shortcut, &QShortcut::activated, this,
+                                   [this, Step] { ShowPageByKeyboard(Step); }));
+  };
+  bind({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, 1);
+  // Shift+Tab arrives as Backtab, with or without the Shift it took.
+  bind({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+        QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+       -1);
+}
+
+void TfrmVelmora::ShowPageByKeyboard(int Step) {
+  const int count = ui->pgcMain->count();
+  ui->pgcMain->setCurrentIndex((ui->pgcMain->currentIndex() + Step + count) % count);
+  FocusFirstInput();
+}
+
+// The first control after the tab bar in the chain that is on the shown page and can take the
+// focus now: the page's first input in reading order. As Tab does, it selects an edit's text,
+// so that what is typed replaces it, unless told not to.
+void TfrmVelmora::FocusFirstInput(bool SelectText) {
+  QWidget* page = ui->pgcMain->currentWidget();
+  QWidget* tabBar = ui->pgcMain->tabBar();
+  for (QWidget* control = tabBar->nextInFocusChain(); control && control != tabBar;
+       control = control->nextInFocusChain()) {
+    if (!page->isAncestorOf(control) || (control->focusPolicy() & Qt::TabFocus) != Qt::TabFocus ||
+        !control->isEnabled() || !control->isVisibleTo(page))
+      continue;
+    control->setFocus(Qt::TabFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(control); edit && SelectText) edit->selectAll();
+    return;
+  }
+}
+
+// A group of radio buttons is one stop for Tab, its chosen button; the arrow keys move within
+// it. Qt makes the button that last had the focus the stop, which after a change of page may
+// be one that is not chosen.
+void TfrmVelmora::MakeChosenRadioButtonsTheTabStops() {
+  for (QRadioButton* radio : findChildren<QRadioButton*>()) {
+    if (!radio->autoExclusive()) continue;
+    const QList<QRadioButton*> group =
+        radio->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+    const bool groupHasChoice = std::any_of(group.begin(), group.end(), [](const QRadioButton* R) {
+      return R->autoExclusive() && R->isChecked();
+    });
+    const bool stop = radio->isChecked() || !groupHasChoice;
+    radio->setFocusPolicy(stop ? Qt::FocusPolicy(radio->focusPolicy() | Qt::TabFocus)
+                               : Qt::FocusPolicy(radio->focusPolicy() & ~Qt::TabFocus));
+  }
+}
+
+// "Common &Name (CN):" names its edit "Common Name (CN)". Inputs without a label carry their
+// names in the form.
+void TfrmVelmora::NameInputsAfterTheirLabels() {
+  for (QLabel* label : findChildren<QLabel*>()) {
+    QWidget* input = label->buddy();
+    if (!input || !input->accessibleName().isEmpty()) continue;
+    QString name = WithoutAccessKeys(label->text()).trimmed();
+    if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+    input->setAccessibleName(name.trimmed());
+  }
+}
+
+void TfrmVelmora::RunKeepingFocus(TJobKind Kind, std::function<void()> Work,
+                                  std::function<void()> Done) {
+  const QPointer<QWidget> before = focusWidget();
+  auto landed = std::make_shared<QPointer<QWidget>>();
+  RunInBackground(Kind, std::move(Work), [this, before, landed, Done = std::move(Done)] {
+    if (before && before != *landed && focusWidget() == *landed && before->isEnabled() &&
+        before->isVisible())
+      before->setFocus(Qt::OtherFocusReason);
+    Done();
+  });
+  *landed = focusWidget();
+}
+
 // --- The default button ---
 
 // A main window has no default button of its own. Enter and Return reach the window only when
 // the focused control ignored them; then they press "Generate Certificate" while it is enabled,
 // unless the focused control takes Enter itself: a push button presses itself, a text pane
-// keeps it.
+// keeps it, and on the store tab the directory edit and the list have their own use for it.
 void TfrmVelmora::keyPressEvent(QKeyEvent* Event) {
   const bool enter = Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter;
   if (enter && PressDefaultButton()) {
@@ -307,6 +657,7 @@ bool TfrmVelmora::PressDefaultButton() {
     return true;
   }
   if (qobject_cast<QPlainTextEdit*>(focused) || qobject_cast<QTextEdit*>(focused)) return false;
+  if (StoreTabTakesEnter(focused)) return true;
   if (!ui->btnGenCert->isEnabled()) return false;
   ui->btnGenCert->click();
   return true;
@@ -412,7 +763,7 @@ void TfrmVelmora::btnGenKeyClick() {
     }
   });
   progress->start(100);
-  RunInBackground(
+  RunKeepingFocus(
       TJobKind::Command,
       [job] {
         try {

@@ -85,7 +85,28 @@ class TfrmVelmora : public QMainWindow {
   void BindStoreListSelection();
   void SetDefaultOutputNames();
   void AddStoreListColumns();
+  // The Modified column grows to the widest date and time the regional settings write.
+  void FitModifiedColumn();
   bool PressDefaultButton();
+
+  // --- The keyboard and small screens (VelmoraMain.cpp) ---
+  // The title, tab area, preview and button bar as bands that give way in that order of need.
+  void UseWindowBands();
+  // Each page's contents scroll when the window is too short or narrow for them.
+  void MakePagesScroll();
+  void KeepFocusedControlInView(QWidget* Focused);
+  // Tab walks the shown page in reading order, then the preview, the button bar and the tab bar.
+  void BuildTabOrder();
+  // The page keys, and Tab's stops among radio buttons.
+  void BindPageKeys();
+  void ShowPageByKeyboard(int Step);
+  // The focus goes to the first control of the shown page that takes it.
+  void FocusFirstInput(bool SelectText = true);
+  void MakeChosenRadioButtonsTheTabStops();
+  // Labelled inputs are named after their labels for screen readers.
+  void NameInputsAfterTheirLabels();
+  // Enter on the store tab: the directory edit applies its folder, the list describes its row.
+  bool StoreTabTakesEnter(QWidget* Focused);
 
   // Enabling rules: each group follows its radio button or check box.
   void UpdateKeyTypeUI();
@@ -116,6 +137,10 @@ class TfrmVelmora : public QMainWindow {
   // a listing is neither.
   enum class TJobKind { Command, Listing };
   void RunInBackground(TJobKind Kind, std::function<void()> Work, std::function<void()> Done);
+  // RunInBackground, and the focus that disabling the commands sent on comes back to the
+  // control that had it once the job is over, unless the user moved it meanwhile
+  // (VelmoraMain.cpp).
+  void RunKeepingFocus(TJobKind Kind, std::function<void()> Work, std::function<void()> Done);
   void JobFinished(const std::function<void()>& Done);
   void SetConflictingCommandsEnabled(bool Enabled);
   // Runs F on this thread from a worker: queued, or waiting for its end when the worker

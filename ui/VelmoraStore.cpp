@@ -143,7 +143,7 @@ void TfrmVelmora::RefreshStoreList() {
   listing->Dir = GetStoreDir();
   listing->SortColumn = FStoreModel->SortColumn();
   listing->SortOrder = FStoreModel->SortOrder();
-  RunInBackground(
+  RunKeepingFocus(
       TJobKind::Listing,
       [listing] {
         try {
@@ -199,6 +199,7 @@ void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
     return;  // the status line keeps what it said
   }
   FStoreModel->SetRows(std::move(Listing.Rows));
+  FitModifiedColumn();  // the regional settings may have changed since the last listing
   ++FListingShown;
   if (!Listing.Unread.empty()) ReadExpiryInBackground(Listing.Dir, std::move(Listing.Unread));
   WatchStoreDir(Listing.Dir);
@@ -328,6 +329,26 @@ void TfrmVelmora::ClearFileInfo() {
   ui->memStoreInfo->clear();
 }
 
+// Enter never issues a certificate from here: in the directory edit it applies the folder as
+// typed and lists it afresh; on a row of the list it describes that row's file.
+bool TfrmVelmora::StoreTabTakesEnter(QWidget* Focused) {
+  if (!Focused || !ui->tabStore->isAncestorOf(Focused)) return false;
+  if (Focused == ui->edtStoreDir) {
+    RunGuarded(FPlatform, [this] { edtStoreDirChange(); });
+  } else if (Focused == ui->lvCerts) {
+    const QModelIndex current = ui->lvCerts->currentIndex();
+    if (current.isValid() && current.row() < FStoreModel->rowCount()) {
+      const int row = current.row();
+      if (ui->lvCerts->selectionModel()->isRowSelected(row, {}))
+        RunGuarded(FPlatform,
+                   [this, row] { ShowFileInfo(StorePath(FStoreModel->Entry(row).Name)); });
+      else
+        ui->lvCerts->selectRow(row);  // picking it describes it
+    }
+  }
+  return true;
+}
+
 std::optional<int> TfrmVelmora::SelectedRow() const {
   const QModelIndexList rows = ui->lvCerts->selectionModel()->selectedRows();
   if (rows.isEmpty()) return std::nullopt;
@@ -384,6 +405,7 @@ void TfrmVelmora::btnStoreLoadCACertClick() {
   const std::string path = StorePath(FStoreModel->Entry(*row).Name);
   HandToSigningTab(*ui, *ui->edtCACertFile, path);
   UpdateSignModeUI();
+  FocusFirstInput();  // the chosen "Signed by CA / Sub-CA", not the button left behind
   Log("CA certificate loaded from store: " + Readable(FileNamePart(path)));
 }
 
@@ -396,6 +418,7 @@ void TfrmVelmora::btnStoreLoadCAKeyClick() {
   const std::string path = StorePath(FStoreModel->Entry(*row).Name);
   HandToSigningTab(*ui, *ui->edtCAKeyFile, path);
   UpdateSignModeUI();
+  FocusFirstInput();
   Log("CA key loaded from store: " + Readable(FileNamePart(path)));
 }
 

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTime>
@@ -91,25 +92,31 @@ TEST_F(MainWindow, OpensOnTheStoreTabWithTheStartValues) {
   EXPECT_EQ(Control<QLineEdit>("edtFriendly")->text(), "My Certificate");
   EXPECT_FALSE(Control<QCheckBox>("chkSavePFX")->isChecked());
 
-  // Store list: five columns of the given widths.
+  // Store list: five columns of the given widths; "Modified" at least as wide, and wider
+  // where the dates need it (StoreList.ModifiedColumnShowsWholeDatesInEveryLocale).
   auto* list = Control<QTableView>("lvCerts");
   ASSERT_EQ(list->model()->columnCount(), 5);
   QStringList columns;
   for (int i = 0; i < 5; ++i)
     columns << list->model()->headerData(i, Qt::Horizontal).toString() + "/" +
-                   QString::number(list->columnWidth(i));
+                   QString::number(i == 3 ? 130 : list->columnWidth(i));
   EXPECT_EQ(columns,
             QStringList({"File Name/220", "Type/60", "Size/70", "Modified/130", "Expires/90"}));
+  EXPECT_GE(list->columnWidth(3), 130);
   EXPECT_EQ(Control<QLabel>("lblStoreDir")->text(), "Store: (not set)");
 
   // Start-up ran to its end without an error box.
   EXPECT_TRUE(Platform.ErrorBoxes.empty());
 }
 
+// A label marks an access key only when it has a buddy to give the focus to.
 QString CaptionOf(const QWidget* Control) {
-  if (auto* label = qobject_cast<const QLabel*>(Control)) return label->text();
-  if (auto* button = qobject_cast<const QAbstractButton*>(Control)) return button->text();
-  if (auto* group = qobject_cast<const QGroupBox*>(Control)) return group->title();
+  if (auto* label = qobject_cast<const QLabel*>(Control))
+    return label->buddy() ? WithoutAccessKey(label->text()) : label->text();
+  if (auto* button = qobject_cast<const QAbstractButton*>(Control))
+    return WithoutAccessKey(button->text());
+  if (auto* group = qobject_cast<const QGroupBox*>(Control))
+    return WithoutAccessKey(group->title());
   return QStringLiteral("(no caption)");
 }
 
@@ -196,17 +203,36 @@ TEST_F(MainWindow, ControlsCarryTheirCaptions) {
   }
 }
 
-TEST_F(MainWindow, OnlyTheThreeNameListsHaveTooltips) {
+// The three name lists show their format; the check box and every usage of the Extensions
+// tab say what it means and when to tick it. Nothing else has a tooltip.
+TEST_F(MainWindow, TooltipsOnTheNameListsAndEveryChoiceOfTheExtensionsTab) {
   const std::map<QString, QString> expected = {
       {"edtSANDNS", "Comma separated, e.g. brenmoor.example,*.brenmoor.example"},
       {"edtSANIP", "Comma separated, e.g. 192.168.1.1,10.0.0.1"},
       {"edtSANEmail", "Comma separated, e.g. admin@brenmoor.example"},
   };
+  QStringList explanations;
   for (const QWidget* widget : Window->findChildren<QWidget*>()) {
     SCOPED_TRACE(widget->objectName().toStdString());
+    if (widget->objectName() == "chkIsCA") {
+      explanations << widget->toolTip();
+      continue;
+    }
     const auto it = expected.find(widget->objectName());
     EXPECT_EQ(widget->toolTip(), it == expected.end() ? QString() : it->second);
   }
+  for (const char* name : {"clbKeyUsage", "clbEKU"}) {
+    const auto* list = Control<QListWidget>(name);
+    for (int i = 0; i < list->count(); ++i) explanations << list->item(i)->toolTip();
+  }
+  ASSERT_EQ(explanations.size(), 1 + 9 + 6);
+  for (const QString& tip : explanations) {
+    SCOPED_TRACE(tip.toStdString());
+    EXPECT_TRUE(tip.contains("Tick it")) << "says when to tick it";
+    EXPECT_GT(tip.size(), 60) << "says what it means";
+  }
+  EXPECT_EQ(QSet<QString>(explanations.begin(), explanations.end()).size(), explanations.size())
+      << "each its own";
 }
 
 TEST_F(MainWindow, EditsPanesAndListBehaveAsTheirKindDemands) {

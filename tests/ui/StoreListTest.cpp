@@ -139,6 +139,32 @@ TEST_F(StoreList, DatesFollowTheLocaleInTwoSecondStepsInTheListAndToTheSecondInT
   }
 }
 
+// Whatever the regional settings write, the column is wide enough for its widest date: the
+// width the column would need to show every cell whole.
+TEST_F(StoreList, ModifiedColumnShowsWholeDatesInEveryLocale) {
+  const std::pair<const char*, QDateTime> files[] = {
+      {"may.crt", QDateTime(QDate(2024, 5, 28), QTime(23, 58, 58))},
+      {"september.crt", QDateTime(QDate(2024, 9, 30), QTime(8, 8, 8))},
+      {"december.crt", QDateTime(QDate(2024, 12, 22), QTime(20, 48, 48))},
+      {"february.crt", QDateTime(QDate(2025, 2, 18), QTime(0, 0, 2))},
+  };
+  for (const auto& [name, modified] : files) {
+    WriteFile(InStore(name), std::string("x"));
+    SetModified(InStore(name), modified);
+  }
+  for (const QLocale& regional : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+                                  QLocale(QLocale::German, QLocale::Germany)}) {
+    SCOPED_TRACE(regional.name().toStdString());
+    ScopedLocale locale(regional);
+    Click("btnStoreRefresh");
+    ASSERT_EQ(RowCount(), static_cast<int>(std::size(files)));
+    // What the view itself would make of the column sized to its contents.
+    const QAbstractItemView* view = List();
+    EXPECT_GE(List()->columnWidth(3), view->sizeHintForColumn(3));
+    EXPECT_GE(List()->columnWidth(3), 130);
+  }
+}
+
 TEST_F(StoreList, MissingOrImpossibleDirectoryEmptiesTheListAndKeepsTheStatusLine) {
   EXPECT_EQ(StatusLine(), Status(0));
   WriteFile(InStore("a.crt"), std::string("x"));

@@ -68,6 +68,13 @@ class WindowFixture : public testing::Test {
   std::unique_ptr<TfrmVelmora> Window;
 };
 
+// A caption as the screen shows it: an access key's "&" is no part of it ("&&" shows one).
+inline QString WithoutAccessKey(QString Caption) {
+  Caption.replace(QLatin1String("&&"), QStringLiteral("\x01"));
+  Caption.remove(QLatin1Char('&'));
+  return Caption.replace(QLatin1Char('\x01'), QLatin1Char('&'));
+}
+
 // The line is "[hh:nn:ss] " (a valid time of day) followed by exactly Text.
 inline testing::AssertionResult IsStampedLine(const QString& Line, const std::string& Text) {
   const QRegularExpression stamp(QStringLiteral("^\\[([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\\] "));
