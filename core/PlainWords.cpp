@@ -2,6 +2,7 @@
 
 #include "core/TextFile.h"
 #include "core/Utf8.h"
+#include "core/ValueConventions.h"
 #include "crypto/SecretText.h"
 
 #include <arpa/inet.h>
@@ -21,15 +22,6 @@ namespace {
 
 bool Contains(std::string_view Text, std::string_view Part) {
   return Text.find(Part) != std::string_view::npos;
-}
-
-std::string Quoted(std::string_view Text) {
-  std::string quoted;
-  quoted.reserve(Text.size() + 2);
-  quoted += '"';
-  quoted.append(Text);
-  quoted += '"';
-  return quoted;
 }
 
 // A value as a sentence shows it: a control character would break the line or vanish, so

@@ -1,23 +1,18 @@
 #include "core/RequestChecks.h"
 
+#include "core/ValueConventions.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <string>
+#include <utility>
 
 namespace velmora {
 
 namespace {
-
-std::string Quote(std::string_view Text) {
-  std::string quoted;
-  quoted.reserve(Text.size() + 2);
-  quoted += '"';
-  quoted.append(Text);
-  quoted += '"';
-  return quoted;
-}
 
 std::string LowerCaseASCII(std::string_view Text) {
   std::string lower(Text);
@@ -102,26 +97,20 @@ void CheckKeyUsages(const TCertRequest& Request, const TKeyFacts& Key,
     Findings.push_back(
         "Key Cert Sign on a certificate that is not a CA: RFC 5280 allows it only with the CA "
         "flag, and strict verifiers (OpenSSL) reject the certificate.");
-  if (Key.Type == ktECC) {
-    if (usage.contains(kuKeyEncipherment))
-      Findings.push_back(
-          "Key Encipherment with an EC key: an EC key cannot encipher, and RFC 8813 forbids "
-          "this usage for it.");
-    if (usage.contains(kuDataEncipherment))
-      Findings.push_back(
-          "Data Encipherment with an EC key: an EC key cannot encipher, and RFC 8813 forbids "
-          "this usage for it.");
-  }
-  if (!usage.contains(kuKeyAgreement)) {
-    if (usage.contains(kuEncipherOnly))
-      Findings.push_back(
-          "Encipher Only without Key Agreement: it only qualifies Key Agreement (RFC 5280), and "
-          "some libraries (Python's cryptography) refuse to read the certificate.");
-    if (usage.contains(kuDecipherOnly))
-      Findings.push_back(
-          "Decipher Only without Key Agreement: it only qualifies Key Agreement (RFC 5280), and "
-          "some libraries (Python's cryptography) refuse to read the certificate.");
-  }
+  const std::pair<TKeyUsage, const char*> encipherment[] = {
+      {kuKeyEncipherment, "Key Encipherment"}, {kuDataEncipherment, "Data Encipherment"}};
+  for (const auto& [member, name] : encipherment)
+    if (Key.Type == ktECC && usage.contains(member))
+      Findings.push_back(std::string(name) +
+                         " with an EC key: an EC key cannot encipher, and RFC 8813 forbids this "
+                         "usage for it.");
+  const std::pair<TKeyUsage, const char*> qualifiers[] = {{kuEncipherOnly, "Encipher Only"},
+                                                          {kuDecipherOnly, "Decipher Only"}};
+  for (const auto& [member, name] : qualifiers)
+    if (!usage.contains(kuKeyAgreement) && usage.contains(member))
+      Findings.push_back(std::string(name) +
+                         " without Key Agreement: it only qualifies Key Agreement (RFC 5280), and "
+                         "some libraries (Python's cryptography) refuse to read the certificate.");
   if (Request.ExtKeyUsage.contains(ekuTimeStamping) &&
       Request.ExtKeyUsage != TExtKeyUsageSet{ekuTimeStamping})
     Findings.push_back(
@@ -146,7 +135,7 @@ void CheckNames(const TCertRequest& Request, std::vector<std::string>& Findings)
     const std::size_t at = email.find('@');
     if (at == std::string::npos || at == 0 || at + 1 == email.size() ||
         email.find('@', at + 1) != std::string::npos)
-      Findings.push_back("The e-mail alternative name " + Quote(email) +
+      Findings.push_back("The e-mail alternative name " + Quoted(email) +
                          " is not a mail address: it needs exactly one \"@\" with a name before "
                          "it and a domain after it.");
   }
@@ -245,7 +234,7 @@ TKeyFacts KeyFactsOf(EVP_PKEY* Key) {
 }
 
 std::string DNSNameProblem(std::string_view Name) {
-  const std::string quoted = Quote(Name);
+  const std::string quoted = Quoted(Name);
   if (IsIPAddressText(Name))
     return "The DNS name " + quoted +
            " is an IP address: clients match addresses only against IP alternative names.";
@@ -269,7 +258,7 @@ std::string DNSNameProblem(std::string_view Name) {
     const std::string_view suffix = Name.substr(2);
     if (IsPublicSuffix(suffix))
       return "The DNS name " + quoted + " is a wildcard directly over the public suffix " +
-             Quote(suffix) + ": it would cover every site under it, so clients refuse to match it.";
+             Quoted(suffix) + ": it would cover every site under it, so clients refuse to match it.";
   }
   return {};
 }

@@ -57,4 +57,13 @@ std::int32_t IntOrDefault(std::string_view Text, std::int32_t Default) {
   return static_cast<std::int32_t>(value);
 }
 
+std::string Quoted(std::string_view Text) {
+  std::string quoted;
+  quoted.reserve(Text.size() + 2);
+  quoted += '"';
+  quoted.append(Text);
+  quoted += '"';
+  return quoted;
+}
+
 }  // namespace velmora

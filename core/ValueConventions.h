@@ -1,4 +1,5 @@
-// How every command of the window reads a number or a name out of an edit.
+// How every command of the window reads a number or a name out of an edit, and how a message
+// quotes a value.
 #pragma once
 
 #include <cstdint>
@@ -16,5 +17,8 @@ std::string Trim(std::string_view Text);
 // after "$", "x", "X", "0x" or "0X". Anything else (empty, trailing blanks or characters, a
 // value outside the signed 32-bit range) gives Default.
 std::int32_t IntOrDefault(std::string_view Text, std::int32_t Default);
+
+// Text in double quotes, as it is: "value".
+std::string Quoted(std::string_view Text);
 
 }  // namespace velmora
