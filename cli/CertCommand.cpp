@@ -91,6 +91,11 @@ class TCertCommand : public TCommand {
 
   int Execute() override {
     if (FIssue.StoreDir.empty()) FIssue.StoreDir = EffectiveStoreDir();
+    try {
+      RequireDistinctOutputs(FIssue);  // before a key is made for nothing
+    } catch (const Exception& e) {
+      throw Exception(std::string("Certificate generation failed:\n") + e.what());
+    }
     TCertBuilder builder;
     GenerateKey(builder, FKeyChoice);
     Issue(builder, FRequest, FIssue,

@@ -6,6 +6,7 @@
 #include "cli/PassArg.h"
 #include "core/StorePaths.h"
 #include "core/StoreSetting.h"
+#include "crypto/FileLock.h"
 
 #include <sys/stat.h>
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr const char* kCACert = "velmora-dev-ca.crt";
 constexpr const char* kCAKey = "velmora-dev-ca.key";
+constexpr const char* kCALock = ".velmora-dev-ca.lock";
 constexpr std::int32_t kCADays = 3650;    // ten years
 constexpr std::int32_t kLeafDays = 397;   // the longest that browsers accept for a server
 
@@ -55,7 +57,13 @@ class TDevCommand : public TCommand {
     const std::string caCert = JoinStorePath(store, kCACert);
     const std::string caKey = JoinStorePath(store, kCAKey);
 
-    if (!Exists(caCert) || !Exists(caKey)) MakeCA(store);
+    {
+      // Making the CA is done once: of two runs that find no CA, the second waits here and
+      // then uses the first one's, instead of replacing it under the first run's leaves.
+      CreateStoreDirectory(store);
+      TFileLock lock(JoinStorePath(store, kCALock));
+      if (!Exists(caCert) || !Exists(caKey)) MakeCA(store);
+    }
     MakeLeaf(store, caCert, caKey, bundlePass->Text());
 
     const std::string first = FNames.front();

@@ -59,7 +59,9 @@ void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueReque
   try {
     ApplyRequestToBuilder(Request, Builder);
     CreateStoreDirectory(Issue.StoreDir);
-    if (IssueCertificate(Builder, Issue, Passwords, events) == TIssueOutcome::Written) return;
+    TIssueRequest issue = Issue;
+    issue.ReplaceExisting = Force;
+    if (IssueCertificate(Builder, issue, Passwords, events) == TIssueOutcome::Written) return;
   } catch (const Exception& e) {
     throw Exception(std::string("Certificate generation failed:\n") + e.what());
   }

@@ -2,6 +2,7 @@
 // without ever asking for a pass phrase.
 #include "cli/Command.h"
 #include "core/PlainWords.h"
+#include "crypto/AtomicFile.h"
 #include "crypto/OpenSSLWrapper.h"
 #include "velmora/Version.h"
 
@@ -66,6 +67,9 @@ int Run(int argc, char** argv) {
                         e.what());
   }
 
+  // A save that a killed run left half done is completed or undone by the next one that
+  // writes or lists the folder; the user hears of it among the log lines.
+  SetInterruptedWriteReporter([](const std::string& Line) { std::printf("%s\n", Line.c_str()); });
   for (const std::unique_ptr<TCommand>& command : commands) {
     CLI::App* sub = app.get_subcommand(command->Name());
     if (!sub->parsed()) continue;

@@ -4,7 +4,14 @@
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
 #include "crypto/AtomicFile.h"
+#include "crypto/SecretBytes.h"
 #include "crypto/SecretText.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 
 #include <openssl/pem.h>
 
@@ -101,28 +108,96 @@ void Build(TCertBuilder& Builder, const TCAFiles* CA, const std::string& CAKeyPa
 struct TOutput {
   std::string Name;
   std::string Path;  // empty: not written
+  bool Existed = false;
 };
 
-// A private key or a bundle may be the only copy of a CA's key: replacing one takes the
-// user's word.
-bool ConfirmReplacingSecrets(const std::vector<const TOutput*>& Secrets,
+bool IsCaseInsensitiveFolder(const fs::path& Dir) {
+  struct statfs info {};
+  if (::statfs(Dir.c_str(), &info) == 0) {
+    constexpr long kMsdos = 0x4d44, kExfat = 0x2011BAB0, kNtfs = 0x5346544e, kNtfs3 = 0x7366746e;
+    const long type = static_cast<long>(info.f_type);
+    if (type == kMsdos || type == kExfat || type == kNtfs || type == kNtfs3) return true;
+  }
+  // ext4 and f2fs fold case per folder.
+  const int fd = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  const bool folded = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0;
+  ::close(fd);
+  return folded;
+}
+
+std::string LowerAscii(std::string Text) {
+  for (char& c : Text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return Text;
+}
+
+// Whether two output paths name one file as the file system sees it: the same file where
+// both exist, otherwise the same folder and the same name, compared without case where the
+// folder ignores it.
+bool NameSameFile(const std::string& A, const std::string& B) {
+  std::error_code ec;
+  if (fs::equivalent(A, B, ec) && !ec) return true;
+  const fs::path a = fs::absolute(A, ec), b = fs::absolute(B, ec);
+  const fs::path dirA = a.parent_path(), dirB = b.parent_path();
+  const bool sameDir = dirA.lexically_normal() == dirB.lexically_normal() ||
+                       (fs::equivalent(dirA, dirB, ec) && !ec);
+  if (!sameDir) return false;
+  const std::string nameA = a.filename().string(), nameB = b.filename().string();
+  if (nameA == nameB) return true;
+  return IsCaseInsensitiveFolder(dirA) && LowerAscii(nameA) == LowerAscii(nameB);
+}
+
+// A file that holds, or by its name looks like it holds, a private key or a bundle: it may be
+// the only copy of a CA's key, whichever output is about to land on it.
+bool HoldsSecrets(const std::string& Path) {
+  const std::string extension = LowerAscii(fs::path(Path).extension().string());
+  if (extension == ".key" || extension == ".p12" || extension == ".pfx") return true;
+  const TReadOnlyFile file(Path);
+  if (!file.IsRegularFile()) return false;
+  std::string bytes;
+  const int error = file.ReadAll(bytes, kMaxCertificateFileSize);
+  // What cannot be read or is larger than any certificate is not assumed to be harmless.
+  if (error != 0) return true;
+  const TSecretText contents(std::move(bytes));
+  return HoldsPrivateKeyOrBundle(contents.Text());
+}
+
+// Replacing a private key or a bundle takes the user's word.
+bool ConfirmReplacingSecrets(const std::vector<const TOutput*>& Outputs,
                              const TIssueEvents& Events) {
   std::vector<std::string> existing;
   std::string question = "These files already exist in the store and will be replaced:\n";
-  for (const TOutput* output : Secrets) {
-    std::error_code ec;
-    const fs::file_status status = fs::symlink_status(output->Path, ec);
-    if (output->Path.empty() || !fs::exists(status) || fs::is_directory(status)) continue;
+  for (const TOutput* output : Outputs) {
+    if (!output->Existed || !HoldsSecrets(output->Path)) continue;
     existing.push_back(output->Name);
     question += Readable(output->Name) + "\n";
   }
   return existing.empty() || Events.ConfirmReplacing(existing, question + "Replace them?");
 }
 
+bool ExistsAsFile(const std::string& Path) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(Path, ec);
+  return fs::exists(status) && !fs::is_directory(status);
+}
+
 }  // namespace
+
+void RequireDistinctOutputs(const TIssueRequest& Request) {
+  std::vector<std::string> paths;
+  for (const std::string* name : {&Request.CertName, &Request.KeyName, &Request.BundleName})
+    if (!name->empty()) paths.push_back(JoinStorePath(Request.StoreDir, *name));
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    for (std::size_t j = i + 1; j < paths.size(); ++j)
+      if (NameSameFile(paths[i], paths[j]))
+        throw Exception("Two outputs are the same file: " + Readable(paths[j]) + ".");
+}
 
 TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Request,
                                const TIssuePasswords& Passwords, const TIssueEvents& Events) {
+  RequireDistinctOutputs(Request);
   const std::unique_ptr<const TCAFiles> ca = ReadCAFiles(Request);
   // Nothing is built before the user has heard what would be wrong with the certificate.
   if (Events.ConfirmFindings && Builder.Key()) {
@@ -142,12 +217,13 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
     if (Name.empty()) return result;
     result.Path = JoinStorePath(Request.StoreDir, Name);
     if (Request.CASigned) RefuseToReplaceCAFiles(result.Path, Name, Request);
+    result.Existed = ExistsAsFile(result.Path);
     return result;
   };
   const TOutput cert = output(Request.CertName);
   const TOutput key = output(Request.KeyName);
   const TOutput bundle = output(Request.BundleName);
-  if (!ConfirmReplacingSecrets({&key, &bundle}, Events)) {
+  if (!ConfirmReplacingSecrets({&cert, &key, &bundle}, Events)) {
     Events.Log("Certificate generation cancelled; the existing files are kept.");
     return TIssueOutcome::Declined;
   }
@@ -155,6 +231,11 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
   // All outputs are complete on disk before the first replaces its old version, so a
   // failure on the way never leaves a new certificate beside an old key.
   TAtomicFileSet outputs;
+  // What was not there when the user was asked is not replaced either when another program
+  // puts it there meanwhile: that program's file would silently lose against ours.
+  for (const TOutput* out : {&cert, &key, &bundle})
+    if (!out->Path.empty() && !out->Existed && !Request.ReplaceExisting)
+      outputs.RequireAbsent(out->Path);
   if (!cert.Path.empty()) Builder.StageCertPEM(outputs, cert.Path);
   if (!key.Path.empty()) Builder.StageKeyPEM(outputs, key.Path, Passwords.Key);
   if (!bundle.Path.empty()) {

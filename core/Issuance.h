@@ -23,6 +23,9 @@ struct TIssueRequest {
   std::string StoreDir;
   // The bundle for older systems (PBE-SHA1-3DES, SHA-1 MAC) instead of the modern one.
   bool BundleCompatible = false;
+  // Replace whatever stands at the outputs' names without asking (the command line's --force),
+  // files that another program puts there meanwhile included.
+  bool ReplaceExisting = false;
 };
 
 // Borrowed: the caller keeps its secrets in wiped buffers.
@@ -44,6 +47,10 @@ struct TIssueEvents {
 };
 
 enum class TIssueOutcome { Written, Declined };
+
+// Raises "Two outputs are the same file: <path>." when two of the request's outputs (in the
+// store) name one file as the file system compares names: only the last written would remain.
+void RequireDistinctOutputs(const TIssueRequest& Request);
 
 // With the builder's settings already applied: checks the CA files, runs the checks before
 // issuing and asks about their findings, builds self-signed or CA-signed, refuses outputs that

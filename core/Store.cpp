@@ -117,15 +117,17 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
   }
   const int dirFd = ::dirfd(dir.get());
   std::vector<TStoreEntry> entries;
+  bool leftovers = false;
   while (const dirent* found = ::readdir(dir.get())) {
     if (found->d_type == DT_DIR) continue;
     TStoreEntry entry;
     entry.Name = found->d_name;
     entry.Kind = StoreFileKind(entry.Name);
     if (entry.Kind == TStoreFileKind::Other) {
-      // What crashed or killed saves left behind is removed on the way: a temporary file may
-      // hold a private key in the clear.
-      if (IsAbandonedTemporaryFile(entry.Name)) ::unlinkat(dirFd, found->d_name, 0);
+      // What crashed or killed saves left behind is dealt with once the folder is read: a
+      // half-published set is completed or undone, and a temporary file may hold a private
+      // key in the clear.
+      if (IsTemporaryFileName(entry.Name)) leftovers = true;
       continue;
     }
     // Follows links: a link to a folder is a folder, a link leading nowhere a vanished file.
@@ -141,6 +143,8 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
     }
     entries.push_back(std::move(entry));
   }
+  // A set completed or undone changes what the folder holds: read it again.
+  if (leftovers && TidyInterruptedWrites(Dir)) return ReadStoreEntries(Dir);
   return entries;
 }
 

@@ -4,6 +4,7 @@
 #include "core/FileNameText.h"
 #include "core/ValueConventions.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,23 @@ constexpr char kStoreFolderName[] = "Certificates";
 bool IsWritableDir(const fs::path& Dir) {
   std::error_code ec;
   return fs::is_directory(Dir, ec) && ::access(Dir.c_str(), W_OK | X_OK) == 0;
+}
+
+// Every missing level made 0755 whatever the umask: a folder others could write into would
+// let them replace the CA certificate that users are told to trust.
+void MakeDirectories(const std::string& Dir, std::error_code& Error) {
+  Error.clear();
+  fs::path made;
+  for (const fs::path& part : fs::path(Dir).lexically_normal()) {
+    if (part.empty()) continue;
+    made /= part;
+    // The umask may narrow 0755 further, never widen it.
+    if (::mkdir(made.c_str(), 0755) == 0) continue;
+    if (errno != EEXIST) {
+      Error = {errno, std::system_category()};
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -56,7 +74,7 @@ void CreateStoreDirectory(const std::string& Dir) {
   RequireValidPathText(Dir);
   if (Dir.find_first_of("*?") != std::string::npos)
     throw Exception("Illegal characters in path: \"" + Readable(Dir) + "\"");
-  fs::create_directories(Dir, ec);
+  MakeDirectories(Dir, ec);
   // What counts is a folder at the end, whatever the library reported.
   if (!ec && !fs::is_directory(Dir, ec)) ec = std::make_error_code(std::errc::not_a_directory);
   if (ec) throw Exception("Cannot create directory \"" + Readable(Dir) + "\": " + ec.message());

@@ -1,9 +1,15 @@
 // Writing files so that each is either complete or not there at all: the bytes go to a
 // temporary file beside the target, which replaces the target only once everything is on
 // disk. A failed write leaves an existing file exactly as it was.
+//
+// Several programs may write into one folder at once (a script and the window, two windows),
+// and any of them may be killed. So a set of files is published under an advisory lock on its
+// folder, with a small intent file written before the first rename: whoever takes the lock
+// next completes a set whose writer died half way, or puts the old files back.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,7 +19,7 @@
 namespace velmora {
 
 enum class TFileAccess {
-  Usual,      // what a newly created file normally gets (0666 less the umask)
+  Usual,      // a certificate: 0644 less the umask, never writable by others
   OwnerOnly,  // 0600 at most, for private key material
 };
 
@@ -26,28 +32,26 @@ class TAtomicFile {
 
   // Creates the temporary file, with its final permissions from the first byte: those of the
   // file it replaces (never wider than 0600 for OwnerOnly), or the access's own for a new
-  // file. Returns the system's reason when that is impossible (a directory that does not
-  // exist, a target the user may not write).
+  // file. The file stays locked (flock) while it exists, which is how a later sweep tells it
+  // from a dead writer's leftover. Returns the system's reason when that is impossible (a
+  // directory that does not exist, a target the user may not write, a folder at the target).
   std::error_code Create() noexcept;
 
   // All raise Exception naming the target's full path and the system's reason.
   void Write(std::string_view Bytes);
-  void Flush();    // everything written reaches the disk; the temporary file is closed
-  void Publish();  // renames over the target and flushes the directory that holds it
-  void Commit() {
-    Flush();
-    Publish();
-  }
+  void Flush();  // everything written reaches the disk; the file stays open and locked
   // After Flush: the bytes as the disk gives them back, so a writer can check what the
-  // target will hold before Publish makes it the target. Raises Exception naming the target.
+  // target will hold before it becomes the target. Raises Exception naming the target.
   std::string ReadBack() const;
 
   // The target as the user should see it in a message: an absolute path.
   const std::filesystem::path& Target() const noexcept { return FTarget; }
 
  private:
+  friend class TAtomicFileSet;
   [[noreturn]] void RaiseWriteError(int Errno) const;
   void Discard() noexcept;
+  void Close() noexcept;
 
   std::filesystem::path FTarget;
   std::filesystem::path FTemp;
@@ -57,29 +61,54 @@ class TAtomicFile {
 
 // Files that change together, such as the outputs of one command: each is written and
 // flushed to a temporary file first, and only when all are complete are they renamed over
-// their targets, one after another. Whatever fails before that leaves every target as it was.
+// their targets. Whatever fails, before or during the renames, leaves every target as it was.
 class TAtomicFileSet {
  public:
+  TAtomicFileSet();
+  ~TAtomicFileSet();
+  TAtomicFileSet(const TAtomicFileSet&) = delete;
+  TAtomicFileSet& operator=(const TAtomicFileSet&) = delete;
+
   // A new member whose temporary file exists, or null with the system's reason in Error.
   TAtomicFile* Create(const std::string& FileName, TFileAccess Access, std::error_code& Error);
   // Create, Write and Flush in one; a file that cannot be created raises
   // "Cannot create file "<full path>". <reason>".
   void Add(const std::string& FileName, std::string_view Bytes, TFileAccess Access);
-  void Commit();  // every member flushed and published, in the order added
+  // FileName was not there when the user was asked about replacing files: a file that another
+  // program puts there meanwhile is not replaced, and the whole set is refused instead.
+  void RequireAbsent(const std::string& FileName);
+  // Every member published under the lock of its folder: all targets are checked first, the
+  // files they replace are kept until the last rename succeeded, and a failed rename puts
+  // them back. Raises Exception naming the target; nothing of the set is published then.
+  void Commit();
 
  private:
+  struct TPublication;
+  void Publish();
   std::vector<std::unique_ptr<TAtomicFile>> FFiles;
+  std::vector<std::filesystem::path> FRequiredAbsent;
 };
 
 // The whole of Bytes to FileName through a TAtomicFile. A file that cannot be created raises
 // Exception "Cannot create file "<full path>". <reason>".
 void WriteFileAtomically(const std::string& FileName, std::string_view Bytes, TFileAccess Access);
 
-// Temporary files carry the writer's process id in their name. Whether Name is one of ours
-// whose writer no longer runs: what a crash or a kill left behind.
-bool IsAbandonedTemporaryFile(std::string_view Name) noexcept;
-// Removes every abandoned temporary file of Dir (an open directory descriptor); errors are
-// ignored, a leftover that stays is removed another time.
-void RemoveAbandonedTemporaryFiles(int DirFd) noexcept;
+// Whether Name is one of our temporary or intent files (not a file a user made).
+bool IsTemporaryFileName(std::string_view Name) noexcept;
+// Whether the temporary file Name of Dir (an open directory descriptor) is a dead writer's
+// leftover: nobody holds its lock. A process id in the name means nothing, since writers may
+// live in other PID namespaces and ids are reused.
+bool IsAbandonedTemporaryFile(int DirFd, const char* Name) noexcept;
+// Completes or undoes the sets that killed writers left half published in Dir (under the
+// folder's lock), then removes abandoned temporary files. Errors are ignored: what stays is
+// handled another time. True when a set was completed or undone.
+bool TidyInterruptedWrites(const std::string& Dir) noexcept;
+
+// Where completed or undone sets are reported ("Completed an interrupted save: a.crt, a.key").
+// Set once at start by the program; without it they are done silently.
+void SetInterruptedWriteReporter(std::function<void(const std::string&)> Reporter);
+
+// For tests of killed writers only: called before each rename of a set with its index.
+void SetBeforeRenameHookForTesting(void (*Hook)(int Index));
 
 }  // namespace velmora

@@ -3,7 +3,9 @@
 #include "crypto/AtomicFile.h"
 #include "tests/crypto/BuilderTestSupport.h"
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,22 +124,33 @@ TEST(AtomicFile, ALinkIsReplacedNeverWrittenThrough) {
   EXPECT_EQ(ReadFileBytes(elsewhere), "not ours\n");
 }
 
-TEST(AtomicFile, LeftoversOfWritersThatAreGoneAreRemovedOthersStay) {
+// A writer holds the lock of its temporary file while it lives; what nobody holds is a dead
+// writer's, whatever process id its name carries (ours, init's, a reused one).
+TEST(AtomicFile, LeftoversNobodyHoldsAreRemovedLockedOnesStay) {
   TTempDir dir;
   const std::string dead = ".velmora-" + std::to_string(DeadProcessId()) + "-0123456789abcdef.tmp";
   const std::string ours = ".velmora-" + std::to_string(::getpid()) + "-0123456789abcdef.tmp";
-  const std::string running = ".velmora-1-0123456789abcdef.tmp";  // init outlives every test
-  const std::string unrelated = ".velmora-notes.tmp";
-  for (const std::string& name : {dead, ours, running, unrelated}) WriteFileBytes(dir / name, "x");
-  EXPECT_TRUE(IsAbandonedTemporaryFile(dead));
-  EXPECT_FALSE(IsAbandonedTemporaryFile(ours));
-  EXPECT_FALSE(IsAbandonedTemporaryFile(running));
-  EXPECT_FALSE(IsAbandonedTemporaryFile(unrelated));
+  const std::string init = ".velmora-1-0123456789abcdef.tmp";
+  const std::string held = ".velmora-1-fedcba9876543210.tmp";
+  const std::string unrelated = ".velmora-notes.txt";
+  for (const std::string& name : {dead, ours, init, held, unrelated})
+    WriteFileBytes(dir / name, "x");
+  // A live writer elsewhere, in another PID namespace perhaps: only its lock tells.
+  const int writer = ::open((dir / held).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+  const int dirFd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(dirFd, 0);
+  for (const std::string& name : {dead, ours, init}) EXPECT_TRUE(IsAbandonedTemporaryFile(dirFd, name.c_str())) << name;
+  EXPECT_FALSE(IsAbandonedTemporaryFile(dirFd, held.c_str()));
+  EXPECT_FALSE(IsAbandonedTemporaryFile(dirFd, unrelated.c_str()));
+  ::close(dirFd);
 
   WriteFileAtomically(dir / "new.crt", "new\n", TFileAccess::Usual);
-  std::vector<std::string> expected = {ours, running, unrelated, "new.crt"};
+  std::vector<std::string> expected = {held, unrelated, "new.crt"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(dir.Names(), expected);
+  ::close(writer);
 }
 
 TEST(AtomicFile, FilesOfOneSetChangeTogetherOrNotAtAll) {
