@@ -77,6 +77,11 @@ class TCertCommand : public TCommand {
   // Everything the arguments say is read before anything is made.
   void Prepare() override {
     FKeyChoice = ParseKeyChoice(FKey);
+    try {
+      RequireValidValidity(FRequest.ValidDays);  // before a key is made for nothing
+    } catch (const Exception& e) {
+      throw UsageError(e.what());
+    }
     ApplyUsages();
     FRequest.SANDNSNames = SplitCommaList(FDNS);
     FRequest.SANIPs = SplitCommaList(FIPs);

@@ -3,6 +3,7 @@
 #include "core/ValueConventions.h"
 
 #include <array>
+#include <string>
 #include <utility>
 
 namespace velmora {
@@ -52,6 +53,18 @@ TSet SetFromList(const std::array<std::pair<std::string_view, TMember>, N>& Name
 }
 
 }  // namespace
+
+void RequireValidValidity(std::int32_t Days, std::time_t Now) {
+  if (Days < 1) throw Exception("The validity must be at least one day.");
+  // 9999-12-31 23:59:59 UTC, the last moment that a certificate's GeneralizedTime can name.
+  constexpr std::int64_t kLastCertificateTime = 253402300799;
+  const std::int64_t lastDays = (kLastCertificateTime - std::int64_t{Now}) / 86400;
+  if (Days > lastDays)
+    throw Exception("The validity must end before the year 10000: at most " +
+                    std::to_string(lastDays < 1 ? 0 : lastDays) + " days from today.");
+}
+
+void RequireValidValidity(std::int32_t Days) { RequireValidValidity(Days, std::time(nullptr)); }
 
 void ApplyRequestToBuilder(const TCertRequest& Request, TCertBuilder& Builder) {
   Builder.Subject = Request.Subject;

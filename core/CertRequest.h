@@ -5,6 +5,7 @@
 #include "crypto/CertBuilder.h"
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,13 @@ struct TCertRequest {
   std::vector<std::string> SANIPs;
   std::vector<std::string> SANEmails;
 };
+
+// Raises Exception unless a certificate valid for Days from Now can be made: one of no days or
+// fewer would have expired when it is issued ("The validity must be at least one day."), and
+// no certificate time reaches past the year 9999. Both front ends ask this before they make a
+// key, and the issuance asks again.
+void RequireValidValidity(std::int32_t Days, std::time_t Now);
+void RequireValidValidity(std::int32_t Days);
 
 // Copies the request into the builder's settings. Nothing is checked here: the builder
 // decides what it makes of a value.

@@ -3,7 +3,9 @@
 #include "core/RequestChecks.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
+#include "core/ValueConventions.h"
 #include "crypto/AtomicFile.h"
+#include "crypto/Certificates.h"
 #include "crypto/SecretBytes.h"
 #include "crypto/SecretText.h"
 
@@ -12,8 +14,6 @@
 #include <sys/ioctl.h>
 #include <sys/statfs.h>
 #include <unistd.h>
-
-#include <openssl/pem.h>
 
 #include <filesystem>
 #include <memory>
@@ -56,6 +56,19 @@ struct TCAFiles {
   TSecretText KeyPEM;
 };
 
+// Whether the CA key file holds a certificate where its key should be: the CA's two files
+// are easily swapped or picked twice, and libcrypto's own words for it name no file. Its text
+// as read decides for PEM; binary DER does not survive the decoding into text, so a file
+// without PEM blocks is looked at again as it lies on disk.
+bool CAKeyFileHoldsCertificate(const std::string& Path, const std::string& KeyText) {
+  if (KeyText.find("-----BEGIN ") != std::string::npos) return HoldsCertificateWithoutKey(KeyText);
+  const TReadOnlyFile file(Path);
+  std::string bytes;
+  if (!file.IsRegularFile() || file.ReadAll(bytes, kMaxCertificateFileSize) != 0) return false;
+  const TSecretText content(std::move(bytes));
+  return HoldsCertificateWithoutKey(content.Text());
+}
+
 // None for a self-signed certificate.
 std::unique_ptr<const TCAFiles> ReadCAFiles(const TIssueRequest& Request) {
   if (!Request.CASigned) return nullptr;
@@ -64,7 +77,31 @@ std::unique_ptr<const TCAFiles> ReadCAFiles(const TIssueRequest& Request) {
   if (!FileExists(Request.CACertFile)) throw Exception("CA certificate file not found.");
   if (!FileExists(Request.CAKeyFile)) throw Exception("CA key file not found.");
   std::string certPEM = ReadTextFile(Request.CACertFile);
-  return std::make_unique<const TCAFiles>(std::move(certPEM), ReadTextFile(Request.CAKeyFile));
+  auto files =
+      std::make_unique<const TCAFiles>(std::move(certPEM), ReadTextFile(Request.CAKeyFile));
+  if (CAKeyFileHoldsCertificate(Request.CAKeyFile, files->KeyPEM.Text()))
+    throw Exception(Quoted(Readable(Request.CAKeyFile)) +
+                    " holds a certificate, not a private key: choose the CA's key file");
+  return files;
+}
+
+// The CA certificate, when its file holds one; a text without one is left to the build,
+// which says so in its own words.
+std::unique_ptr<TOpenSSLCert> CACertificateOf(const TCAFiles* CA) {
+  return CA ? TCertLoader::LoadCertificate(CA->CertPEM) : nullptr;
+}
+
+// What no verifier would accept is refused outright, before anything is built.
+void RequireFitToSign(const TOpenSSLCert& CACert, const TCertBuilder& Builder,
+                      const TIssueRequest& Request) {
+  if (!SignerFactsOf(CACert.X509Cert()).CanSignCertificates())
+    throw Exception(Quoted(Readable(Request.CACertFile)) +
+                    " is not a CA certificate: it cannot sign other certificates.");
+  // The window keeps the key pair it made a CA with: issuing with it would give a certificate
+  // for the CA's own key and write that key out again as the new certificate's.
+  if (CarriesPublicKey(CACert.X509Cert(), Builder.Key()))
+    throw Exception(
+        "The new certificate's key is the CA's own key. Generate a new key pair for it first.");
 }
 
 // The settings the builder was given, as the request they came from.
@@ -82,16 +119,10 @@ TCertRequest RequestOf(const TCertBuilder& Builder) {
   return request;
 }
 
-// The findings of the checks before issuing, the CA certificate's among them. A CA text that
-// holds no certificate is left to the build, which says so in its own words.
-std::vector<std::string> Findings(const TCertBuilder& Builder, const TCAFiles* CA) {
-  X509Ptr caCert;
-  if (CA) {
-    TolerateErrors tolerate;
-    if (BIOPtr bio = NewMemBuf(CA->CertPEM))
-      caCert.reset(PEM_read_bio_X509(bio.get(), nullptr, PassphraseCallback, nullptr));
-  }
-  return CheckRequest(RequestOf(Builder), KeyFactsOf(Builder.Key()), caCert.get());
+// The findings of the checks before issuing, the CA certificate's among them.
+std::vector<std::string> Findings(const TCertBuilder& Builder, const TOpenSSLCert* CACert) {
+  return CheckRequest(RequestOf(Builder), KeyFactsOf(Builder.Key()),
+                      CACert ? CACert->X509Cert() : nullptr);
 }
 
 void Build(TCertBuilder& Builder, const TCAFiles* CA, const std::string& CAKeyPassword,
@@ -197,11 +228,14 @@ void RequireDistinctOutputs(const TIssueRequest& Request) {
 
 TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Request,
                                const TIssuePasswords& Passwords, const TIssueEvents& Events) {
+  RequireValidValidity(Builder.ValidDays);
   RequireDistinctOutputs(Request);
   const std::unique_ptr<const TCAFiles> ca = ReadCAFiles(Request);
+  const std::unique_ptr<TOpenSSLCert> caCert = CACertificateOf(ca.get());
+  if (caCert) RequireFitToSign(*caCert, Builder, Request);
   // Nothing is built before the user has heard what would be wrong with the certificate.
   if (Events.ConfirmFindings && Builder.Key()) {
-    const std::vector<std::string> findings = Findings(Builder, ca.get());
+    const std::vector<std::string> findings = Findings(Builder, caCert.get());
     if (!findings.empty() && !Events.ConfirmFindings(findings)) {
       Events.Log("Certificate generation cancelled; nothing was written.");
       return TIssueOutcome::Declined;

@@ -52,7 +52,8 @@ enum class TIssueOutcome { Written, Declined };
 // store) name one file as the file system compares names: only the last written would remain.
 void RequireDistinctOutputs(const TIssueRequest& Request);
 
-// With the builder's settings already applied: checks the CA files, runs the checks before
+// With the builder's settings already applied: checks the validity and the CA files, refuses a
+// CA certificate that cannot sign and a key pair that is the CA's own, runs the checks before
 // issuing and asks about their findings, builds self-signed or CA-signed, refuses outputs that
 // would land on the CA's own files, asks before replacing a key or bundle, then writes every
 // output to a temporary file (a bundle read back and compared) and replaces the old ones

@@ -1,6 +1,7 @@
 #include "core/RequestChecks.h"
 
 #include "core/ValueConventions.h"
+#include "crypto/Certificates.h"
 
 #include <arpa/inet.h>
 
@@ -148,12 +149,9 @@ void CheckNames(const TCertRequest& Request, std::vector<std::string>& Findings)
 }
 
 void CheckValidity(const TCertRequest& Request, std::vector<std::string>& Findings) {
-  const std::string days = std::to_string(Request.ValidDays);
-  if (Request.ValidDays <= 0)
-    Findings.push_back("A validity of " + days +
-                       " days: the certificate has expired as soon as it is issued, and every "
-                       "verifier rejects it.");
+  // A validity under one day is no judgement call: issuing refuses it (RequireValidValidity).
   if (!IsTLSServer(Request)) return;
+  const std::string days = std::to_string(Request.ValidDays);
   if (Request.ValidDays > 398)
     Findings.push_back("A TLS server certificate valid for " + days +
                        " days: browsers accept at most 398 days from a public certificate "
@@ -191,19 +189,13 @@ void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
   if (X509_cmp_time(notBefore, &now) > 0)
     Findings.push_back("The CA certificate is not valid before " + DateOf(notBefore) +
                        ": nothing it signs verifies until then.");
-  const std::uint32_t flags = X509_get_extension_flags(CACert);
-  if ((flags & EXFLAG_CA) == 0)
-    Findings.push_back(
-        "The CA certificate is not a CA (its basic constraints lack CA:TRUE): verifiers reject "
-        "every certificate it signs.");
-  if ((flags & EXFLAG_KUSAGE) == 0)
+  // A certificate that is no CA at all, or whose key usage forbids signing certificates, is
+  // refused before the checks run: every verifier rejects what it signs.
+  const TSignerFacts signer = SignerFactsOf(CACert);
+  if (!signer.HasKeyUsage)
     Findings.push_back(
         "The CA certificate has no key usage extension: RFC 5280 requires one with Key Cert "
         "Sign, and strict verifiers (OpenSSL) reject every certificate it signs.");
-  else if ((X509_get_key_usage(CACert) & KU_KEY_CERT_SIGN) == 0)
-    Findings.push_back(
-        "The CA certificate's key usage lacks Key Cert Sign: verifiers reject every "
-        "certificate it signs.");
   if (Request.ValidDays > 0 && !expired) {
     // By whole days, as validity is given: a CA and a certificate of equal validity made
     // minutes apart end on the same day, and nobody means the minutes between.
@@ -214,10 +206,20 @@ void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
                          ", before the new certificate would (" + DateOf(end) +
                          "): from then on the new certificate no longer verifies.");
   }
-  if (Request.IsCA && (flags & EXFLAG_CA) != 0 && X509_get_pathlen(CACert) == 0)
+  if (Request.IsCA && signer.IsCA && X509_get_pathlen(CACert) == 0)
     Findings.push_back(
         "The CA certificate allows no CA below it (path length 0): certificates that the new "
         "CA issues will not verify.");
+  // A weak CA signs as readily as a strong one; what it signs fails later, at the verifier.
+  if (signer.KeyFamily == ctRSA && signer.KeyBits > 0 && signer.KeyBits < 2048)
+    Findings.push_back("The CA's RSA key has only " + std::to_string(signer.KeyBits) +
+                       " bits: current verifiers (OpenSSL and GnuTLS at their default levels, "
+                       "browsers) reject certificates signed with a key under 2048 bits.");
+  if (!signer.WeakSignatureDigest.empty())
+    Findings.push_back("The CA certificate is signed with " + signer.WeakSignatureDigest +
+                       ", which no longer protects a signature: browsers and current TLS "
+                       "libraries reject a chain through it unless the CA is itself a trusted "
+                       "root.");
 }
 
 }  // namespace

@@ -393,7 +393,12 @@ std::string TCertBuilder::SubjectAltNameText() const {
 
 void TCertBuilder::AddExtensions(X509* Cert, X509* Issuer) const {
   AddExtension(Cert, Issuer ? Issuer : Cert, NID_subject_key_identifier, "hash");
-  if (Issuer) AddExtension(Cert, Issuer, NID_authority_key_identifier, "keyid");
+  // The CA is found by its key identifier. A CA certificate made without one (older tools,
+  // hand-written configurations) is named by its issuer and serial number instead: asking
+  // libcrypto for a key identifier it does not have fails the whole build.
+  if (Issuer)
+    AddExtension(Cert, Issuer, NID_authority_key_identifier,
+                 X509_get0_subject_key_id(Issuer) != nullptr ? "keyid" : "issuer:always");
   AddExtension(Cert, Issuer, NID_basic_constraints, BasicConstraintsText(IsCA, PathLenConstraint));
   if (const std::string usage = KeyUsageText(); !usage.empty())
     AddExtension(Cert, Issuer, NID_key_usage, "critical," + usage);

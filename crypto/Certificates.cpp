@@ -7,6 +7,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 namespace velmora {
 
@@ -511,6 +512,93 @@ std::unique_ptr<TOpenSSLCert> TCertLoader::LoadFromBase64(const std::string& ABa
   std::unique_ptr<TOpenSSLCert> result = Adopt(nullptr, false, nullptr);
   result->PutCertificateBase64(ABase64);
   return result;
+}
+
+}  // namespace velmora
+
+namespace velmora {
+
+namespace {
+
+// The digests whose collisions can be made: a signature over one of them proves nothing.
+const char* WeakDigestName(int DigestNID) {
+  switch (DigestNID) {
+    case NID_md2: return "MD2";
+    case NID_md4: return "MD4";
+    case NID_md5: return "MD5";
+    case NID_md5_sha1: return "MD5 and SHA-1";
+    case NID_sha1: return "SHA-1";
+    default: return "";
+  }
+}
+
+// The labels of the PEM blocks in Text ("CERTIFICATE", "ENCRYPTED PRIVATE KEY", ...).
+std::vector<std::string_view> PEMBlockLabels(std::string_view Text) {
+  constexpr std::string_view begin = "-----BEGIN ";
+  std::vector<std::string_view> labels;
+  for (std::size_t at = Text.find(begin); at != std::string_view::npos;
+       at = Text.find(begin, at + 1)) {
+    const std::string_view rest = Text.substr(at + begin.size());
+    const std::size_t end = rest.find("-----");
+    if (end == std::string_view::npos) break;
+    const std::string_view label = rest.substr(0, end);
+    if (label.find_first_of("\r\n") == std::string_view::npos) labels.push_back(label);
+  }
+  return labels;
+}
+
+bool EndsWith(std::string_view Text, std::string_view End) {
+  return Text.size() >= End.size() && Text.substr(Text.size() - End.size()) == End;
+}
+
+}  // namespace
+
+TSignerFacts SignerFactsOf(X509* Cert) {
+  TSignerFacts facts;
+  if (Cert == nullptr) return facts;
+  TolerateErrors tolerate;  // an odd certificate is judged by what can be read of it
+  const std::uint32_t flags = X509_get_extension_flags(Cert);
+  facts.IsCA = (flags & EXFLAG_CA) != 0;
+  facts.HasKeyUsage = (flags & EXFLAG_KUSAGE) != 0;
+  facts.KeyCertSign = facts.HasKeyUsage && (X509_get_key_usage(Cert) & KU_KEY_CERT_SIGN) != 0;
+  if (EVP_PKEY* key = X509_get0_pubkey(Cert)) {
+    const int id = EVP_PKEY_get_base_id(key);
+    facts.KeyFamily = id == EVP_PKEY_RSA || id == EVP_PKEY_RSA_PSS ? ctRSA
+                      : id == EVP_PKEY_EC                          ? ctECC
+                                                                   : ctUnknown;
+    facts.KeyBits = EVP_PKEY_get_bits(key);
+  }
+  int digest = NID_undef;
+  if (X509_get_signature_info(Cert, &digest, nullptr, nullptr, nullptr) == 1)
+    facts.WeakSignatureDigest = WeakDigestName(digest);
+  return facts;
+}
+
+bool CarriesPublicKey(X509* Cert, EVP_PKEY* Key) {
+  if (Cert == nullptr || Key == nullptr) return false;
+  TolerateErrors tolerate;
+  const EVP_PKEY* own = X509_get0_pubkey(Cert);
+  return own != nullptr && EVP_PKEY_eq(own, Key) == 1;
+}
+
+bool HoldsCertificateWithoutKey(const std::string& Bytes) {
+  const std::vector<std::string_view> labels = PEMBlockLabels(Bytes);
+  if (!labels.empty()) {
+    bool certificate = false;
+    for (const std::string_view label : labels) {
+      if (EndsWith(label, "PRIVATE KEY")) return false;
+      certificate = certificate || label == "CERTIFICATE" || label == "X509 CERTIFICATE" ||
+                    label == "TRUSTED CERTIFICATE";
+    }
+    return certificate;
+  }
+  // Binary: a certificate's DER and nothing after it.
+  if (Bytes.size() > static_cast<std::size_t>(LONG_MAX)) return false;
+  TolerateErrors tolerate;
+  const auto* start = reinterpret_cast<const unsigned char*>(Bytes.data());
+  const unsigned char* next = start;
+  const X509Ptr cert(d2i_X509(nullptr, &next, static_cast<long>(Bytes.size())));
+  return cert && next == start + Bytes.size();
 }
 
 }  // namespace velmora

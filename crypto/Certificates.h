@@ -130,4 +130,32 @@ class TCertLoader {
   static std::unique_ptr<TOpenSSLCert> LoadFromBase64(const std::string& ABase64);
 };
 
+// ---- A certificate as the signer of others ----------------------------------------------
+
+// What decides whether a certificate can sign other certificates, and how safely.
+struct TSignerFacts {
+  bool IsCA = false;         // its basic constraints say CA:TRUE
+  bool HasKeyUsage = false;  // it has a key usage extension
+  bool KeyCertSign = false;  // that extension allows signing certificates
+  TKeyFamily KeyFamily = ctUnknown;  // RSA-PSS keys count as RSA here: the size rule is the same
+  std::int32_t KeyBits = 0;          // the size of its public key; 0 when unreadable
+  // "MD2", "MD4", "MD5", "MD5 and SHA-1" or "SHA-1" when its own signature uses a digest that
+  // is broken for signatures; empty otherwise.
+  std::string WeakSignatureDigest;
+
+  // Every verifier rejects what a certificate signs unless it is a CA whose key usage, when
+  // it has one, includes signing certificates.
+  bool CanSignCertificates() const noexcept { return IsCA && (!HasKeyUsage || KeyCertSign); }
+};
+
+TSignerFacts SignerFactsOf(X509* Cert);
+
+// Whether Cert carries the public key of Key (a private key's public half counts).
+bool CarriesPublicKey(X509* Cert, EVP_PKEY* Key);
+
+// Whether Bytes, the content of a file chosen as a private key, hold a certificate and no
+// private key: PEM text by the labels of its blocks, binary DER by what it decodes as. What a
+// file is called plays no role.
+bool HoldsCertificateWithoutKey(const std::string& Bytes);
+
 }  // namespace velmora

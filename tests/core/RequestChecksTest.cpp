@@ -48,11 +48,6 @@ std::string NotAnAddress(const std::string& Name) {
          "\" is not a mail address: it needs exactly one \"@\" with a name before it and a "
          "domain after it.";
 }
-std::string Validity(int Days) {
-  return "A validity of " + std::to_string(Days) +
-         " days: the certificate has expired as soon as it is issued, and every verifier "
-         "rejects it.";
-}
 std::string OverPublicLimit(int Days) {
   return "A TLS server certificate valid for " + std::to_string(Days) +
          " days: browsers accept at most 398 days from a public certificate authority.";
@@ -75,12 +70,6 @@ std::string WeakCurve(int Bits) {
 const std::string kCAExpired = "The CA certificate expired on {date}: nothing it signs verifies.";
 const std::string kCANotYetValid =
     "The CA certificate is not valid before {date}: nothing it signs verifies until then.";
-const std::string kCANotACA =
-    "The CA certificate is not a CA (its basic constraints lack CA:TRUE): verifiers reject "
-    "every certificate it signs.";
-const std::string kCAWithoutCertSignUsage =
-    "The CA certificate's key usage lacks Key Cert Sign: verifiers reject every certificate it "
-    "signs.";
 const std::string kCAWithoutKeyUsage =
     "The CA certificate has no key usage extension: RFC 5280 requires one with Key Cert Sign, "
     "and strict verifiers (OpenSSL) reject every certificate it signs.";
@@ -272,13 +261,11 @@ const CheckCase kCases[] = {
            r.ExtKeyUsage = {ekuEmailProtection};
            r.Subject.Email = "me@checks.example";
          }},
-    // Validity
-    {.name = "ZeroDays",
-     .change = [](TCertRequest& r) { r.ValidDays = 0; },
-     .findings = {Validity(0)}},
-    {.name = "NegativeDays",
-     .change = [](TCertRequest& r) { r.ValidDays = -3; },
-     .findings = {Validity(-3)}},
+    // Validity. Under one day is refused before the checks run (RequireValidValidity), so it
+    // is no finding of theirs.
+    {.name = "ZeroDaysIsLeftToTheRefusal", .change = [](TCertRequest& r) { r.ValidDays = 0; }},
+    {.name = "NegativeDaysIsLeftToTheRefusal",
+     .change = [](TCertRequest& r) { r.ValidDays = -3; }},
     {.name = "ServerFor398Days", .change = [](TCertRequest& r) { r.ValidDays = 398; }},
     {.name = "ServerFor399Days",
      .change = [](TCertRequest& r) { r.ValidDays = 399; },
@@ -314,12 +301,11 @@ const CheckCase kCases[] = {
      .ca = TCASettings{},
      .findings = {kCANotYetValid},
      .shift = -2 * 86400},
-    {.name = "CertificateOfNoCA",
-     .ca = TCASettings{.IsCA = false, .Usage = {kuDigitalSignature, kuKeyCertSign}},
-     .findings = {kCANotACA}},
-    {.name = "CAWithoutKeyCertSignUsage",
-     .ca = TCASettings{.Usage = {kuDigitalSignature, kuCRLSign}},
-     .findings = {kCAWithoutCertSignUsage}},
+    // A signer that is no CA is refused before the checks run, so it is no finding of theirs.
+    {.name = "CertificateOfNoCAIsLeftToTheRefusal",
+     .ca = TCASettings{.IsCA = false, .Usage = {kuDigitalSignature, kuKeyCertSign}}},
+    {.name = "CAWithoutKeyCertSignUsageIsLeftToTheRefusal",
+     .ca = TCASettings{.Usage = {kuDigitalSignature, kuCRLSign}}},
     {.name = "CAWithoutKeyUsageExtension",
      .ca = TCASettings{.Usage = {}},
      .findings = {kCAWithoutKeyUsage}},
@@ -343,13 +329,13 @@ const CheckCase kCases[] = {
            r.ValidDays = 900;
          },
      .key = {ktECC, 224},
-     .ca = TCASettings{.Usage = {kuCRLSign}, .Days = 100},
+     .ca = TCASettings{.Usage = {}, .Days = 100},
      .findings = {kCertSignWithoutCA, kECKeyEncipherment,
                   "The DNS name \"a..b\" is not a valid host name: labels hold only letters, "
                   "digits and hyphens, neither start nor end with a hyphen, and are 1 to 63 "
                   "characters long.",
                   OverPublicLimit(900), OverAppleLimit(900), WeakCurve(224),
-                  kCAWithoutCertSignUsage, kCAEndsFirst}},
+                  kCAWithoutKeyUsage, kCAEndsFirst}},
 };
 
 class RequestChecks : public testing::TestWithParam<CheckCase> {};

@@ -245,10 +245,6 @@ const JudgedCase kJudgedCases[] = {
                 WithHost(
                     [](const std::string& h) { return GnuTLSVerify("--verify-hostname=" + h); },
                     "a.judge.example", "a.b.judge.example")}},
-    {.name = "NoDaysOfValidity",
-     .finding = "A validity of -1 days",
-     .fault = [](TCertRequest& r) { r.ValidDays = -1; },
-     .judges = {OpenSSLVerify("-purpose sslserver"), GnuTLSVerify("")}},
     {.name = "RSAKeyUnder2048Bits",
      .finding = "An RSA key of 1024 bits",
      .key = {ktRSA, 2048},
@@ -258,21 +254,11 @@ const JudgedCase kJudgedCases[] = {
      .finding = "An EC key on a 224-bit curve",
      .faultyKey = {ktECC, 0, "secp224r1"},
      .judges = {OpenSSLVerify("-auth_level 3"), GnuTLSVerify("--verify-profile=high")}},
-    // The CA that signs.
+    // The CA that signs. A validity of no days and a signer that is no CA are refused before
+    // the checks run; IssuanceRefusalsTest judges those.
     {.name = "ExpiredCA",
      .finding = "The CA certificate expired on",
      .rootFault = [](TCASettings& s) { s.Days = -1; },
-     .judges = {OpenSSLVerify(""), GnuTLSVerify("")}},
-    {.name = "SignerIsNoCA",
-     .finding = "The CA certificate is not a CA",
-     .rootFault = [](TCASettings& s) { s.IsCA = false; },
-     .judges = {OpenSSLVerify(""), GnuTLSVerify("")}},
-    {.name = "SignerWithoutKeyCertSign",
-     .finding = "The CA certificate's key usage lacks Key Cert Sign",
-     .rootFault =
-         [](TCASettings& s) {
-           s.Usage = {kuDigitalSignature, kuCRLSign};
-         },
      .judges = {OpenSSLVerify(""), GnuTLSVerify("")}},
     {.name = "SignerWithoutKeyUsage",
      .finding = "The CA certificate has no key usage extension",
