@@ -3,9 +3,11 @@
 #include "core/Profiles.h"
 #include "core/Store.h"
 #include "core/ValueConventions.h"
+#include "crypto/AtomicFile.h"
 #include "ui_VelmoraMain.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFontDatabase>
@@ -266,12 +268,14 @@ TfrmVelmora::TfrmVelmora(IPlatform& Platform, QWidget* Parent)
   BindEvents();
   BindPageKeys();
   RunGuarded(FPlatform, [this] { FormCreate(); });
+  ReportInterruptedSaves();
   CentreOnScreen();
   // The remembered folder is not selected: a key pressed by chance must not replace it.
   FocusFirstInput(false);
 }
 
 TfrmVelmora::~TfrmVelmora() {
+  SetInterruptedWriteReporter(nullptr);
   // A key still being generated is of no use to anyone now.
   if (FCancelKey) FCancelKey();
   for (const QMetaObject::Connection& connection : FConnections) disconnect(connection);
@@ -279,6 +283,21 @@ TfrmVelmora::~TfrmVelmora() {
 }
 
 // --- The window's life ---
+
+// A save that a killed program left half done in the store is completed or undone by the next
+// listing or save, on whatever thread runs it; the log says so. The line travels through the
+// application object, which outlives every window, and reaches this window only if it is
+// still there.
+void TfrmVelmora::ReportInterruptedSaves() {
+  SetInterruptedWriteReporter([window = QPointer<TfrmVelmora>(this)](const std::string& Line) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [window, Line] {
+          if (window) window->Log(Line);
+        },
+        Qt::QueuedConnection);
+  });
+}
 
 void TfrmVelmora::FormCreate() {
   FBuilder = std::make_unique<TCertBuilder>();

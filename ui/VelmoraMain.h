@@ -74,6 +74,7 @@ class TfrmVelmora : public QMainWindow {
  private:
   // --- The window's life and look (VelmoraMain.cpp) ---
   void FormCreate();
+  void ReportInterruptedSaves();
   void FormClose();
   void FormDestroy();
   void ApplyLook();
