@@ -10,13 +10,18 @@ namespace {
 struct KeyCase {
   const char* key;
   const char* openSSLSays;  // a line of `openssl pkey -text` for the key made
+  const char* signature;    // the certificate's signature algorithm, which follows the curve
 };
 
 const KeyCase kKeys[] = {
-    {"ec:P-256", "NIST CURVE: P-256"},      {"ec:prime256v1", "NIST CURVE: P-256"},
-    {"ec:secp256r1", "NIST CURVE: P-256"},  {"ec:p-384", "NIST CURVE: P-384"},
-    {"ec:secp384r1", "NIST CURVE: P-384"},  {"ec:secp521r1", "NIST CURVE: P-521"},
-    {"ec:SECP521R1", "NIST CURVE: P-521"},  {"rsa:1024", "Private-Key: (1024 bit, 2 primes)"},
+    {"ec:P-256", "NIST CURVE: P-256", "ecdsa-with-SHA256"},
+    {"ec:prime256v1", "NIST CURVE: P-256", "ecdsa-with-SHA256"},
+    {"ec:secp256r1", "NIST CURVE: P-256", "ecdsa-with-SHA256"},
+    {"ec:p-384", "NIST CURVE: P-384", "ecdsa-with-SHA384"},
+    {"ec:secp384r1", "NIST CURVE: P-384", "ecdsa-with-SHA384"},
+    {"ec:secp521r1", "NIST CURVE: P-521", "ecdsa-with-SHA512"},
+    {"ec:SECP521R1", "NIST CURVE: P-521", "ecdsa-with-SHA512"},
+    {"rsa:1024", "Private-Key: (1024 bit, 2 primes)", "sha256WithRSAEncryption"},
 };
 
 class CliKeyChoice : public CliTest, public testing::WithParamInterface<KeyCase> {};
@@ -31,6 +36,11 @@ TEST_P(CliKeyChoice, EachNameGivesItsKey) {
   const TRun text = OpenSSL("pkey -noout -text -in " + Quoted(store + "/private.key"));
   ASSERT_EQ(text.status, 0) << text.output;
   EXPECT_NE(text.output.find(c.openSSLSays), std::string::npos) << text.output;
+  const TRun cert = OpenSSL("x509 -noout -text -in " + Quoted(store + "/certificate.crt"));
+  ASSERT_EQ(cert.status, 0) << cert.output;
+  EXPECT_NE(cert.output.find(std::string("Signature Algorithm: ") + c.signature),
+            std::string::npos)
+      << cert.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, CliKeyChoice, testing::ValuesIn(kKeys),
