@@ -3,7 +3,15 @@
 #include "cli/Issue.h"
 #include "cli/PassArg.h"
 #include "core/Profiles.h"
+#include "core/StorePaths.h"
 #include "core/StoreSetting.h"
+#include "core/ValueConventions.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 namespace velmora::cli {
 
@@ -25,7 +33,9 @@ class TCertCommand : public TCommand {
   }
 
   void DefineOptions(CLI::App& Command) override {
-    Command.add_option("--key", FKey, "rsa:BITS or ec:CURVE (P-256, P-384, P-521)")
+    Command.add_option("--key", FKey,
+                       "rsa:BITS (1024 to 16384) or ec:CURVE (P-256, P-384, P-521; also "
+                       "prime256v1, secp256r1, secp384r1, secp521r1)")
         ->default_str("ec:P-256");
     Command.add_option("--cn", FRequest.Subject.CN, "Common name");
     Command.add_option("--o", FRequest.Subject.O, "Organisation");
@@ -55,16 +65,28 @@ class TCertCommand : public TCommand {
     Command.add_option("--dns", FDNS, "DNS names, comma-separated");
     Command.add_option("--ip", FIPs, "IP addresses, comma-separated");
     Command.add_option("--san-email", FEmails, "E-mail addresses, comma-separated");
-    Command.add_option("--sign-with", FIssue.CACertFile, "CA certificate (PEM) to sign with");
-    Command.add_option("--sign-key", FIssue.CAKeyFile, "CA private key (PEM)");
-    Command.add_option("--ca-pass", FCAPass, "CA key pass phrase: pass:, env:, file:, fd:, stdin");
-    Command.add_option("--out-cert", FIssue.CertName, "Certificate file name in the store")
+    Command.add_option("--sign-with", FIssue.CACertFile,
+                       "CA certificate (PEM) to sign with; a relative path is taken from the "
+                       "current folder, not the store");
+    Command.add_option("--sign-key", FIssue.CAKeyFile,
+                       "CA private key (PEM); a relative path is taken from the current folder, "
+                       "not the store");
+    FCAPassOption = Command.add_option(
+        "--ca-pass", FCAPass, "CA key pass phrase: pass:, env:, file:, fd: or stdin");
+    Command.add_option("--out-cert", FIssue.CertName,
+                       "Certificate file name, in the store folder; empty for none")
         ->default_str("certificate.crt");
-    Command.add_option("--out-key", FIssue.KeyName, "Private key file name in the store")
+    Command.add_option("--out-key", FIssue.KeyName,
+                       "Private key file name, in the store folder; empty for none")
         ->default_str("private.key");
-    Command.add_option("--key-pass", FKeyPass, "Encrypt the key under this pass phrase");
-    Command.add_option("--p12", FIssue.BundleName, "Also write a PKCS#12 bundle of this name");
-    Command.add_option("--p12-pass", FBundlePass, "Bundle pass phrase");
+    FKeyPassOption = Command.add_option(
+        "--key-pass", FKeyPass,
+        "Encrypt the key under this pass phrase: pass:, env:, file:, fd: or stdin");
+    Command.add_option("--p12", FIssue.BundleName,
+                       "Also write a PKCS#12 bundle of this name, in the store folder");
+    FBundlePassOption = Command.add_option(
+        "--p12-pass", FBundlePass,
+        "Bundle pass phrase: pass:, env:, file:, fd: or stdin; pass: for an empty one");
     Command.add_flag("--p12-compatible", FIssue.BundleCompatible,
                      "Bundle for older systems: 3DES and SHA-1 instead of AES and SHA-256");
     Command.add_option("--friendly", FIssue.FriendlyName, "Bundle friendly name");
@@ -89,13 +111,31 @@ class TCertCommand : public TCommand {
     FIssue.CASigned = !FIssue.CACertFile.empty() || !FIssue.CAKeyFile.empty();
     if (FIssue.CASigned && (FIssue.CACertFile.empty() || FIssue.CAKeyFile.empty()))
       throw UsageError("--sign-with and --sign-key go together.");
-    FCAPassword = ReadPassArg(FCAPass);
-    FKeyPassword = ReadPassArg(FKeyPass);
-    FBundlePassword = ReadPassArg(FBundlePass);
+    CheckCountry(FRequest.Subject.C);
+    if (FIssue.CertName.empty() && FIssue.KeyName.empty() && FIssue.BundleName.empty())
+      throw UsageError(
+          "There is nothing to write: --out-cert and --out-key are empty and --p12 is not "
+          "given.");
+    // A key encrypted in its own file would lie in the bundle under an empty password.
+    if (FKeyPassOption->count() > 0 && !FIssue.BundleName.empty() &&
+        FBundlePassOption->count() == 0)
+      throw UsageError(
+          "--key-pass encrypts the key, but the bundle from --p12 would hold it without one: "
+          "give --p12-pass; pass: for an empty one.");
+    FCAPassword = PassPhrase(*FCAPassOption, FCAPass);
+    FKeyPassword = PassPhrase(*FKeyPassOption, FKeyPass);
+    FBundlePassword = PassPhrase(*FBundlePassOption, FBundlePass);
   }
 
   int Execute() override {
     if (FIssue.StoreDir.empty()) FIssue.StoreDir = EffectiveStoreDir();
+    if (FIssue.CASigned) {
+      FIssue.CACertFile = CAFileFromCurrentFolder(FIssue.CACertFile, "--sign-with");
+      FIssue.CAKeyFile = CAFileFromCurrentFolder(FIssue.CAKeyFile, "--sign-key");
+    }
+    // Everything the builder would refuse is found before a key is made: an RSA key of
+    // thousands of bits may take minutes.
+    CheckRequestBuilds(FRequest);
     try {
       RequireDistinctOutputs(FIssue);  // before a key is made for nothing
     } catch (const Exception& e) {
@@ -124,6 +164,39 @@ class TCertCommand : public TCommand {
     if (FKeyUsagesOption->count() > 0) FRequest.KeyUsage = KeyUsagesOrUsage(FKeyUsages);
     if (FExtKeyUsagesOption->count() > 0)
       FRequest.ExtKeyUsage = ExtKeyUsagesOrUsage(FExtKeyUsages);
+  }
+
+  static std::unique_ptr<TSecretText> PassPhrase(const CLI::Option& Option,
+                                                 const std::string& Arg) {
+    if (Option.count() == 0) return std::make_unique<TSecretText>();
+    return ReadPassArg(Arg, Option.get_name());
+  }
+
+  // Checked here, before any key is made, in the command line's words: libcrypto's own
+  // ("string too long") names neither the option nor what it wants.
+  static void CheckCountry(const std::string& Country) {
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (Country.empty() || (Country.size() == 2 && letter(Country[0]) && letter(Country[1])))
+      return;
+    throw UsageError("The country is two letters, such as DE, FR or US: --c " +
+                     Readable(Quoted(Country)) + " is not.");
+  }
+
+  // The CA's files are the user's, not the store's: a relative path is taken from the current
+  // folder, as any program's arguments are. The path is made whole here so that a message
+  // names the file that was looked for.
+  static std::string CAFileFromCurrentFolder(const std::string& Path, const char* Option) {
+    std::error_code error;
+    const std::filesystem::path whole = std::filesystem::absolute(Path, error);
+    const std::string tried = error ? Path : whole.string();
+    struct stat info {};
+    if (::stat(tried.c_str(), &info) != 0 && errno == ENOENT)
+      throw Exception(std::string("Certificate generation failed:\n") +
+                      (Option == std::string("--sign-with") ? "CA certificate file"
+                                                            : "CA key file") +
+                      " not found: " + Readable(Quoted(tried)) + " (" + Option +
+                      ", taken from the current folder).");
+    return tried;
   }
 
   static TKeyUsageSet KeyUsagesOrUsage(const std::string& List) {
@@ -158,6 +231,9 @@ class TCertCommand : public TCommand {
   CLI::Option* FPathLenOption = nullptr;
   CLI::Option* FKeyUsagesOption = nullptr;
   CLI::Option* FExtKeyUsagesOption = nullptr;
+  CLI::Option* FCAPassOption = nullptr;
+  CLI::Option* FKeyPassOption = nullptr;
+  CLI::Option* FBundlePassOption = nullptr;
   std::string FDNS, FIPs, FEmails;
   TIssueRequest FIssue = DefaultIssue();
   std::string FCAPass, FKeyPass, FBundlePass;

@@ -48,7 +48,9 @@ class TDevCommand : public TCommand {
     for (const std::string& name : FNames)
       if (name.empty() || name.find_first_of("/,\r\n") != std::string::npos)
         throw UsageError("Invalid name \"" + name + "\".");
-    FBundlePassword = ReadPassArg(FBundlePass);
+    // Not given, the bundle's password is empty, as the option's help says.
+    FBundlePassword = FBundlePass.empty() ? std::make_unique<TSecretText>()
+                                          : ReadPassArg(FBundlePass, "--p12-pass");
   }
 
   int Execute() override {

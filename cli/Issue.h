@@ -16,8 +16,20 @@ struct TKeyChoice {
   std::string Curve = "P-256";
 };
 
-// "rsa:BITS" or "ec:CURVE"; raises UsageError for anything else.
+// The RSA key sizes taken: below, a key is broken today; above, it takes hours to make and
+// most programs refuse to load it.
+inline constexpr std::int32_t kMinRSABits = 1024;
+inline constexpr std::int32_t kMaxRSABits = 16384;
+
+// "rsa:BITS" with BITS from kMinRSABits to kMaxRSABits, or "ec:CURVE" with one of the names of
+// P-256, P-384 or P-521 (prime256v1, secp256r1, secp384r1, secp521r1; letter case does not
+// matter); raises UsageError for anything else.
 TKeyChoice ParseKeyChoice(const std::string& Choice);
+
+// Builds Request once, self-signed on a throwaway P-256 key, so that whatever the builder
+// refuses (a subject value that does not fit its field, an IP address that is none) is found
+// before a key is made that may take minutes. Raises as Issue does.
+void CheckRequestBuilds(const TCertRequest& Request);
 
 // Raises Exception "Key generation failed:\n<reason>".
 void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key);

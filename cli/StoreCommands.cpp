@@ -2,8 +2,10 @@
 #include "cli/Command.h"
 #include "core/FileNameText.h"
 #include "core/Store.h"
+#include "core/StoreExpiry.h"
 #include "core/StoreRelations.h"
 #include "core/StoreSetting.h"
+#include "core/Utf8.h"
 #include "crypto/OpenSSLWrapper.h"
 
 #include <QDateTime>
@@ -13,6 +15,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <optional>
 
 namespace velmora::cli {
 
@@ -21,6 +25,54 @@ namespace {
 // Names and lines are bytes; JSON wants text: bytes that are not UTF-8 show as U+FFFD.
 QString JsonText(const std::string& Bytes) { return FileNameCaption(Bytes); }
 
+bool IsUtf8(const std::string& Bytes) {
+  for (std::size_t at = 0; at < Bytes.size();) {
+    const std::size_t length = Utf8SequenceLength(std::string_view(Bytes).substr(at));
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+// A name as JSON carries it: Key the text to show, and, when the name is no UTF-8 and that
+// text therefore lost bytes, Key + "_bytes" with the name's exact bytes in base64, which a
+// script needs to reach the file.
+void InsertName(QJsonObject& Object, const QString& Key, const std::string& Name) {
+  Object.insert(Key, JsonText(Name));
+  if (!IsUtf8(Name))
+    Object.insert(Key + QStringLiteral("_bytes"),
+                  QString::fromLatin1(QByteArray(Name.data(), static_cast<qsizetype>(Name.size()))
+                                          .toBase64()));
+}
+
+// Text as a terminal may be given it: a file name or a certificate's value may hold control
+// characters (an escape sequence could rewrite the screen or the window title), and bytes
+// that are no UTF-8 could be read as such. Those are written as escapes; everything else,
+// non-ASCII letters included, as itself.
+std::string TerminalText(const std::string& Bytes) {
+  std::string text;
+  char escape[12];
+  for (std::size_t at = 0; at < Bytes.size();) {
+    char32_t point = 0;
+    const std::size_t length = Utf8SequenceLength(std::string_view(Bytes).substr(at), &point);
+    if (length == 0) {
+      std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(Bytes[at]));
+      text += escape;
+      ++at;
+      continue;
+    }
+    if (point < 0x20 || (point >= 0x7F && point < 0xA0)) {
+      std::snprintf(escape, sizeof escape, point < 0x80 ? "\\x%02x" : "\\u%04x",
+                    static_cast<unsigned>(point));
+      text += escape;
+    } else {
+      text.append(Bytes, at, length);
+    }
+    at += length;
+  }
+  return text;
+}
+
 QJsonArray JsonLines(const std::vector<std::string>& Lines) {
   QJsonArray array;
   for (const std::string& line : Lines) array.append(JsonText(line));
@@ -28,7 +80,7 @@ QJsonArray JsonLines(const std::vector<std::string>& Lines) {
 }
 
 void PrintLines(const std::vector<std::string>& Lines) {
-  for (const std::string& line : Lines) std::printf("%s\n", line.c_str());
+  for (const std::string& line : Lines) std::printf("%s\n", TerminalText(line).c_str());
 }
 
 void PrintJson(const QJsonDocument& Document) {
@@ -49,20 +101,28 @@ class TInfoCommand : public TCommand {
     int status = 0;
     QJsonArray all;
     for (const std::string& file : FFiles) {
-      const TFileDescription description = DescribeStoreFile(file);
-      if (description.Error) status = kExitFailure;
+      const TFileDescription description =
+          DescribeStoreFile(file, std::time(nullptr), TWording::CommandLine);
+      if (description.Error || description.Problem) status = kExitFailure;
       const std::vector<std::string> related =
           description.Error ? std::vector<std::string>() : DescribeStoreRelations(file);
       if (FJson) {
-        QJsonObject entry{{"path", JsonText(file)},
-                          {"lines", JsonLines(description.Lines)},
+        QJsonObject entry{{"lines", JsonLines(description.Lines)},
                           {"details", JsonLines(description.Details)},
                           {"related", JsonLines(related)}};
+        InsertName(entry, QStringLiteral("path"), file);
         if (description.Error) entry.insert("error", JsonText(*description.Error));
+        else if (description.Problem) entry.insert("error", JsonText(*description.Problem));
         all.append(entry);
         continue;
       }
       if (&file != &FFiles.front()) std::printf("\n");
+      if (description.Error) {
+        // A file that is not there has no facts to show; its lines would only say "-1 bytes".
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s.\n", TerminalText(*description.Error).c_str());
+        continue;
+      }
       // The panel's layout: the file's facts, then each further section after a blank line.
       PrintLines(description.Lines);
       for (const std::vector<std::string>* section : {&description.Details, &related}) {
@@ -70,7 +130,11 @@ class TInfoCommand : public TCommand {
         std::printf("\n");
         PrintLines(*section);
       }
-      if (description.Error) std::fprintf(stderr, "%s.\n", description.Error->c_str());
+      if (description.Problem) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s.\n", TerminalText(file).c_str(),
+                     TerminalText(*description.Problem).c_str());
+      }
     }
     if (FJson) PrintJson(QJsonDocument(all));
     return status;
@@ -104,14 +168,24 @@ class TListCommand : public TCommand {
     // Sorted by name: the order a folder lists in is no order at all.
     std::sort(entries.begin(), entries.end(),
               [](const TStoreEntry& A, const TStoreEntry& B) { return A.Name < B.Name; });
+    // The window's Expires column: when each certificate's validity ends.
+    const std::vector<std::optional<std::time_t>> expiry = ReadCertificateExpiry(dir, entries);
+    const std::time_t now = std::time(nullptr);
     if (FJson) {
       QJsonArray rows;
-      for (const TStoreEntry& entry : entries) {
-        QJsonObject row{{"name", JsonText(entry.Name)}, {"type", TypeText(entry.Kind)}};
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        const TStoreEntry& entry = entries[i];
+        QJsonObject row{{"type", TypeText(entry.Kind)}};
+        InsertName(row, QStringLiteral("name"), entry.Name);
         if (entry.Found) {
           row.insert("size", static_cast<qint64>(entry.Size));
           row.insert("modified", QDateTime::fromSecsSinceEpoch(entry.Modified, Qt::UTC)
                                      .toString(Qt::ISODate));
+        }
+        if (expiry[i]) {
+          row.insert("expires", QDateTime::fromSecsSinceEpoch(*expiry[i], Qt::UTC)
+                                    .toString(Qt::ISODate));
+          row.insert("days_left", static_cast<qint64>(DaysLeft(*expiry[i], now)));
         }
         rows.append(row);
       }
@@ -119,12 +193,14 @@ class TListCommand : public TCommand {
       return 0;
     }
     const TDateTimeFormat dates;
-    for (const TStoreEntry& entry : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const TStoreEntry& entry = entries[i];
       const std::string size = entry.Found ? SizeText(entry.Size) : "";
       const std::string modified =
           entry.Found ? dates.Text(entry.Modified, true).toStdString() : "";
-      std::printf("%s\t%s\t%s\t%s\n", entry.Name.c_str(), TypeText(entry.Kind), size.c_str(),
-                  modified.c_str());
+      const std::string expires = expiry[i] ? ExpiresText(*expiry[i], now) : "";
+      std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalText(entry.Name).c_str(),
+                  TypeText(entry.Kind), size.c_str(), modified.c_str(), expires.c_str());
     }
     return 0;
   }

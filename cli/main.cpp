@@ -24,17 +24,19 @@ std::vector<std::unique_ptr<TCommand>> AllCommands() {
 
 namespace {
 
-// A failure as the window's box words it: a common cause in plain words first, then the
-// message. Of the arguments only the CA certificate file matters to the words: when it held no
+// A failure as the window's box says it, in the command line's words (options, not fields):
+// a common cause in plain words first, then the message. Of the arguments only the CA certificate file matters to the words: when it held no
 // certificate they say what it holds instead.
 std::string InPlainWords(const std::string& Message, const CLI::App& Command) {
   std::string caCertFile;
   const CLI::Option* signWith = Command.get_option_no_throw("--sign-with");
   if (signWith != nullptr && signWith->count() > 0) caCertFile = signWith->as<std::string>();
-  return WithPlainWords(Message, ObservePlainWordsFacts(Message, caCertFile));
+  return WithPlainWords(Message, ObservePlainWordsFacts(Message, caCertFile),
+                        TWording::CommandLine);
 }
 
 int UsageFailure(const std::string& Command, const std::string& Message) {
+  std::fflush(stdout);  // what was said so far stands before the error in a shared terminal
   std::fprintf(stderr, "velmora-cli: %s\nUsage: %s\nRun with --help for more.\n",
                Message.c_str(), Command.c_str());
   return kExitUsage;
@@ -83,6 +85,7 @@ int Run(int argc, char** argv) {
     } catch (const UsageError& e) {
       return UsageFailure("velmora-cli " + sub->get_name() + " [OPTIONS]", e.what());
     } catch (const std::exception& e) {
+      std::fflush(stdout);
       std::fprintf(stderr, "%s\n", InPlainWords(e.what(), *sub).c_str());
       return kExitFailure;
     }

@@ -43,6 +43,137 @@ std::string Shown(std::string_view Value) {
   return Quoted(shown);
 }
 
+// ---- The words ----
+
+// Each sentence in the words of both front ends: the window names its fields and buttons, the
+// command line its options. "{1}" and "{2}" stand for the values the sentence shows.
+enum class TSentence {
+  CAKeyPassword,
+  CACertEmpty,
+  CACertHoldsKey,
+  CACertDER,
+  CACertPKCS12,
+  CACertOtherPEM,
+  CACertNoPEM,
+  CAKeyMismatch,
+  IPAddressOne,
+  IPAddressShown,
+  EmailCommand,
+  AlternativeNameSyntax,
+  DNSNameCharacter,
+  WriteNoPermission,
+  WriteReadOnly,
+  WriteDiskFull,
+  WriteQuota,
+};
+
+struct TWords {
+  TSentence Sentence;
+  const char* Window;
+  const char* CommandLine;
+};
+
+constexpr TWords kWords[] = {
+    {TSentence::CAKeyPassword,
+     "The password for the CA key is wrong, or the key needs one and none was given; enter the "
+     "password the key was saved with.",
+     "The pass phrase for the CA key is wrong, or the key needs one and none was given; give "
+     "the one the key was saved with to --ca-pass."},
+    {TSentence::CACertEmpty,
+     "The CA certificate file is empty; choose the file with the CA's certificate.",
+     "The --sign-with file is empty; give the file with the CA's certificate there."},
+    {TSentence::CACertHoldsKey,
+     "The CA certificate file holds a private key, not a certificate; choose the CA's "
+     "certificate file here and give the key file as the CA key.",
+     "The --sign-with file holds a private key, not a certificate; give the CA's certificate "
+     "file to --sign-with and the key file to --sign-key."},
+    {TSentence::CACertDER,
+     "The CA certificate file is in binary (DER) form, but it must be PEM text; convert it to "
+     "PEM and choose the converted file.",
+     "The --sign-with file is in binary (DER) form, but it must be PEM text; convert it to PEM "
+     "and give the converted file."},
+    {TSentence::CACertPKCS12,
+     "The CA certificate file is a PKCS#12 bundle, but it must be a PEM certificate; save the "
+     "CA's certificate from the bundle as PEM and choose that file.",
+     "The --sign-with file is a PKCS#12 bundle, but it must be a PEM certificate; save the "
+     "CA's certificate from the bundle as PEM and give that file."},
+    {TSentence::CACertOtherPEM,
+     "The CA certificate file holds a {1} block, not a certificate; choose the file with the "
+     "CA's certificate.",
+     "The --sign-with file holds a {1} block, not a certificate; give the file with the CA's "
+     "certificate there."},
+    {TSentence::CACertNoPEM,
+     "The CA certificate file holds no certificate in PEM text form; choose the file with the "
+     "CA's certificate, which begins with \"-----BEGIN CERTIFICATE-----\".",
+     "The --sign-with file holds no certificate in PEM text form; give the file with the CA's "
+     "certificate, which begins with \"-----BEGIN CERTIFICATE-----\"."},
+    {TSentence::CAKeyMismatch,
+     "The CA key does not belong to the CA certificate; choose the key file that was made "
+     "together with this CA certificate.",
+     "The --sign-key key does not belong to the --sign-with certificate; give the key file "
+     "that was made together with this CA certificate."},
+    {TSentence::IPAddressOne,
+     "One of the IP addresses is not an IP address; write addresses such as 192.168.1.10 or "
+     "::1 there, and put host names among the DNS names.",
+     "One of the --ip values is not an IP address; give addresses such as 192.168.1.10 or ::1 "
+     "there, and host names to --dns."},
+    {TSentence::IPAddressShown,
+     "The IP address field holds {1}, which is not an IP address; write addresses such as "
+     "192.168.1.10 or ::1 there, and put host names among the DNS names.",
+     "The --ip value {1} is not an IP address; give addresses such as 192.168.1.10 or ::1 "
+     "there, and host names to --dns."},
+    {TSentence::EmailCommand,
+     "An e-mail alternative name cannot be just {1}; enter a full mail address such as "
+     "name@example.com.",
+     "A --san-email value cannot be just {1}; give a full mail address such as "
+     "name@example.com."},
+    {TSentence::AlternativeNameSyntax,
+     "The alternative name {1} holds {2}, which no single name can have; enter each name on "
+     "its own, without it.",
+     "The alternative name {1} holds {2}, which no single name can have; give each name on "
+     "its own, without it."},
+    {TSentence::DNSNameCharacter,
+     "The DNS name {1} holds {2}, which a host name cannot have; use only letters, digits, "
+     "hyphens and dots.",
+     "The --dns value {1} holds {2}, which a host name cannot have; use only letters, digits, "
+     "hyphens and dots."},
+    {TSentence::WriteNoPermission,
+     "You do not have permission to write in this folder; choose another store folder, or get "
+     "write permission for this one.",
+     "You do not have permission to write in the store folder; give another one with --store, "
+     "or get write permission for this one."},
+    {TSentence::WriteReadOnly,
+     "This folder is on a read-only disk, so nothing can be saved in it; choose a store folder "
+     "on a disk that can be written.",
+     "The store folder is on a read-only disk, so nothing can be saved in it; give --store a "
+     "folder on a disk that can be written."},
+    {TSentence::WriteDiskFull,
+     "The disk is full; free some space on it, or choose a store folder on another disk.",
+     "The disk is full; free some space on it, or give --store a folder on another disk."},
+    {TSentence::WriteQuota,
+     "Your disk quota is used up; free some space, or choose a store folder on another disk.",
+     "Your disk quota is used up; free some space, or give --store a folder on another disk."},
+};
+
+// The sentence in the words of the front end, with {1} and {2} filled in.
+std::string Say(TSentence Sentence, TWording Wording, std::string_view First = {},
+                std::string_view Second = {}) {
+  std::string_view text;
+  for (const TWords& words : kWords)
+    if (words.Sentence == Sentence)
+      text = Wording == TWording::CommandLine ? words.CommandLine : words.Window;
+  std::string said;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '{' && i + 2 < text.size() && text[i + 2] == '}') {
+      said += text[i + 1] == '1' ? First : Second;
+      i += 2;
+      continue;
+    }
+    said += text[i];
+  }
+  return said;
+}
+
 // ---- The CA's files ----
 
 constexpr std::string_view kCAKeyStep = "PEM_read_bio_PrivateKey (CA)";
@@ -60,14 +191,13 @@ constexpr std::string_view kPasswordReasons[] = {
     "pkcs12 cipherfinal error",
 };
 
-std::string CAKeyPasswordSentence(std::string_view Message) {
+std::string CAKeyPasswordSentence(std::string_view Message, TWording Wording) {
   const std::size_t step = Message.find(kCAKeyStep);
   if (step == std::string_view::npos) return {};
   const std::string_view reason = Message.substr(step);
   for (const std::string_view words : kPasswordReasons)
     if (Contains(reason, words))
-      return "The password for the CA key is wrong, or the key needs one and none was given; "
-             "enter the password the key was saved with.";
+      return Say(TSentence::CAKeyPassword, Wording);
   return {};
 }
 
@@ -76,34 +206,24 @@ bool IsCACertWithoutCertificate(std::string_view Message) {
   return step != std::string_view::npos && Contains(Message.substr(step), kNoPEMBlock);
 }
 
-std::string CACertSentence(std::string_view Message, const TFileLook& File) {
+std::string CACertSentence(std::string_view Message, const TFileLook& File, TWording Wording) {
   if (!IsCACertWithoutCertificate(Message)) return {};
   switch (File.Content) {
-    case TFileContent::Empty:
-      return "The CA certificate file is empty; choose the file with the CA's certificate.";
-    case TFileContent::PrivateKey:
-      return "The CA certificate file holds a private key, not a certificate; choose the CA's "
-             "certificate file here and give the key file as the CA key.";
-    case TFileContent::DER:
-      return "The CA certificate file is in binary (DER) form, but it must be PEM text; convert "
-             "it to PEM and choose the converted file.";
-    case TFileContent::PKCS12:
-      return "The CA certificate file is a PKCS#12 bundle, but it must be a PEM certificate; "
-             "save the CA's certificate from the bundle as PEM and choose that file.";
+    case TFileContent::Empty: return Say(TSentence::CACertEmpty, Wording);
+    case TFileContent::PrivateKey: return Say(TSentence::CACertHoldsKey, Wording);
+    case TFileContent::DER: return Say(TSentence::CACertDER, Wording);
+    case TFileContent::PKCS12: return Say(TSentence::CACertPKCS12, Wording);
     case TFileContent::OtherPEM:
-      return "The CA certificate file holds a " + Quoted(File.PEMLabel) +
-             " block, not a certificate; choose the file with the CA's certificate.";
+      return Say(TSentence::CACertOtherPEM, Wording, Quoted(File.PEMLabel));
     case TFileContent::Unknown:
       break;
   }
-  return "The CA certificate file holds no certificate in PEM text form; choose the file with "
-         "the CA's certificate, which begins with \"-----BEGIN CERTIFICATE-----\".";
+  return Say(TSentence::CACertNoPEM, Wording);
 }
 
-std::string CAKeyMismatchSentence(std::string_view Message) {
+std::string CAKeyMismatchSentence(std::string_view Message, TWording Wording) {
   if (!Contains(Message, "The CA private key does not belong to the CA certificate.")) return {};
-  return "The CA key does not belong to the CA certificate; choose the key file that was made "
-         "together with this CA certificate.";
+  return Say(TSentence::CAKeyMismatch, Wording);
 }
 
 // ---- Alternative names ----
@@ -116,7 +236,7 @@ bool IsIPAddress(const std::string& Text) {
 
 // libcrypto refuses the whole list of alternative names ("val=DNS:a,IP:localhost") and names
 // none of them; the one meant is the first IP entry that is no address.
-std::string IPAddressSentence(std::string_view Message) {
+std::string IPAddressSentence(std::string_view Message, TWording Wording) {
   const std::string step =
       "X509V3_EXT_conf_nid nid=" + std::to_string(NID_subject_alt_name) + " val=";
   const std::size_t start = Message.find(step);
@@ -132,11 +252,8 @@ std::string IPAddressSentence(std::string_view Message) {
     if (entry.substr(0, 3) == "IP:" && !IsIPAddress(std::string(entry.substr(3))))
       wrong = std::string(entry.substr(3));
   }
-  const std::string advice =
-      "write addresses such as 192.168.1.10 or ::1 there, and put host names among the DNS "
-      "names.";
-  if (!wrong) return "One of the IP addresses is not an IP address; " + advice;
-  return "The IP address field holds " + Shown(*wrong) + ", which is not an IP address; " + advice;
+  if (!wrong) return Say(TSentence::IPAddressOne, Wording);
+  return Say(TSentence::IPAddressShown, Wording, Shown(*wrong));
 }
 
 // The value between Before and After in Message, After searched from the end so that the value
@@ -152,12 +269,11 @@ std::optional<std::string_view> Between(std::string_view Message, std::string_vi
 }
 
 // The names that libcrypto's list syntax would take apart or read as a command.
-std::string InvalidAlternativeNameSentence(std::string_view Message) {
+std::string InvalidAlternativeNameSentence(std::string_view Message, TWording Wording) {
   const auto value = Between(Message, "Invalid subject alternative name \"", "\".");
   if (!value) return {};
   if (*value == "copy" || *value == "move")
-    return "An e-mail alternative name cannot be just " + Quoted(*value) +
-           "; enter a full mail address such as name@example.com.";
+    return Say(TSentence::EmailCommand, Wording, Quoted(*value));
   const char* what = nullptr;
   if (value->find_first_of("\r\n") != std::string_view::npos)
     what = "a line break";
@@ -166,8 +282,7 @@ std::string InvalidAlternativeNameSentence(std::string_view Message) {
   else if (Contains(*value, std::string_view("\0", 1)))
     what = "a NUL character";
   if (!what) return {};
-  return "The alternative name " + Shown(*value) + " holds " + what +
-         ", which no single name can have; enter each name on its own, without it.";
+  return Say(TSentence::AlternativeNameSyntax, Wording, Shown(*value), what);
 }
 
 // The first character of a DNS name that no host name has, as a sentence names it; empty when
@@ -191,13 +306,12 @@ std::string ForbiddenHostNameCharacter(std::string_view Name) {
   return {};
 }
 
-std::string DNSNameSentence(std::string_view Message) {
+std::string DNSNameSentence(std::string_view Message, TWording Wording) {
   const auto name = Between(Message, "The DNS name \"", "\" is not a valid host name");
   if (!name) return {};
   const std::string character = ForbiddenHostNameCharacter(*name);
   if (character.empty()) return {};
-  return "The DNS name " + Quoted(*name) + " holds " + character +
-         ", which a host name cannot have; use only letters, digits, hyphens and dots.";
+  return Say(TSentence::DNSNameCharacter, Wording, Quoted(*name), character);
 }
 
 // ---- The store folder ----
@@ -214,23 +328,15 @@ constexpr std::string_view kWriteSteps[] = {
 struct TSystemCause {
   int Errno;
   const char* English;  // the C library's words, as they read in every untranslated locale
-  const char* Sentence;
+  TSentence Sentence;
 };
 
 constexpr TSystemCause kWriteCauses[] = {
-    {EACCES, "Permission denied",
-     "You do not have permission to write in this folder; choose another store folder, or get "
-     "write permission for this one."},
-    {EPERM, "Operation not permitted",
-     "You do not have permission to write in this folder; choose another store folder, or get "
-     "write permission for this one."},
-    {EROFS, "Read-only file system",
-     "This folder is on a read-only disk, so nothing can be saved in it; choose a store folder "
-     "on a disk that can be written."},
-    {ENOSPC, "No space left on device",
-     "The disk is full; free some space on it, or choose a store folder on another disk."},
-    {EDQUOT, "Disk quota exceeded",
-     "Your disk quota is used up; free some space, or choose a store folder on another disk."},
+    {EACCES, "Permission denied", TSentence::WriteNoPermission},
+    {EPERM, "Operation not permitted", TSentence::WriteNoPermission},
+    {EROFS, "Read-only file system", TSentence::WriteReadOnly},
+    {ENOSPC, "No space left on device", TSentence::WriteDiskFull},
+    {EDQUOT, "Disk quota exceeded", TSentence::WriteQuota},
 };
 
 // The reason as the message gives it: after a separator, not inside the path before it.
@@ -241,7 +347,7 @@ bool HasReason(std::string_view Text, std::string_view Reason) {
   return false;
 }
 
-std::string StoreWriteSentence(std::string_view Message) {
+std::string StoreWriteSentence(std::string_view Message, TWording Wording) {
   for (const std::string_view step : kWriteSteps) {
     const std::size_t at = Message.find(step);
     if (at == std::string_view::npos) continue;
@@ -250,7 +356,7 @@ std::string StoreWriteSentence(std::string_view Message) {
       // The program may run translated: the system then gives its reasons in the user's words.
       const std::string local = std::system_category().message(cause.Errno);
       if (HasReason(rest, cause.English) || (!local.empty() && HasReason(rest, local)))
-        return cause.Sentence;
+        return Say(cause.Sentence, Wording);
     }
   }
   return {};
@@ -371,18 +477,20 @@ class TDescriptor {
 
 }  // namespace
 
-std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts) {
+std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts,
+                          TWording Wording) {
   for (std::string sentence :
-       {CAKeyPasswordSentence(Message), CACertSentence(Message, Facts.CACertFile),
-        CAKeyMismatchSentence(Message), IPAddressSentence(Message),
-        InvalidAlternativeNameSentence(Message), DNSNameSentence(Message),
-        StoreWriteSentence(Message)})
+       {CAKeyPasswordSentence(Message, Wording), CACertSentence(Message, Facts.CACertFile, Wording),
+        CAKeyMismatchSentence(Message, Wording), IPAddressSentence(Message, Wording),
+        InvalidAlternativeNameSentence(Message, Wording), DNSNameSentence(Message, Wording),
+        StoreWriteSentence(Message, Wording)})
     if (!sentence.empty()) return sentence;
   return {};
 }
 
-std::string WithPlainWords(const std::string& Message, const TPlainWordsFacts& Facts) {
-  const std::string sentence = PlainSentence(Message, Facts);
+std::string WithPlainWords(const std::string& Message, const TPlainWordsFacts& Facts,
+                           TWording Wording) {
+  const std::string sentence = PlainSentence(Message, Facts, Wording);
   if (sentence.empty()) return Message;
   const std::string lead = sentence + "\n\n";
   if (Message.compare(0, lead.size(), lead) == 0) return Message;

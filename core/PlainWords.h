@@ -11,6 +11,10 @@
 
 namespace velmora {
 
+// Whose words a text is in: the window names its fields and buttons ("the IP address field"),
+// the command line its options ("the --ip value"). What is said is the same.
+enum class TWording { Window, CommandLine };
+
 // What the first bytes of a file show it to hold.
 enum class TFileContent {
   Unknown,     // not looked at, not readable, not a regular file, or none of the below
@@ -35,11 +39,13 @@ struct TPlainWordsFacts {
 // The plain sentence for Message, or empty when its cause is none of the common ones. Message
 // may be a whole box text: the causes are found wherever they stand in it. The system's
 // reasons are recognised in English and in the words of the current locale.
-std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts = {});
+std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts = {},
+                          TWording Wording = TWording::Window);
 
 // The plain sentence, a blank line, then Message unchanged; Message alone when it has no
 // plain sentence or already starts with it.
-std::string WithPlainWords(const std::string& Message, const TPlainWordsFacts& Facts = {});
+std::string WithPlainWords(const std::string& Message, const TPlainWordsFacts& Facts = {},
+                           TWording Wording = TWording::Window);
 
 // What Bytes, the start of a file, show the file to hold. Only looks; keeps no copy.
 TFileLook ClassifyFileStart(std::string_view Bytes);

@@ -1,6 +1,8 @@
 #include "core/Store.h"
 
 #include "core/CertDetails.h"
+#include "core/PlainWords.h"
+#include "core/StoreExpiry.h"
 #include "core/StoreCertificate.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
@@ -149,6 +151,11 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
 }
 
 
+std::string ExpiresText(std::time_t NotAfter, std::time_t Now) {
+  const std::int64_t days = DaysLeft(NotAfter, Now);
+  return days < 0 ? "expired" : std::to_string(days) + " days";
+}
+
 std::string SizeText(std::int64_t Bytes) {
   return std::to_string(std::max<std::int64_t>(Bytes / 1024, 1)) + " KB";
 }
@@ -224,36 +231,6 @@ std::unique_ptr<TOpenSSLCert> LoadPEMOrDERCertificate(const std::string& Bytes) 
   }
 }
 
-void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info, std::time_t Now,
-                         TFileDescription& Description) {
-  std::vector<std::string>& Lines = Description.Lines;
-  try {
-    const TSecretText bytes = ReadDescribedFile(File, Info);
-    const std::unique_ptr<TOpenSSLCert> cert = LoadPEMOrDERCertificate(bytes.Text());
-    Lines.push_back("Key Type:     " + CertificateKeyText(*cert));
-    Lines.push_back("Sig Algorithm: " + SigAlgToString(cert->GetSigAlg()));
-    Lines.push_back(std::string("Has Private Key: ") + (cert->HasPrivateKey() ? "True" : "False"));
-    Description.Details = CertificateDetailLines(cert->X509Cert(), Now);
-  } catch (const std::exception& e) {
-    Lines.push_back(std::string("(Could not parse certificate: ") + e.what() + ")");
-  }
-}
-
-// Only the empty password is tried: the panel never asks for one.
-void DescribeKey(const TReadOnlyFile& File, const struct stat& Info,
-                 std::vector<std::string>& Lines) {
-  const char* unreadable = "(Encrypted or unreadable key \u2014 password required)";
-  try {
-    const TSecretText pem = ReadDescribedFile(File, Info);
-    const std::unique_ptr<TOpenSSLCert> key =
-        TCertLoader::LoadPrivateKeyFromPEMBytes(pem.Text(), "");
-    Lines.push_back("Key Type: " + PrivateKeyText(*key));
-  } catch (const std::exception&) {
-    Lines.push_back(unreadable);
-  }
-}
-
-
 // A private key that others may read is no longer private; a bundle with an empty password
 // is as open as a key file.
 void WarnIfReadableByOthers(const struct stat& Info, std::vector<std::string>& Lines) {
@@ -263,9 +240,77 @@ void WarnIfReadableByOthers(const struct stat& Info, std::vector<std::string>& L
   Lines.push_back(std::string("Warning: readable by other users (mode ") + mode + ")");
 }
 
+// Whether Bytes hold a private key anywhere, as PEM text or as binary DER: a .pem file often
+// holds a certificate together with its key.
+bool HoldsPrivateKey(const TSecretText& Bytes) {
+  return ClassifyFileStart(Bytes.Text()).Content == TFileContent::PrivateKey;
+}
+
+void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info, std::time_t Now,
+                         TFileDescription& Description) {
+  std::vector<std::string>& Lines = Description.Lines;
+  try {
+    const TSecretText bytes = ReadDescribedFile(File, Info);
+    const bool holdsKey = HoldsPrivateKey(bytes);
+    // A key is exposed whether or not a certificate can be read beside it.
+    if (holdsKey) WarnIfReadableByOthers(Info, Description.Details);
+    try {
+      const std::unique_ptr<TOpenSSLCert> cert = LoadPEMOrDERCertificate(bytes.Text());
+      Lines.push_back("Key Type:     " + CertificateKeyText(*cert));
+      Lines.push_back("Sig Algorithm: " + SigAlgToString(cert->GetSigAlg()));
+      // The certificate is read without its key, so the loaded object never has one: what the
+      // file holds is what the line must say.
+      Lines.push_back(std::string("Has Private Key: ") +
+                      (cert->HasPrivateKey() || holdsKey ? "True" : "False"));
+      for (std::string& line : CertificateDetailLines(cert->X509Cert(), Now))
+        Description.Details.push_back(std::move(line));
+      return;
+    } catch (const std::exception& e) {
+      Description.Problem = std::string("Could not parse certificate: ") + e.what();
+    }
+  } catch (const std::exception& e) {
+    Description.Problem = std::string("Could not parse certificate: ") + e.what();
+  }
+  Lines.push_back("(" + *Description.Problem + ")");
+}
+
+// Any other file is looked into only for a private key that others may read.
+void DescribeOtherFile(const TReadOnlyFile& File, const struct stat& Info,
+                       TFileDescription& Description) {
+  try {
+    if (HoldsPrivateKey(ReadDescribedFile(File, Info)))
+      WarnIfReadableByOthers(Info, Description.Details);
+  } catch (const std::exception&) {
+    // Not a file that could hold a key of ours (a pipe, a huge file, one we may not read).
+  }
+}
+
+// Only the empty password is tried: the panel never asks for one.
+// A key that does not open without a password is fine when it is encrypted; it is a problem
+// when the file cannot be read or holds no key at all.
+void DescribeKey(const TReadOnlyFile& File, const struct stat& Info,
+                 TFileDescription& Description) {
+  const char* unreadable = "(Encrypted or unreadable key \u2014 password required)";
+  try {
+    const TSecretText pem = ReadDescribedFile(File, Info);
+    try {
+      const std::unique_ptr<TOpenSSLCert> key =
+          TCertLoader::LoadPrivateKeyFromPEMBytes(pem.Text(), "");
+      Description.Lines.push_back("Key Type: " + PrivateKeyText(*key));
+      return;
+    } catch (const std::exception&) {
+      if (!HoldsPrivateKey(pem)) Description.Problem = "The file holds no private key";
+    }
+  } catch (const std::exception& e) {
+    Description.Problem = std::string("Cannot read the key: ") + e.what();
+  }
+  Description.Lines.push_back(unreadable);
+}
+
 // What a bundle holds when it opens without a password; the panel never asks for one.
 void DescribeBundleContents(const TReadOnlyFile& File, const struct stat& Info,
-                            std::vector<std::string>& Lines) {
+                            TFileDescription& Description) {
+  std::vector<std::string>& Lines = Description.Details;
   std::string text = "Bundle contents: ";
   try {
     const TSecretText bytes = ReadDescribedFile(File, Info);
@@ -282,6 +327,7 @@ void DescribeBundleContents(const TReadOnlyFile& File, const struct stat& Info,
       Lines.push_back("  " + NameText(X509_get_subject_name(cert.get())));
   } catch (const std::exception& e) {
     Lines.push_back(text + "(" + e.what() + ")");
+    Description.Problem = std::string("Cannot read the bundle: ") + e.what();
   }
 }
 
@@ -289,7 +335,7 @@ void DescribeBundleContents(const TReadOnlyFile& File, const struct stat& Info,
 
 // A file that vanished since it was listed gets its size as -1 and then an error for its
 // date, with the lines so far kept.
-TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now) {
+TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWording Wording) {
   TFileDescription description;
   std::vector<std::string>& lines = description.Lines;
   lines.push_back("File: " + FileNamePart(Path));
@@ -313,15 +359,20 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now) {
       DescribeCertificate(file, info, Now, description);
       break;
     case TStoreFileKind::Key:
-      DescribeKey(file, info, lines);
+      DescribeKey(file, info, description);
       WarnIfReadableByOthers(info, description.Details);
       break;
     case TStoreFileKind::Bundle:
-      lines.push_back("PKCS#12 bundle \u2014 use Load buttons to import with password.");
-      DescribeBundleContents(file, info, description.Details);
+      // The window's buttons load a bundle; the command line has none to point to.
+      lines.push_back(Wording == TWording::Window
+                          ? "PKCS#12 bundle \u2014 use Load buttons to import with password."
+                          : "PKCS#12 bundle \u2014 the program that imports it asks for its "
+                            "password.");
+      DescribeBundleContents(file, info, description);
       WarnIfReadableByOthers(info, description.Details);
       break;
     case TStoreFileKind::Other:
+      DescribeOtherFile(file, info, description);
       break;
   }
   return description;

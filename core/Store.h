@@ -6,6 +6,8 @@
 // gave, so it reaches exactly the file listed even when the name is not UTF-8.
 #pragma once
 
+#include "core/PlainWords.h"
+
 #include <QLocale>
 #include <QString>
 
@@ -48,6 +50,10 @@ bool IsDirectoryAt(const std::string& Path);
 // "Cannot list the store directory "<dir>": <reason>".
 std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir);
 
+// The store list's Expires cell for a certificate valid until NotAfter: "N days" left, rounded
+// down, or "expired".
+std::string ExpiresText(std::time_t NotAfter, std::time_t Now);
+
 // Whole kibibytes, never below one: "1 KB", "1024 KB".
 std::string SizeText(std::int64_t Bytes);
 
@@ -70,14 +76,19 @@ class TDateTimeFormat {
 // The lines the store panel shows for a file: the file's facts and its key facts in Lines,
 // then, after a blank line, the Details of what it holds (a certificate's names, dates,
 // extensions and fingerprints; what a bundle opens to without a password; a warning for a
-// private key that others may read). When the file vanished after it was listed, Error holds
-// the message to raise once the lines so far are shown. Now decides "expires in N days".
+// private key that others may read, in any file that holds one). When the file vanished after
+// it was listed, Error holds the message to raise once the lines so far are shown. Problem
+// says why a certificate, key or bundle file could not be read or understood (an encrypted
+// key is none); the lines show it too. Now decides "expires in N days"; Wording whose advice
+// the lines give.
 struct TFileDescription {
   std::vector<std::string> Lines;
   std::vector<std::string> Details;
   std::optional<std::string> Error;
+  std::optional<std::string> Problem;
 };
-TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now = std::time(nullptr));
+TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now = std::time(nullptr),
+                                   TWording Wording = TWording::Window);
 
 // Removes a store file; raises "Cannot delete "<path>": <reason>".
 void DeleteStoreFile(const std::string& Path);

@@ -78,6 +78,80 @@ const ArgCase kCases[] = {
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: Invalid key \"rsa:\": use rsa:BITS or ec:CURVE." + kCertUsage},
+    // Key sizes and curves that are no use are refused before any key is made.
+    {.name = "RSAKeyTooSmall",
+     .args = {"cert", "--cn", "x", "--key", "rsa:512", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid key \"rsa:512\": an RSA key has 1024 to 16384 bits." +
+            kCertUsage},
+    {.name = "RSAKeyJustTooSmall",
+     .args = {"cert", "--cn", "x", "--key", "rsa:1023", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid key \"rsa:1023\": an RSA key has 1024 to 16384 bits." +
+            kCertUsage},
+    {.name = "RSAKeyTooLarge",
+     .args = {"cert", "--cn", "x", "--key", "rsa:100000", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid key \"rsa:100000\": an RSA key has 1024 to 16384 bits." +
+            kCertUsage},
+    {.name = "RSAKeyBeyondEveryNumber",
+     .args = {"cert", "--cn", "x", "--key", "rsa:99999999999", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid key \"rsa:99999999999\": an RSA key has 1024 to 16384 "
+            "bits." + kCertUsage},
+    {.name = "CurveThatVerifiersReject",
+     .args = {"cert", "--cn", "x", "--key", "ec:SM2", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Unknown curve \"SM2\": use ec:P-256, ec:P-384 or ec:P-521 (also "
+            "named prime256v1 or secp256r1, secp384r1, secp521r1)." + kCertUsage},
+    {.name = "KoblitzCurve",
+     .args = {"cert", "--cn", "x", "--key", "ec:secp256k1", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Unknown curve \"secp256k1\": use ec:P-256, ec:P-384 or ec:P-521 "
+            "(also named prime256v1 or secp256r1, secp384r1, secp521r1)." + kCertUsage},
+    {.name = "CurveOfNoKind",
+     .args = {"cert", "--cn", "x", "--key", "ec:P-999", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Unknown curve \"P-999\": use ec:P-256, ec:P-384 or ec:P-521 (also "
+            "named prime256v1 or secp256r1, secp384r1, secp521r1)." + kCertUsage},
+    {.name = "CountryAsAWord",
+     .args = {"cert", "--cn", "x", "--dns", "x", "--c", "Germany", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: The country is two letters, such as DE, FR or US: --c \"Germany\" is "
+            "not." + kCertUsage},
+    {.name = "CountryOfOneLetter",
+     .args = {"cert", "--cn", "x", "--dns", "x", "--c", "D", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: The country is two letters, such as DE, FR or US: --c \"D\" is not." +
+            kCertUsage},
+    {.name = "ThreeLetterCountry",
+     .args = {"cert", "--cn", "x", "--dns", "x", "--c", "USA", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: The country is two letters, such as DE, FR or US: --c \"USA\" is "
+            "not." + kCertUsage},
+    {.name = "NothingToWrite",
+     .args = {"cert", "--cn", "x", "--out-cert", "", "--out-key", "", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: There is nothing to write: --out-cert and --out-key are empty and "
+            "--p12 is not given." + kCertUsage},
+    {.name = "EncryptedKeyIntoABundleWithoutItsPassPhrase",
+     .args = {"cert", "--cn", "x", "--key-pass", "pass:k", "--p12", "x.p12", "--store",
+              "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: --key-pass encrypts the key, but the bundle from --p12 would hold it "
+            "without one: give --p12-pass; pass: for an empty one." + kCertUsage},
     {.name = "UnknownKeyUsage",
      .args = {"cert", "--cn", "x", "--ku", "digitalSignature,unknownName", "--store", "{store}"},
      .status = 2,
@@ -102,14 +176,21 @@ const ArgCase kCases[] = {
      .args = {"cert", "--cn", "x", "--ca-pass", "foo:bar", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
-     .err = "velmora-cli: Invalid pass phrase source \"foo:bar\": use pass:TEXT, env:VAR, "
-            "file:PATH, fd:N or stdin." + kCertUsage},
+     .err = "velmora-cli: Invalid pass phrase source: expected pass:, env:, file:, fd: or "
+            "stdin for --ca-pass." + kCertUsage},
+    // A pass phrase given without its "pass:" is refused without being repeated.
+    {.name = "PassPhraseWithoutSource",
+     .args = {"cert", "--cn", "x", "--key-pass", "MyS3cretPass", "--store", "{store}"},
+     .status = 2,
+     .errMatch = TMatch::Exact,
+     .err = "velmora-cli: Invalid pass phrase source: expected pass:, env:, file:, fd: or "
+            "stdin for --key-pass." + kCertUsage},
     {.name = "DescriptorSourceWithoutNumber",
      .args = {"cert", "--cn", "x", "--key-pass", "fd:three", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
-     .err = "velmora-cli: Invalid pass phrase source \"fd:three\": fd: takes a number." +
-            kCertUsage},
+     .err = "velmora-cli: Invalid pass phrase source: fd: takes a descriptor number, for "
+            "--key-pass." + kCertUsage},
     {.name = "DevWithoutNames",
      .args = {"dev", "--store", "{store}"},
      .status = 2,
@@ -138,16 +219,12 @@ const ArgCase kCases[] = {
      .status = 1,
      .errMatch = TMatch::Exact,
      .err = "Cannot read the pass phrase from {root}/absent: No such file or directory\n"},
-    {.name = "ThreeLetterCountry",
-     .args = {"cert", "--cn", "x", "--dns", "x", "--c", "USA", "--store", "{store}"},
-     .status = 1,
-     .errMatch = TMatch::Prefix,
-     .err = "Certificate generation failed:\nSubject field C = \"USA\". OpenSSL: "},
+    // Found before any key is made, so before the checks that look at the key.
     {.name = "NeitherSubjectNorAlternativeName",
      .args = {"cert", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
-     .err = "Warning: " + kNoServerName + "\nCertificate generation failed:\n"
+     .err = "Certificate generation failed:\n"
             "A certificate needs a subject or a subject alternative name.\n"},
     // A common cause is said in plain words first, as the window's box says it.
     {.name = "CAKeyOfAnotherPair",
@@ -155,39 +232,59 @@ const ArgCase kCases[] = {
               "{ca}/two.key", "--ca-pass", "pass:second ca", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
-     .err = "The CA key does not belong to the CA certificate; choose the key file that was "
-            "made together with this CA certificate.\n\nCertificate generation failed:\n"
+     .err = "The --sign-key key does not belong to the --sign-with certificate; give the key "
+            "file that was made together with this CA certificate.\n\nCertificate generation "
+            "failed:\n"
             "The CA private key does not belong to the CA certificate.\n"},
     {.name = "WrongCAPassPhrase",
      .args = {"cert", "--cn", "x", "--dns", "x", "--sign-with", "{ca}/two.crt", "--sign-key",
               "{ca}/two.key", "--ca-pass", "pass:wrong", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Prefix,
-     .err = "The password for the CA key is wrong, or the key needs one and none was given; "
-            "enter the password the key was saved with.\n\nCertificate generation failed:\n"
+     .err = "The pass phrase for the CA key is wrong, or the key needs one and none was given; "
+            "give the one the key was saved with to --ca-pass.\n\nCertificate generation "
+            "failed:\n"
             "PEM_read_bio_PrivateKey (CA). OpenSSL: "},
     {.name = "CAKeyGivenAsCertificate",
      .args = {"cert", "--cn", "x", "--dns", "x", "--sign-with", "{ca}/one.key", "--sign-key",
               "{ca}/one.key", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Prefix,
-     .err = "The CA certificate file holds a private key, not a certificate; choose the CA's "
-            "certificate file here and give the key file as the CA key.\n\nCertificate "
+     .err = "The --sign-with file holds a private key, not a certificate; give the CA's "
+            "certificate file to --sign-with and the key file to --sign-key.\n\nCertificate "
             "generation failed:\nPEM_read_bio_X509 (CA cert). OpenSSL: "},
     {.name = "HostNameAsIPAddress",
      .args = {"cert", "--cn", "x", "--dns", "x", "--ip", "localhost", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Prefix,
-     .err = "The IP address field holds \"localhost\", which is not an IP address; write "
-            "addresses such as 192.168.1.10 or ::1 there, and put host names among the DNS "
-            "names.\n\nCertificate generation failed:\nX509V3_EXT_conf_nid nid=85 val=DNS:x,"
-            "IP:localhost. OpenSSL: "},
+     .err = "The --ip value \"localhost\" is not an IP address; give addresses such as "
+            "192.168.1.10 or ::1 there, and host names to --dns.\n\nCertificate generation "
+            "failed:\nX509V3_EXT_conf_nid nid=85 val=DNS:x,"
+            "IP:localhost. OpenSSL: ",
+     // Found before the key is made: the build has not started.
+     .outMatch = TMatch::Exact,
+     .out = ""},
+    {.name = "CommonNameTooLongForItsField",
+     .args = {"cert", "--cn", std::string(65, 'c'), "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Prefix,
+     .err = "Certificate generation failed:\nSubject field CN = \"" + std::string(65, 'c'),
+     .outMatch = TMatch::Exact,
+     .out = ""},
     {.name = "MissingCACertificate",
      .args = {"cert", "--cn", "x", "--sign-with", "{root}/absent.crt", "--sign-key",
               "{ca}/one.key", "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
-     .err = "Certificate generation failed:\nCA certificate file not found.\n"},
+     .err = "Certificate generation failed:\nCA certificate file not found: "
+            "\"{root}/absent.crt\" (--sign-with, taken from the current folder).\n"},
+    {.name = "MissingCAKey",
+     .args = {"cert", "--cn", "x", "--sign-with", "{ca}/one.crt", "--sign-key",
+              "{root}/absent.key", "--store", "{store}"},
+     .status = 1,
+     .errMatch = TMatch::Exact,
+     .err = "Certificate generation failed:\nCA key file not found: "
+            "\"{root}/absent.key\" (--sign-key, taken from the current folder).\n"},
     {.name = "ExistingKeyWithoutForce",
      .args = {"cert", "--cn", "x", "--dns", "x", "--store", "{store}"},
      .status = 1,

@@ -11,7 +11,7 @@ class CliDev : public CliTest {
  protected:
   void SetUp() override {
     if (const std::string missing = MissingPrograms({"openssl", "curl"}); !missing.empty())
-      GTEST_SKIP() << "A real TLS server (openssl s_server) and client (curl) check the "
+      GTEST_FAIL() << "A real TLS server (openssl s_server) and client (curl) check the "
                       "development certificates; not installed: " << missing;
   }
 
