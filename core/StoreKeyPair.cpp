@@ -71,7 +71,8 @@ std::string FindStoreKeyOfCertificate(const std::string& CertPath, const std::st
       continue;  // not a key we can read: another file may be the one
     }
     if (key && PublicKeyIdentity(key->PKey()) == identity) return name;
-    if (!key && name == namedLikeIt) namedLikeItIsLocked = text.Text().find("ENCRYPTED") != std::string::npos;
+    if (!key && name == namedLikeIt)
+      namedLikeItIsLocked = text.Text().find("ENCRYPTED") != std::string::npos;
   }
   return namedLikeItIsLocked ? namedLikeIt : std::string();
 }

@@ -33,8 +33,8 @@ std::string PublicKeyIdentity(const EVP_PKEY* Key) {
       der, [](unsigned char* p) { OPENSSL_free(p); });
   std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
   unsigned digestLength = 0;
-  if (EVP_Digest(der, static_cast<std::size_t>(length), digest.data(), &digestLength,
-                 EVP_sha256(), nullptr) != 1)
+  if (EVP_Digest(der, static_cast<std::size_t>(length), digest.data(), &digestLength, EVP_sha256(),
+                 nullptr) != 1)
     return {};
   return Hex(digest.data(), digestLength);
 }

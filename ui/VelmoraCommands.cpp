@@ -212,7 +212,8 @@ bool TfrmVelmora::PasswordsConfirmed() {
   const char* mismatch = nullptr;
   if (ui->edtOutKeyPwd->text() != ui->edtOutKeyPwdConfirm->text())
     mismatch = "The private key passwords do not match.";
-  else if (ui->chkSavePFX->isChecked() && ui->edtOutPFXPwd->text() != ui->edtOutPFXPwdConfirm->text())
+  else if (ui->chkSavePFX->isChecked() &&
+           ui->edtOutPFXPwd->text() != ui->edtOutPFXPwdConfirm->text())
     mismatch = "The PKCS#12 passwords do not match.";
   if (!mismatch) return true;
   Log(std::string("Certificate not generated: ") + mismatch);
@@ -226,8 +227,9 @@ bool TfrmVelmora::PasswordsConfirmed() {
 bool TfrmVelmora::KeyPairReuseAccepted(const std::string& KeyIdentity, const std::string& Subject) {
   const auto uses = FKeyPairUses.find(KeyIdentity);
   if (KeyIdentity.empty() || uses == FKeyPairUses.end()) return true;
-  const auto other = std::find_if(uses->second.rbegin(), uses->second.rend(),
-                                  [&Subject](const TKeyPairUse& Use) { return Use.Subject != Subject; });
+  const auto other =
+      std::find_if(uses->second.rbegin(), uses->second.rend(),
+                   [&Subject](const TKeyPairUse& Use) { return Use.Subject != Subject; });
   if (other == uses->second.rend()) return true;
   const std::string used = Readable(other->File) + " (" + other->Subject + ")";
   if (FPlatform.ConfirmYesNo("This key pair was already used for " + used +

@@ -58,15 +58,31 @@ INSTANTIATE_TEST_SUITE_P(
     Stores, StoreKeyPair,
     testing::Values(
         PairCase{"NoKeys", {}, ""},
-        PairCase{"OnlyOtherKeys", {{"root.key", KeyFile::OtherKey, ""}, {"b.key", KeyFile::OtherKey, ""}}, ""},
-        PairCase{"SameName", {{"a.key", KeyFile::OtherKey, ""}, {"root.key", KeyFile::CertKey, ""}}, "root.key"},
-        PairCase{"AnyName", {{"a.key", KeyFile::OtherKey, ""}, {"ca-signing.key", KeyFile::CertKey, ""}}, "ca-signing.key"},
-        PairCase{"FirstInByteOrder", {{"z.key", KeyFile::CertKey, ""}, {"B.key", KeyFile::CertKey, ""}, {"a.key", KeyFile::CertKey, ""}}, "B.key"},
-        PairCase{"LockedKeyNamedLikeTheCertificate", {{"a.key", KeyFile::OtherKey, ""}, {"root.key", KeyFile::CertKey, "secret"}}, "root.key"},
+        PairCase{"OnlyOtherKeys",
+                 {{"root.key", KeyFile::OtherKey, ""}, {"b.key", KeyFile::OtherKey, ""}},
+                 ""},
+        PairCase{"SameName",
+                 {{"a.key", KeyFile::OtherKey, ""}, {"root.key", KeyFile::CertKey, ""}},
+                 "root.key"},
+        PairCase{"AnyName",
+                 {{"a.key", KeyFile::OtherKey, ""}, {"ca-signing.key", KeyFile::CertKey, ""}},
+                 "ca-signing.key"},
+        PairCase{"FirstInByteOrder",
+                 {{"z.key", KeyFile::CertKey, ""},
+                  {"B.key", KeyFile::CertKey, ""},
+                  {"a.key", KeyFile::CertKey, ""}},
+                 "B.key"},
+        PairCase{"LockedKeyNamedLikeTheCertificate",
+                 {{"a.key", KeyFile::OtherKey, ""}, {"root.key", KeyFile::CertKey, "secret"}},
+                 "root.key"},
         PairCase{"LockedKeyOfAnotherName", {{"ca.key", KeyFile::CertKey, "secret"}}, ""},
-        PairCase{"ReadableMatchBeatsLockedName", {{"root.key", KeyFile::OtherKey, "secret"}, {"x.key", KeyFile::CertKey, ""}}, "x.key"},
+        PairCase{"ReadableMatchBeatsLockedName",
+                 {{"root.key", KeyFile::OtherKey, "secret"}, {"x.key", KeyFile::CertKey, ""}},
+                 "x.key"},
         PairCase{"NamedLikeItButNoKey", {{"root.key", KeyFile::NotAKey, ""}}, ""},
-        PairCase{"NotKeysByExtension", {{"root.pem", KeyFile::CertKey, ""}, {"root.txt", KeyFile::CertKey, ""}}, ""}),
+        PairCase{"NotKeysByExtension",
+                 {{"root.pem", KeyFile::CertKey, ""}, {"root.txt", KeyFile::CertKey, ""}},
+                 ""}),
     [](const auto& Info) { return std::string(Info.param.name); });
 
 TEST(StoreKeyPairOf, NothingForAFileThatIsNoCertificateOrACancelledSearch) {
@@ -79,9 +95,9 @@ TEST(StoreKeyPairOf, NothingForAFileThatIsNoCertificateOrACancelledSearch) {
   ASSERT_EQ(FindStoreKeyOfCertificate(store.File("root.crt"), store.Path().string()), "root.key");
   EXPECT_EQ(FindStoreKeyOfCertificate(store.File("notes.crt"), store.Path().string()), "");
   EXPECT_EQ(FindStoreKeyOfCertificate(store.File("missing.crt"), store.Path().string()), "");
-  EXPECT_EQ(FindStoreKeyOfCertificate(store.File("root.crt"), store.Path().string(),
-                                      [] { return true; }),
-            "");
+  EXPECT_EQ(
+      FindStoreKeyOfCertificate(store.File("root.crt"), store.Path().string(), [] { return true; }),
+      "");
   // A certificate outside the store finds its key in the store.
   const TempDir elsewhere;
   WriteFile(elsewhere.Path() / "copy.pem", CertToPEM(cert.get()));

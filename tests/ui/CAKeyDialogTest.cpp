@@ -70,7 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
     Stores, CAKeyDialogOffers,
     testing::Values(
         StoreKeys{"KeyNamedLikeIt", {{"a.key", false, ""}, {"root.key", true, ""}}, "root.key"},
-        StoreKeys{"KeyOfAnotherName", {{"a.key", false, ""}, {"signing.key", true, ""}}, "signing.key"},
+        StoreKeys{
+            "KeyOfAnotherName", {{"a.key", false, ""}, {"signing.key", true, ""}}, "signing.key"},
         StoreKeys{"LockedKeyNamedLikeIt", {{"root.key", true, "secret"}}, "root.key"},
         StoreKeys{"NoKeyOfIt", {{"root.key", false, ""}, {"x.key", false, ""}}, ""},
         StoreKeys{"NoKeys", {}, ""}),

@@ -564,7 +564,8 @@ TEST_F(CertCommand, RefusesCertificatesNoClientAcceptsAndWritesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Press("rbSelfSigned");
-    for (const char* edit : {"edtC", "edtEmail", "edtSANEmail", "edtOutKeyPwd", "edtOutKeyPwdConfirm"})
+    for (const char* edit :
+         {"edtC", "edtEmail", "edtSANEmail", "edtOutKeyPwd", "edtOutKeyPwdConfirm"})
       Type(edit, "");
     Type("edtCN", "command.test");
     Type("edtSANDNS", "command.test");

@@ -30,7 +30,7 @@ class KeyPairReuse : public CommandFixture {
 
 struct ReuseCase {
   const char* name;
-  bool newKeyPair;        // "Generate Key Pair" pressed between the two certificates
+  bool newKeyPair;  // "Generate Key Pair" pressed between the two certificates
   const char* secondCN;
   std::vector<bool> answers;
   bool asked;
@@ -81,8 +81,10 @@ TEST_P(KeyPairReuseCases, AsksBeforeASecondSubjectAndYesIssuesNothing) {
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(EVP_PKEY_eq(PublicKeyOf(first), PublicKeyOf(second)) == 1, !c.newKeyPair);
   if (c.asked) {
-    EXPECT_TRUE(LogLines().filter("Warning: the key pair already used for first.crt "
-                                  "(CN=first.test) is used again.").size() == 1)
+    EXPECT_TRUE(LogLines()
+                    .filter("Warning: the key pair already used for first.crt "
+                            "(CN=first.test) is used again.")
+                    .size() == 1)
         << LogLines().join('\n').toStdString();
   }
 }
@@ -168,26 +170,31 @@ TEST_P(PasswordConfirmation, RefusesWhenAPasswordAndItsConfirmationDiffer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Passwords, PasswordConfirmation,
-    testing::Values(
-        PasswordCase{"KeyDiffers", "s3cret", "s3cre7", false, "", "", "The private key passwords do not match."},
-        PasswordCase{"KeyNotConfirmed", "s3cret", "", false, "", "", "The private key passwords do not match."},
-        PasswordCase{"OnlyConfirmationTyped", "", "s3cret", false, "", "", "The private key passwords do not match."},
-        PasswordCase{"CaseCounts", "Secret", "secret", false, "", "", "The private key passwords do not match."},
-        PasswordCase{"BundleDiffers", "k", "k", true, "bundle", "bundel", "The PKCS#12 passwords do not match."},
-        PasswordCase{"BothDifferTheKeyIsNamed", "a", "b", true, "c", "d", "The private key passwords do not match."},
-        PasswordCase{"BothConfirmed", "k\u00e9y", "k\u00e9y", true, "bundle", "bundle", ""},
-        PasswordCase{"NoPasswords", "", "", true, "", "", ""},
-        // No bundle is saved: its password is not used, so it is not asked to match.
-        PasswordCase{"BundleNotSaved", "k", "k", false, "bundle", "other", ""}),
+    testing::Values(PasswordCase{"KeyDiffers", "s3cret", "s3cre7", false, "", "",
+                                 "The private key passwords do not match."},
+                    PasswordCase{"KeyNotConfirmed", "s3cret", "", false, "", "",
+                                 "The private key passwords do not match."},
+                    PasswordCase{"OnlyConfirmationTyped", "", "s3cret", false, "", "",
+                                 "The private key passwords do not match."},
+                    PasswordCase{"CaseCounts", "Secret", "secret", false, "", "",
+                                 "The private key passwords do not match."},
+                    PasswordCase{"BundleDiffers", "k", "k", true, "bundle", "bundel",
+                                 "The PKCS#12 passwords do not match."},
+                    PasswordCase{"BothDifferTheKeyIsNamed", "a", "b", true, "c", "d",
+                                 "The private key passwords do not match."},
+                    PasswordCase{"BothConfirmed", "k\u00e9y", "k\u00e9y", true, "bundle", "bundle",
+                                 ""},
+                    PasswordCase{"NoPasswords", "", "", true, "", "", ""},
+                    // No bundle is saved: its password is not used, so it is not asked to match.
+                    PasswordCase{"BundleNotSaved", "k", "k", false, "bundle", "other", ""}),
     [](const auto& Info) { return std::string(Info.param.name); });
 
 // Each confirmation is a password edit with its label, right below the password it confirms.
 using OutputPasswords = CommandFixture;
 
 TEST_F(OutputPasswords, EachNewPasswordHasAConfirmationBelowIt) {
-  for (const auto& [password, confirmation] :
-       {std::pair{"edtOutKeyPwd", "edtOutKeyPwdConfirm"},
-        std::pair{"edtOutPFXPwd", "edtOutPFXPwdConfirm"}}) {
+  for (const auto& [password, confirmation] : {std::pair{"edtOutKeyPwd", "edtOutKeyPwdConfirm"},
+                                               std::pair{"edtOutPFXPwd", "edtOutPFXPwdConfirm"}}) {
     SCOPED_TRACE(confirmation);
     auto* edit = Control<QLineEdit>(confirmation);
     const auto* above = Control<QLineEdit>(password);

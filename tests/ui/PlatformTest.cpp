@@ -221,7 +221,8 @@ TEST(QtPlatform, OpenDialogStartsWithTheNameItIsGivenOrTheLastOne) {
     QString shown = QStringLiteral("(no dialog)");
     OnNextModal([&shown](QWidget* modal) {
       auto* dialog = qobject_cast<QFileDialog*>(modal);
-      auto* nameBox = dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+      auto* nameBox =
+          dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
       if (nameBox) shown = nameBox->text();
       Close(modal);
     });
@@ -235,7 +236,8 @@ TEST(QtPlatform, OpenDialogStartsWithTheNameItIsGivenOrTheLastOne) {
     if (!dialog) return Close(modal);
     TypeNameAndAccept(dialog, QStringLiteral("ca.crt"));
   });
-  ASSERT_TRUE(platform.OpenFileDialog({"Select", "All Files|*.*", "", folder.path().toStdString()}));
+  ASSERT_TRUE(
+      platform.OpenFileDialog({"Select", "All Files|*.*", "", folder.path().toStdString()}));
 
   EXPECT_EQ(nameShown(std::nullopt), "ca.crt");
   EXPECT_EQ(nameShown(std::string()), "");

@@ -45,8 +45,9 @@ TEST_F(StoreView, ExpiresIsInViewAtTheDefaultSize) {
               List()->viewport()->width());
   }
   // The whole date shows, and the name keeps a column worth reading.
-  EXPECT_GE(header->sectionSize(TStoreListModel::colExpires),
-            List()->sizeHintForIndex(List()->model()->index(0, TStoreListModel::colExpires)).width());
+  EXPECT_GE(
+      header->sectionSize(TStoreListModel::colExpires),
+      List()->sizeHintForIndex(List()->model()->index(0, TStoreListModel::colExpires)).width());
   EXPECT_GE(header->sectionSize(TStoreListModel::colName), 120);
 
   // A wider window gives the name the room.
@@ -64,7 +65,8 @@ TEST_F(StoreView, FileInfoIsEmptiedWhenTheStoreFolderChanges) {
        [&] {
          Control<QLineEdit>("edtStoreDir")->setText(QString::fromStdString(other.Path().string()));
        }},
-      {"chosen", [&] {
+      {"chosen",
+       [&] {
          Platform.FolderAnswers = {other.Path().string()};
          Click("btnBrowseStoreDir");
        }},

@@ -69,7 +69,8 @@ TEST_F(WindowPlacement, OnAScreenWithRoomItOpensAtTheFormSizeCentred) {
 TEST_F(WindowPlacement, OnASmallScreenItFitsAndIsCentred) {
   Open(Small());
   const QRect available = Small()->availableGeometry();
-  EXPECT_TRUE(available.contains(Outer())) << "outer " << Outer().width() << "x" << Outer().height();
+  EXPECT_TRUE(available.contains(Outer()))
+      << "outer " << Outer().width() << "x" << Outer().height();
   EXPECT_TRUE(IsCentredIn(Outer(), available));
   EXPECT_EQ(Window->width(), 940);
   EXPECT_LT(Window->height(), 600);
