@@ -1,7 +1,5 @@
 #include "crypto/KeyIdentity.h"
 
-#include <openssl/crypto.h>
-
 #include <array>
 
 namespace velmora {
@@ -26,15 +24,15 @@ std::string Hex(const unsigned char* Bytes, unsigned Length) {
 std::string PublicKeyIdentity(const EVP_PKEY* Key) {
   if (!Key) return {};
   TolerateErrors tolerate;
-  unsigned char* der = nullptr;
-  const int length = i2d_PUBKEY(Key, &der);
-  if (length <= 0 || !der) return {};
-  const std::unique_ptr<unsigned char, void (*)(unsigned char*)> owned(
-      der, [](unsigned char* p) { OPENSSL_free(p); });
+  const BIOPtr der(BIO_new(BIO_s_mem()));
+  if (!der || i2d_PUBKEY_bio(der.get(), Key) != 1) return {};
+  char* bytes = nullptr;
+  const long length = BIO_get_mem_data(der.get(), &bytes);
+  if (length <= 0 || !bytes) return {};
   std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
   unsigned digestLength = 0;
-  if (EVP_Digest(der, static_cast<std::size_t>(length), digest.data(), &digestLength, EVP_sha256(),
-                 nullptr) != 1)
+  if (EVP_Digest(bytes, static_cast<std::size_t>(length), digest.data(), &digestLength,
+                 EVP_sha256(), nullptr) != 1)
     return {};
   return Hex(digest.data(), digestLength);
 }
