@@ -448,11 +448,14 @@ void TfrmVelmora::showEvent(QShowEvent* Event) {
 }
 
 // Sizes are of the window without its frame and positions of its frame, as Qt's resize() and
-// move() take them; the frame counts when it comes to fitting on a screen. A window manager
-// that tells the frame only once the window is up gets a window a frame's height too tall at
-// worst, which it moves onto the screen itself.
+// move() take them; the frame counts when it comes to fitting on a screen. Most window
+// managers tell the frame only once the window is up: until then a title bar of two lines of
+// text and thin borders are allowed for, so the button bar is not pushed off the screen's
+// bottom by a title bar nobody measured.
 void TfrmVelmora::PlaceOnScreen() {
-  const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  if (frame.isNull() && !windowFlags().testFlag(Qt::FramelessWindowHint))
+    frame = QMargins(4, 2 * fontMetrics().height() + 4, 4, 4);
   const QSize frameSize(frame.left() + frame.right(), frame.top() + frame.bottom());
   const QSize least = minimumSize().expandedTo(minimumSizeHint());
   if (const std::optional<TWindowPlacement> saved = FPlatform.ReadWindowPlacementSetting()) {
