@@ -521,7 +521,8 @@ void BM_LongestGap_GenCert(benchmark::State& state) {
       {"edtCACertFile", gStores->Issue / kCACertFile},
       {"edtCAKeyFile", gStores->Issue / kCAKeyFile},
       {"edtCAPwd", kCAPassword},
-      {"edtOutPFXPwd", "gap-bundle-pass"}};
+      {"edtOutPFXPwd", "gap-bundle-pass"},
+      {"edtOutPFXPwdConfirm", "gap-bundle-pass"}};
   for (const auto& [edit, text] : edits)
     Control<QLineEdit>(&window, edit)->setText(QString::fromStdString(text.string()));
   Control<QAbstractButton>(&window, "rbCASign")->click();

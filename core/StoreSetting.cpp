@@ -27,9 +27,10 @@ QString SettingsFileName() {
          QStringLiteral("/Velmora.") + organisation.suffix();
 }
 
-// The settings file when its name is taken by something QSettings must not open: its read
-// of a pipe would block for good, and the program's start with it; a folder or a device
-// holds no settings. Nothing when it is a regular file (links followed) or not there.
+}  // namespace
+
+// QSettings must not open such a name: its read of a pipe would block for good, and the
+// program's start with it; a folder or a device holds no settings. Links are followed.
 std::optional<std::string> IrregularSettingsFile() {
   const QString name = SettingsFileName();
   struct stat info {};
@@ -37,8 +38,6 @@ std::optional<std::string> IrregularSettingsFile() {
     return std::nullopt;
   return name.toStdString();
 }
-
-}  // namespace
 
 // On Linux the setting lives in ~/.config/Brenmoor/Velmora.conf.
 std::optional<std::string> ReadStoreDirSetting() {

@@ -15,6 +15,11 @@ std::optional<std::string> ReadStoreDirSetting();
 // what it had, as any failed save of a preference does.
 void WriteStoreDirSetting(const std::string& Value);
 
+// The settings file when its name is taken by something that must never be opened as
+// settings (a pipe, a folder, a device); nothing when it is a regular file or not there.
+// Every reader and writer of a setting asks this first.
+std::optional<std::string> IrregularSettingsFile();
+
 // The folder that holds the program (the window's and the command line's are the same).
 std::string ApplicationDir();
 // The per-user data folder, ~/.local/share/Brenmoor/Velmora on Linux. Needs the

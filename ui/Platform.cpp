@@ -145,7 +145,8 @@ std::optional<std::string> QtPlatform::RunFileDialog(bool Save, const TFileDialo
   if (Memory.FilterIndex >= 0 && Memory.FilterIndex < filters.size())
     dialog.selectNameFilter(filters[Memory.FilterIndex]);
   if (Save && !Options.DefaultExt.empty()) dialog.setDefaultSuffix(ToQt(Options.DefaultExt));
-  if (!Memory.FileName.empty()) dialog.selectFile(ToQt(Memory.FileName));
+  const std::string& fileName = Options.FileName ? *Options.FileName : Memory.FileName;
+  if (!fileName.empty()) dialog.selectFile(ToQt(fileName));
 
   TNormalCursorWhileModal cursor;
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -191,6 +192,14 @@ std::optional<std::string> QtPlatform::ReadStoreDirSetting() {
 
 void QtPlatform::WriteStoreDirSetting(const std::string& Value) {
   velmora::WriteStoreDirSetting(Value);
+}
+
+std::optional<TWindowPlacement> QtPlatform::ReadWindowPlacementSetting() {
+  return velmora::ReadWindowPlacementSetting();
+}
+
+void QtPlatform::WriteWindowPlacementSetting(const TWindowPlacement& Placement) {
+  velmora::WriteWindowPlacementSetting(Placement);
 }
 
 std::string QtPlatform::ApplicationDir() { return velmora::ApplicationDir(); }

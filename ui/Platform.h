@@ -4,6 +4,8 @@
 // every call and answers from a script (a real modal box would block a test).
 #pragma once
 
+#include "core/WindowSetting.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -22,6 +24,9 @@ struct TFileDialogOptions {
   // Appended (after a dot) to a name typed without extension; empty for none.
   std::string DefaultExt;
   std::string InitialDir;
+  // The file name the dialog starts with, in InitialDir; empty for none. Nothing: the name
+  // chosen in the last dialog of the same kind, as a dialog object kept by the window offers.
+  std::optional<std::string> FileName = std::nullopt;
 };
 
 class IPlatform {
@@ -68,6 +73,13 @@ class IPlatform {
   virtual std::optional<std::string> ReadStoreDirSetting() = 0;
   // Saves it; a failure to save is silently ignored.
   virtual void WriteStoreDirSetting(const std::string& Value) = 0;
+
+  // Where the window stood and how large it was when it last closed; nothing when it never
+  // closed or the setting holds something else. Never raises: a window without a remembered
+  // place opens as it would the first time.
+  virtual std::optional<TWindowPlacement> ReadWindowPlacementSetting() { return std::nullopt; }
+  // Saves it; a failure to save is silently ignored.
+  virtual void WriteWindowPlacementSetting(const TWindowPlacement&) {}
 
   // The directory holding the program's executable, without a trailing separator.
   virtual std::string ApplicationDir() = 0;
@@ -142,6 +154,8 @@ class QtPlatform final : public IPlatform {
   void EndBusyCursor() noexcept override;
   std::optional<std::string> ReadStoreDirSetting() override;
   void WriteStoreDirSetting(const std::string& Value) override;
+  std::optional<TWindowPlacement> ReadWindowPlacementSetting() override;
+  void WriteWindowPlacementSetting(const TWindowPlacement& Placement) override;
   std::string ApplicationDir() override;
   std::string UserDataDir() override;
 

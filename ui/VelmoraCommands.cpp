@@ -5,7 +5,9 @@
 #include "core/CertRequest.h"
 #include "core/FileNameText.h"
 #include "core/Issuance.h"
+#include "core/StoreKeyPair.h"
 #include "core/StorePaths.h"
+#include "crypto/KeyIdentity.h"
 #include "crypto/SecretText.h"
 #include "core/TextFile.h"
 #include "core/ValueConventions.h"
@@ -15,8 +17,10 @@
 #include <openssl/crypto.h>
 
 #include <QByteArray>
+#include <QFutureWatcher>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <exception>
@@ -58,6 +62,17 @@ TSet CheckedMembers(const QListWidget* List, int MemberCount) {
   for (int i = 0; i < count; ++i)
     if (List->item(i)->checkState() == Qt::Checked) set.insert(static_cast<TMember>(i));
   return set;
+}
+
+// The subject as the question about a key pair shows it: "CN=web, O=Example, C=DE".
+std::string SubjectText(const TSubjectDN& Subject) {
+  const std::pair<const char*, const std::string*> parts[] = {
+      {"CN", &Subject.CN}, {"OU", &Subject.OU}, {"O", &Subject.O},         {"L", &Subject.L},
+      {"ST", &Subject.ST}, {"C", &Subject.C},   {"emailAddress", &Subject.Email}};
+  std::string text;
+  for (const auto& [name, value] : parts)
+    if (!value->empty()) text += (text.empty() ? "" : ", ") + std::string(name) + "=" + *value;
+  return text;
 }
 
 // One box for everything the checks before issuing found.
@@ -102,6 +117,11 @@ void TfrmVelmora::btnGenCertClick() {
     FPlatform.ShowMessage("Please generate a key pair first (Tab 1 -> Generate Key).");
     return;
   }
+  if (!PasswordsConfirmed()) return;
+  // The subject as the certificate will carry it, for the question about the key pair.
+  const std::string subject = SubjectText(RequestFromForm().Subject);
+  const std::string keyIdentity = PublicKeyIdentity(FBuilder->Key());
+  if (!KeyPairReuseAccepted(keyIdentity, subject)) return;
   ui->memPreview->clear();
   struct TCertJob {
     TCertJob(std::string CAKey, std::string Key, std::string Bundle)
@@ -166,7 +186,7 @@ void TfrmVelmora::btnGenCertClick() {
           job->Error = e.what();
         }
       },
-      [this, job] {
+      [this, job, keyIdentity, subject] {
         FBuilder = std::move(job->Builder);
         if (job->Error) {
           Log("ERROR: " + *job->Error);
@@ -174,11 +194,60 @@ void TfrmVelmora::btnGenCertClick() {
           return;
         }
         if (job->Outcome == TIssueOutcome::Declined) return;
+        RememberKeyPairUse(keyIdentity,
+                           job->Request.CertName.empty() ? job->Request.BundleName
+                                                         : job->Request.CertName,
+                           subject);
         ShowPreview();
         RefreshStoreList();
         FPlatform.ShowMessage("Certificate generation complete!\nFiles saved to: " +
                               GetStoreDir());
       });
+}
+
+// Compared as typed, before anything is read or written: a password that differs from its
+// confirmation would lock the new key or bundle with a password nobody knows. The bundle's
+// pair counts only when a bundle is saved.
+bool TfrmVelmora::PasswordsConfirmed() {
+  const char* mismatch = nullptr;
+  if (ui->edtOutKeyPwd->text() != ui->edtOutKeyPwdConfirm->text())
+    mismatch = "The private key passwords do not match.";
+  else if (ui->chkSavePFX->isChecked() &&
+           ui->edtOutPFXPwd->text() != ui->edtOutPFXPwdConfirm->text())
+    mismatch = "The PKCS#12 passwords do not match.";
+  if (!mismatch) return true;
+  Log(std::string("Certificate not generated: ") + mismatch);
+  FPlatform.ShowMessage(mismatch);
+  return false;
+}
+
+// One key pair behind certificates of different subjects ties them together: whoever holds
+// the key is all of them, and revoking one leaves the key alive in the others. Renewing a
+// certificate for the same subject with its key pair is common and asks nothing.
+bool TfrmVelmora::KeyPairReuseAccepted(const std::string& KeyIdentity, const std::string& Subject) {
+  const auto uses = FKeyPairUses.find(KeyIdentity);
+  if (KeyIdentity.empty() || uses == FKeyPairUses.end()) return true;
+  const auto other =
+      std::find_if(uses->second.rbegin(), uses->second.rend(),
+                   [&Subject](const TKeyPairUse& Use) { return Use.Subject != Subject; });
+  if (other == uses->second.rend()) return true;
+  const std::string used = Readable(other->File) + " (" + other->Subject + ")";
+  if (FPlatform.ConfirmYesNo("This key pair was already used for " + used +
+                             ".\nEach certificate for a different subject should have a key "
+                             "pair of its own.\n\nGenerate a new key pair for a different "
+                             "certificate?\n\nYes: nothing is issued now; generate a new key "
+                             "pair on tab 1 first.\nNo: issue with this key pair again.")) {
+    Log("Certificate not generated: the key pair was already used for " + used +
+        ". Generate a new key pair first (Tab 1 -> Generate Key).");
+    return false;
+  }
+  Log("Warning: the key pair already used for " + used + " is used again.");
+  return true;
+}
+
+void TfrmVelmora::RememberKeyPairUse(const std::string& KeyIdentity, const std::string& File,
+                                     const std::string& Subject) {
+  if (!KeyIdentity.empty()) FKeyPairUses[KeyIdentity].push_back({File, Subject});
 }
 
 // Subject, validity and extensions as the tabs hold them, read the way every command reads
@@ -224,10 +293,45 @@ void TfrmVelmora::btnBrowseCACertClick() {
   if (path) ui->edtCACertFile->setText(QString::fromStdString(*path));
 }
 
+// The dialog starts on the store's key of the chosen CA certificate when one was found, else
+// on no name: the name chosen last, the certificate's, is never a key.
 void TfrmVelmora::btnBrowseCAKeyClick() {
-  const auto path = FPlatform.OpenFileDialog(
-      {"Select CA Private Key", "PEM Files|*.pem;*.key|All Files|*.*", "", GetStoreDir()});
+  TFileDialogOptions options{"Select CA Private Key", "PEM Files|*.pem;*.key|All Files|*.*", "",
+                             GetStoreDir(), std::string()};
+  if (FCAKeyPair && FCAKeyPair->CertPath == FileNameOf(ui->edtCACertFile) &&
+      FCAKeyPair->StoreDir == GetStoreDir())
+    options.FileName = FCAKeyPair->KeyName;
+  const auto path = FPlatform.OpenFileDialog(options);
   if (path) ui->edtCAKeyFile->setText(QString::fromStdString(*path));
+}
+
+// A newer certificate, or a cleared edit, makes an earlier search void and stops it at its
+// next file.
+void TfrmVelmora::edtCACertFileChange() {
+  ++FCAKeyPairRequest;
+  if (FCAKeyPairCancel) FCAKeyPairCancel->store(true);
+  FCAKeyPairCancel = std::make_shared<std::atomic<bool>>(false);
+  FCAKeyPair.reset();
+  const std::string cert = FileNameOf(ui->edtCACertFile);
+  if (cert.empty()) return;
+  const std::string dir = GetStoreDir();
+  const std::uint64_t request = FCAKeyPairRequest;
+  std::shared_ptr<std::atomic<bool>> cancel = FCAKeyPairCancel;
+  ++FCAKeyPairPending;
+  auto* watcher = new QFutureWatcher<std::string>(this);
+  connect(watcher, &QFutureWatcher<std::string>::finished, this,
+          [this, watcher, request, cert, dir] {
+            watcher->deleteLater();
+            --FCAKeyPairPending;
+            if (request == FCAKeyPairRequest) FCAKeyPair = TCAKeyPair{cert, dir, watcher->result()};
+          });
+  watcher->setFuture(QtConcurrent::run([cert, dir, cancel] {
+    try {
+      return FindStoreKeyOfCertificate(cert, dir, [cancel] { return cancel->load(); });
+    } catch (const std::exception&) {
+      return std::string();  // nothing to offer; the dialog starts empty
+    }
+  }));
 }
 
 void TfrmVelmora::btnBrowseOutCertClick() {

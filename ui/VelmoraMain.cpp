@@ -11,15 +11,18 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
@@ -27,6 +30,7 @@
 #include <QTextEdit>
 #include <QTime>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <array>
@@ -245,6 +249,56 @@ class TWindowBandsLayout final : public QLayout {
   std::vector<QLayoutItem*> FItems;
 };
 
+// A frame in the highlight colour over a read-only pane while the pane has the focus. The
+// styles mark the focus of an edit or a button, but not of a text pane, and a keyboard user
+// must see where Tab went. It lies over the pane without taking clicks or the focus.
+class TFocusMark final : public QWidget {
+ public:
+  explicit TFocusMark(QWidget* Pane) : QWidget(Pane), FPane(Pane) {
+    setObjectName(Pane->objectName() + QStringLiteral("FocusMark"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    hide();
+    Pane->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Watched != FPane) return false;
+    switch (Event->type()) {
+      case QEvent::FocusIn:
+        setGeometry(FPane->rect());
+        raise();
+        show();
+        break;
+      case QEvent::FocusOut:
+        hide();
+        break;
+      case QEvent::Resize:
+        setGeometry(FPane->rect());
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+
+  void paintEvent(QPaintEvent*) override {
+    constexpr int kWidth = 2;
+    QPainter painter(this);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(QPalette::Active, QPalette::Highlight));
+    const QRect r = rect();
+    painter.drawRect(QRect(r.left(), r.top(), r.width(), kWidth));
+    painter.drawRect(QRect(r.left(), r.bottom() - kWidth + 1, r.width(), kWidth));
+    painter.drawRect(QRect(r.left(), r.top(), kWidth, r.height()));
+    painter.drawRect(QRect(r.right() - kWidth + 1, r.top(), kWidth, r.height()));
+  }
+
+ private:
+  QWidget* FPane;
+};
+
 }  // namespace
 
 std::string LogStamp(const QTime& Time) {
@@ -258,6 +312,7 @@ TfrmVelmora::TfrmVelmora(IPlatform& Platform, QWidget* Parent)
     : QMainWindow(Parent), ui(std::make_unique<Ui::TfrmVelmora>()), FPlatform(Platform) {
   InitVelmoraResources();
   ui->setupUi(this);
+  FFormSize = size();
   UseWindowBands();
   MakePagesScroll();
   BuildTabOrder();
@@ -269,7 +324,6 @@ TfrmVelmora::TfrmVelmora(IPlatform& Platform, QWidget* Parent)
   BindPageKeys();
   RunGuarded(FPlatform, [this] { FormCreate(); });
   ReportInterruptedSaves();
-  CentreOnScreen();
   // The remembered folder is not selected: a key pressed by chance must not replace it.
   FocusFirstInput(false);
 }
@@ -323,7 +377,10 @@ void TfrmVelmora::FormCreate() {
   // The active tab is left as the form has it: the window opens on the store.
 }
 
-void TfrmVelmora::FormClose() { SaveSettings(); }
+void TfrmVelmora::FormClose() {
+  SaveSettings();
+  SaveWindowPlacement();
+}
 
 void TfrmVelmora::FormDestroy() { FBuilder.reset(); }
 
@@ -344,6 +401,10 @@ void TfrmVelmora::AddStoreListColumns() {
   // The captions come from the model; sorted by name until the user clicks another header.
   for (int i = 0; i < static_cast<int>(std::size(columns)); ++i)
     ui->lvCerts->setColumnWidth(i, columns[i].Width);
+  // The name takes the width the other columns leave, so Expires, the last, is in view without
+  // scrolling; only a list narrower than all of them together scrolls.
+  ui->lvCerts->horizontalHeader()->setSectionResizeMode(TStoreListModel::colName,
+                                                        QHeaderView::Stretch);
   ui->lvCerts->horizontalHeader()->setSortIndicator(TStoreListModel::colName, Qt::AscendingOrder);
   FitModifiedColumn();
 }
@@ -384,6 +445,7 @@ void TfrmVelmora::ApplyLook() {
   UseButtonFaceBackground(ui->memStoreInfo);
   for (QLabel* label : {ui->lblDaysHint, ui->lblPathHint, ui->lblStoreDir}) UseGreyText(label);
   NameInputsAfterTheirLabels();
+  MarkFocusOnPanes();
   ui->btnGenCert->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
   for (QListWidget* list : {ui->clbKeyUsage, ui->clbEKU})
     list->setItemDelegate(new TFixedRowHeightDelegate(list));
@@ -396,12 +458,50 @@ void TfrmVelmora::ApplyLook() {
   ui->lvCerts->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-void TfrmVelmora::CentreOnScreen() {
-  const QRect available = screen()->availableGeometry();
-  QRect frame(QPoint(0, 0), size());
-  frame.moveCenter(available.center());
+void TfrmVelmora::showEvent(QShowEvent* Event) {
+  if (!FPlaced && !Event->spontaneous()) {
+    FPlaced = true;
+    PlaceOnScreen();
+  }
+  QMainWindow::showEvent(Event);
+}
+
+// Sizes are of the window without its frame and positions of its frame, as Qt's resize() and
+// move() take them; the frame counts when it comes to fitting on a screen. Most window
+// managers tell the frame only once the window is up: until then a title bar of two lines of
+// text and thin borders are allowed for, so the button bar is not pushed off the screen's
+// bottom by a title bar nobody measured.
+void TfrmVelmora::PlaceOnScreen() {
+  QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+  if (frame.isNull() && !windowFlags().testFlag(Qt::FramelessWindowHint))
+    frame = QMargins(4, 2 * fontMetrics().height() + 4, 4, 4);
+  const QSize frameSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+  const QSize least = minimumSize().expandedTo(minimumSizeHint());
+  if (const std::optional<TWindowPlacement> saved = FPlatform.ReadWindowPlacementSetting()) {
+    const QSize size = QSize(saved->Width, saved->Height).expandedTo(least);
+    const QRect outer(QPoint(saved->X, saved->Y), size + frameSize);
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (std::any_of(screens.begin(), screens.end(), [&outer](const QScreen* Screen) {
+          return Screen->availableGeometry().contains(outer);
+        })) {
+      resize(size);
+      move(outer.topLeft());
+      return;
+    }
+  }
+  const QScreen* on = QGuiApplication::screenAt(frameGeometry().center());
+  const QRect available = (on ? on : screen())->availableGeometry();
+  resize(FFormSize.boundedTo(available.size() - frameSize).expandedTo(least));
+  QRect outer(QPoint(0, 0), size() + frameSize);
+  outer.moveCenter(available.center());
   // On a screen smaller than the window keep the title bar reachable.
-  move(std::max(frame.left(), available.left()), std::max(frame.top(), available.top()));
+  move(std::max(outer.left(), available.left()), std::max(outer.top(), available.top()));
+}
+
+// A maximised or minimised window keeps the place it had before it was.
+void TfrmVelmora::SaveWindowPlacement() {
+  if (windowState() != Qt::WindowNoState || !FPlaced) return;
+  FPlatform.WriteWindowPlacementSetting({x(), y(), width(), height()});
 }
 
 // --- Event bindings ---
@@ -457,6 +557,7 @@ void TfrmVelmora::BindEvents() {
   Bind(ui->btnGenCert, &QPushButton::clicked, &TfrmVelmora::btnGenCertClick);
   Bind(ui->btnBrowseCACert, &QPushButton::clicked, &TfrmVelmora::btnBrowseCACertClick);
   Bind(ui->btnBrowseCAKey, &QPushButton::clicked, &TfrmVelmora::btnBrowseCAKeyClick);
+  Bind(ui->edtCACertFile, &QLineEdit::textChanged, &TfrmVelmora::edtCACertFileChange);
   Bind(ui->btnBrowseOutCert, &QPushButton::clicked, &TfrmVelmora::btnBrowseOutCertClick);
   Bind(ui->btnBrowseOutKey, &QPushButton::clicked, &TfrmVelmora::btnBrowseOutKeyClick);
   Bind(ui->btnBrowseOutPFX, &QPushButton::clicked, &TfrmVelmora::btnBrowseOutPFXClick);
@@ -516,6 +617,11 @@ void TfrmVelmora::MakePagesScroll() {
               [this](QWidget*, QWidget* Now) { KeepFocusedControlInView(Now); }));
 }
 
+void TfrmVelmora::MarkFocusOnPanes() {
+  for (QPlainTextEdit* pane : {ui->memKeyInfo, ui->memStoreInfo, ui->memPreview})
+    new TFocusMark(pane);
+}
+
 void TfrmVelmora::KeepFocusedControlInView(QWidget* Focused) {
   if (!Focused || !ui->pgcMain->isAncestorOf(Focused)) return;
   for (QWidget* parent = Focused->parentWidget(); parent; parent = parent->parentWidget()) {
@@ -549,8 +655,8 @@ void TfrmVelmora::BuildTabOrder() {
       ui->btnBrowseCAKey, ui->edtCAPwd,
       // 6 - Output
       ui->edtOutCert, ui->btnBrowseOutCert, ui->edtOutKey, ui->btnBrowseOutKey, ui->edtOutKeyPwd,
-      ui->chkSavePFX, ui->chkPFXCompatible, ui->edtOutPFX, ui->btnBrowseOutPFX, ui->edtOutPFXPwd,
-      ui->edtFriendly,
+      ui->edtOutKeyPwdConfirm, ui->chkSavePFX, ui->chkPFXCompatible, ui->edtOutPFX,
+      ui->btnBrowseOutPFX, ui->edtOutPFXPwd, ui->edtOutPFXPwdConfirm, ui->edtFriendly,
       // 7 - Certificate Store
       ui->edtStoreDir, ui->btnBrowseStoreDir, ui->btnOpenStoreDir, ui->lvCerts,
       ui->btnStoreRefresh, ui->btnStoreLoadCACert, ui->btnStoreLoadCAKey, ui->btnStoreDelete,
@@ -589,7 +695,11 @@ void TfrmVelmora::BindPageKeys() {
        -1);
 }
 
+// A focus moved by keyboard shows its mark, as Tab's does: the styles draw the focus rectangle
+// of a button or check box only once the window was told the keyboard moves the focus, which
+// Tab tells it, a shortcut such as Ctrl+Tab not.
 void TfrmVelmora::ShowPageByKeyboard(int Step) {
+  setAttribute(Qt::WA_KeyboardFocusChange);
   const int count = ui->pgcMain->count();
   ui->pgcMain->setCurrentIndex((ui->pgcMain->currentIndex() + Step + count) % count);
   FocusFirstInput();

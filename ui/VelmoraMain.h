@@ -14,6 +14,7 @@
 
 #include <QMainWindow>
 #include <QMetaObject>
+#include <QSize>
 
 class QFileSystemWatcher;
 class QTimer;
@@ -21,6 +22,7 @@ class QTimer;
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +32,7 @@ class QTimer;
 class QAbstractButton;
 class QCloseEvent;
 class QKeyEvent;
+class QShowEvent;
 class QPoint;
 class QTime;
 
@@ -57,7 +60,10 @@ class TfrmVelmora : public QMainWindow {
   bool JobRunning() const noexcept { return FJobRunning; }
   // Whether a job or the description of a picked store file is still being worked on.
   // The Expires dates of certificates met for the first time count as well.
-  bool Busy() const noexcept { return FJobRunning || FFileInfoPending > 0 || FExpiryPending > 0; }
+  // So does the search for the store's key of a chosen CA certificate.
+  bool Busy() const noexcept {
+    return FJobRunning || FFileInfoPending > 0 || FExpiryPending > 0 || FCAKeyPairPending > 0;
+  }
 
   // Opens the store tab on the folder of the file at Path (absolute) for this session only,
   // without changing the remembered store, and picks the file once it is listed.
@@ -70,6 +76,7 @@ class TfrmVelmora : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
 
  private:
   // --- The window's life and look (VelmoraMain.cpp) ---
@@ -78,7 +85,11 @@ class TfrmVelmora : public QMainWindow {
   void FormClose();
   void FormDestroy();
   void ApplyLook();
-  void CentreOnScreen();
+  // Where the window opens, the first time it is shown: where the user left it when that
+  // place lies wholly on one of the screens now there; otherwise at the form's size, made
+  // smaller to fit the free area of its screen, and centred there.
+  void PlaceOnScreen();
+  void SaveWindowPlacement();
   void BindEvents();
   template <typename TSender, typename TSignal>
   void Bind(TSender* Sender, TSignal Signal, void (TfrmVelmora::*Handler)());
@@ -96,6 +107,8 @@ class TfrmVelmora : public QMainWindow {
   // Each page's contents scroll when the window is too short or narrow for them.
   void MakePagesScroll();
   void KeepFocusedControlInView(QWidget* Focused);
+  // The read-only panes show a frame while they have the focus, as the edits do.
+  void MarkFocusOnPanes();
   // Tab walks the shown page in reading order, then the preview, the button bar and the tab bar.
   void BuildTabOrder();
   // The page keys, and Tab's stops among radio buttons.
@@ -152,9 +165,19 @@ class TfrmVelmora : public QMainWindow {
   // --- Certificate command, dialogs, output names, Clear, About (VelmoraCommands.cpp) ---
   void btnGenCertClick();
   TCertRequest RequestFromForm() const;
+  // Each password typed twice the same; otherwise the box says which and false.
+  bool PasswordsConfirmed();
+  // A key pair that made a certificate for another subject is used again only when the user
+  // says so; true to go on.
+  bool KeyPairReuseAccepted(const std::string& KeyIdentity, const std::string& Subject);
+  void RememberKeyPairUse(const std::string& KeyIdentity, const std::string& File,
+                          const std::string& Subject);
   void ShowPreview();
   void btnBrowseCACertClick();
   void btnBrowseCAKeyClick();
+  // The store's key of the chosen CA certificate is looked for on a worker thread as soon as
+  // the certificate is chosen, so the key dialog can offer it at once.
+  void edtCACertFileChange();
   void btnBrowseOutCertClick();
   void btnBrowseOutKeyClick();
   void btnBrowseOutPFXClick();
@@ -229,6 +252,25 @@ class TfrmVelmora : public QMainWindow {
   std::uint64_t FFileInfoRequest = 0;
   int FFileInfoPending = 0;
   std::shared_ptr<std::atomic<bool>> FFileInfoCancel;
+  // The window's first show places it; later shows leave it where it is.
+  QSize FFormSize;
+  bool FPlaced = false;
+  // The store's key of a CA certificate, found for that certificate and store.
+  struct TCAKeyPair {
+    std::string CertPath;
+    std::string StoreDir;
+    std::string KeyName;
+  };
+  std::optional<TCAKeyPair> FCAKeyPair;
+  std::uint64_t FCAKeyPairRequest = 0;
+  int FCAKeyPairPending = 0;
+  std::shared_ptr<std::atomic<bool>> FCAKeyPairCancel;
+  // Since the window opened: each key pair (by its identity) with the certificates it made.
+  struct TKeyPairUse {
+    std::string File;
+    std::string Subject;
+  };
+  std::map<std::string, std::vector<TKeyPairUse>> FKeyPairUses;
   // Dropped before the controls go, so no handler runs on a half-destroyed window.
   std::vector<QMetaObject::Connection> FConnections;
 };

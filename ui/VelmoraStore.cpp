@@ -247,9 +247,13 @@ void TfrmVelmora::SelectStoreFile(const std::string& Name) {
   ClearFileInfo();  // it went
 }
 
+// The file described belongs to the folder shown before, and so may the key found for the CA
+// certificate: both go.
 void TfrmVelmora::edtStoreDirChange() {
   FStoreDir = Trim(ui->edtStoreDir->text().toStdString());
   FOneTimeStore = false;
+  ClearFileInfo();
+  if (!ui->edtCACertFile->text().isEmpty()) edtCACertFileChange();
   RefreshStoreList();
 }
 

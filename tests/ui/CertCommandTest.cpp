@@ -483,8 +483,8 @@ TEST_F(CertCommand, NoPasswordOrKeyTextReachesTheLogOrAMessage) {
   GenerateKey();
   SetCAFiles(CACertFile, CAKeyFile);
   SetChecked("chkSavePFX", true);
-  Type("edtOutKeyPwd", secrets[2]);
-  Type("edtOutPFXPwd", secrets[3]);
+  TypeNewPassword("edtOutKeyPwd", secrets[2]);
+  TypeNewPassword("edtOutPFXPwd", secrets[3]);
 
   Type("edtCAPwd", secrets[1]);  // the wrong one first
   GenerateCertificate();
@@ -557,14 +557,16 @@ TEST_F(CertCommand, RefusesCertificatesNoClientAcceptsAndWritesNothing) {
        [this] {
          std::string euros;
          for (int i = 0; i < 342; ++i) euros += "\u20ac";
-         Type("edtOutKeyPwd", euros);
+         TypeNewPassword("edtOutKeyPwd", euros);
        },
        "Password too long: at most 1023 bytes."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Press("rbSelfSigned");
-    for (const char* edit : {"edtC", "edtEmail", "edtSANEmail", "edtOutKeyPwd"}) Type(edit, "");
+    for (const char* edit :
+         {"edtC", "edtEmail", "edtSANEmail", "edtOutKeyPwd", "edtOutKeyPwdConfirm"})
+      Type(edit, "");
     Type("edtCN", "command.test");
     Type("edtSANDNS", "command.test");
     GenerateKey();
@@ -579,7 +581,8 @@ TEST_F(CertCommand, RefusesCertificatesNoClientAcceptsAndWritesNothing) {
     EXPECT_TRUE(StoreEntries().empty());
   }
   EXPECT_EQ(Control<QLineEdit>("edtC")->maxLength(), 2);
-  for (const char* edit : {"edtCAPwd", "edtOutKeyPwd", "edtOutPFXPwd"})
+  for (const char* edit : {"edtCAPwd", "edtOutKeyPwd", "edtOutKeyPwdConfirm", "edtOutPFXPwd",
+                           "edtOutPFXPwdConfirm"})
     EXPECT_EQ(Control<QLineEdit>(edit)->maxLength(), 1023) << edit;
 }
 

@@ -27,7 +27,7 @@ class CertificateRoad : public CommandFixture {
     Type("edtPathLen", "1");
     CheckOnly("clbKeyUsage", {0, 5, 6});  // Digital Signature, Key Cert Sign, CRL Sign
     CheckOnly("clbEKU", {});
-    Type("edtOutKeyPwd", kRootKeyPassword);
+    TypeNewPassword("edtOutKeyPwd", kRootKeyPassword);
     GenerateCertificate();
   }
 
@@ -44,9 +44,9 @@ class CertificateRoad : public CommandFixture {
     Type("edtSANIP", "192.0.2.7");
     UseStoreFilesAsCA("root@brenmoor.example.crt", "root@brenmoor.example.key");
     Type("edtCAPwd", kRootKeyPassword);
-    Type("edtOutKeyPwd", kLeafKeyPassword);
+    TypeNewPassword("edtOutKeyPwd", kLeafKeyPassword);
     SetChecked("chkSavePFX", true);
-    Type("edtOutPFXPwd", kBundlePassword);
+    TypeNewPassword("edtOutPFXPwd", kBundlePassword);
     GenerateCertificate();
   }
 

@@ -50,6 +50,11 @@ class CommandFixture : public WindowFixture {
   void Type(const char* Edit, const std::string& Text) {
     Control<QLineEdit>(Edit)->setText(QString::fromStdString(Text));
   }
+  // A new password is typed twice: into its edit and into the confirmation below it.
+  void TypeNewPassword(const char* Edit, const std::string& Text) {
+    Type(Edit, Text);
+    Type((std::string(Edit) + "Confirm").c_str(), Text);
+  }
   std::string TextIn(const char* Edit) const {
     return Control<QLineEdit>(Edit)->text().toStdString();
   }

@@ -64,6 +64,15 @@ void FakePlatform::WriteStoreDirSetting(const std::string& Value) {
   StoreDirSetting = Value;
 }
 
+std::optional<TWindowPlacement> FakePlatform::ReadWindowPlacementSetting() {
+  return WindowPlacementSetting;
+}
+
+void FakePlatform::WriteWindowPlacementSetting(const TWindowPlacement& Placement) {
+  WindowPlacementWrites.push_back(Placement);
+  WindowPlacementSetting = Placement;
+}
+
 std::string FakePlatform::ApplicationDir() { return AppDir; }
 
 std::string FakePlatform::UserDataDir() { return DataDir; }

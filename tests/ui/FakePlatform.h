@@ -23,6 +23,7 @@ class FakePlatform final : public IPlatform {
   std::vector<std::pair<std::string, std::string>> FolderCalls;  // caption, initial folder
   std::vector<std::string> OpenedPaths;
   std::vector<std::string> StoreDirWrites;
+  std::vector<TWindowPlacement> WindowPlacementWrites;
   int BusyStarts = 0;
   int BusyDepth = 0;                 // 0: the normal cursor is showing
   std::vector<int> BusyDepthAtBoxes; // the busy depth while each message or error box was up
@@ -33,6 +34,7 @@ class FakePlatform final : public IPlatform {
   std::deque<std::optional<std::string>> SaveFileAnswers;
   std::deque<std::optional<std::string>> FolderAnswers;
   std::optional<std::string> StoreDirSetting;  // nothing: never saved
+  std::optional<TWindowPlacement> WindowPlacementSetting;  // nothing: never saved
   std::string AppDir = "/nonexistent/velmora-test-app";
   std::string DataDir = "/nonexistent/velmora-test-data";
   // Off unless a test turns it on: a listing that starts on its own would race the clicks of
@@ -51,6 +53,8 @@ class FakePlatform final : public IPlatform {
   void EndBusyCursor() noexcept override;
   std::optional<std::string> ReadStoreDirSetting() override;
   void WriteStoreDirSetting(const std::string& Value) override;
+  std::optional<TWindowPlacement> ReadWindowPlacementSetting() override;
+  void WriteWindowPlacementSetting(const TWindowPlacement& Placement) override;
   std::string ApplicationDir() override;
   std::string UserDataDir() override;
   int FolderWatchDelayMs() override { return WatchDelayMs; }

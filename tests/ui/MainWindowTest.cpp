@@ -93,15 +93,18 @@ TEST_F(MainWindow, OpensOnTheStoreTabWithTheStartValues) {
   EXPECT_FALSE(Control<QCheckBox>("chkSavePFX")->isChecked());
 
   // Store list: five columns of the given widths; "Modified" at least as wide, and wider
-  // where the dates need it (StoreList.ModifiedColumnShowsWholeDatesInEveryLocale).
+  // where the dates need it (StoreList.ModifiedColumnShowsWholeDatesInEveryLocale); the name
+  // takes the width the others leave (StoreView.ExpiresIsInViewAtTheDefaultSize).
   auto* list = Control<QTableView>("lvCerts");
   ASSERT_EQ(list->model()->columnCount(), 5);
   QStringList columns;
   for (int i = 0; i < 5; ++i)
     columns << list->model()->headerData(i, Qt::Horizontal).toString() + "/" +
-                   QString::number(i == 3 ? 130 : list->columnWidth(i));
+                   (list->horizontalHeader()->sectionResizeMode(i) == QHeaderView::Stretch
+                        ? QStringLiteral("rest")
+                        : QString::number(i == 3 ? 130 : list->columnWidth(i)));
   EXPECT_EQ(columns,
-            QStringList({"File Name/220", "Type/60", "Size/70", "Modified/130", "Expires/90"}));
+            QStringList({"File Name/rest", "Type/60", "Size/70", "Modified/130", "Expires/90"}));
   EXPECT_GE(list->columnWidth(3), 130);
   EXPECT_EQ(Control<QLabel>("lblStoreDir")->text(), "Store: (not set)");
 
@@ -197,7 +200,8 @@ TEST_F(MainWindow, ControlsCarryTheirCaptions) {
   EXPECT_EQ(Control<QLabel>("lblTitle2")->buddy(), nullptr);
   for (const char* empty : {"edtCN", "edtO", "edtOU", "edtC", "edtST", "edtL", "edtEmail",
                             "edtSANDNS", "edtSANIP", "edtSANEmail", "edtCACertFile",
-                            "edtCAKeyFile", "edtCAPwd", "edtOutKeyPwd", "edtOutPFXPwd"}) {
+                            "edtCAKeyFile", "edtCAPwd", "edtOutKeyPwd", "edtOutKeyPwdConfirm",
+                            "edtOutPFXPwd", "edtOutPFXPwdConfirm"}) {
     SCOPED_TRACE(empty);
     EXPECT_TRUE(Control<QLineEdit>(empty)->text().isEmpty());
   }
@@ -237,7 +241,8 @@ TEST_F(MainWindow, TooltipsOnTheNameListsAndEveryChoiceOfTheExtensionsTab) {
 
 TEST_F(MainWindow, EditsPanesAndListBehaveAsTheirKindDemands) {
   // Passwords show one "*" per character.
-  for (const char* name : {"edtCAPwd", "edtOutKeyPwd", "edtOutPFXPwd"}) {
+  for (const char* name : {"edtCAPwd", "edtOutKeyPwd", "edtOutKeyPwdConfirm", "edtOutPFXPwd",
+                           "edtOutPFXPwdConfirm"}) {
     SCOPED_TRACE(name);
     auto* edit = Control<QLineEdit>(name);
     edit->setText(QStringLiteral("s3cr\u00e9t"));

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRect>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -205,6 +206,72 @@ TEST(QtPlatform, OpenDialogReturnsTheChosenPathRemembersTheFilterAndCancelGivesN
   });
   EXPECT_EQ(platform.OpenFileDialog(options), std::nullopt);
   EXPECT_EQ(filterShown, "All Files (*)");
+}
+
+// A dialog told which name to start with starts with it, or with none for an empty name; told
+// nothing, it offers the name chosen last.
+TEST(QtPlatform, OpenDialogStartsWithTheNameItIsGivenOrTheLastOne) {
+  QTemporaryDir folder;
+  for (const char* name : {"ca.crt", "ca.key"}) {
+    QFile f(folder.filePath(QString::fromLatin1(name)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  QtPlatform platform;
+  const auto nameShown = [&](std::optional<std::string> Start) {
+    QString shown = QStringLiteral("(no dialog)");
+    OnNextModal([&shown](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      auto* nameBox =
+          dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+      if (nameBox) shown = nameBox->text();
+      Close(modal);
+    });
+    TFileDialogOptions options{"Select", "All Files|*.*", "", folder.path().toStdString()};
+    options.FileName = std::move(Start);
+    EXPECT_EQ(platform.OpenFileDialog(options), std::nullopt);
+    return shown.toStdString();
+  };
+  OnNextModal([](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (!dialog) return Close(modal);
+    TypeNameAndAccept(dialog, QStringLiteral("ca.crt"));
+  });
+  ASSERT_TRUE(
+      platform.OpenFileDialog({"Select", "All Files|*.*", "", folder.path().toStdString()}));
+
+  EXPECT_EQ(nameShown(std::nullopt), "ca.crt");
+  EXPECT_EQ(nameShown(std::string()), "");
+  EXPECT_EQ(nameShown(std::string("ca.key")), "ca.key");
+}
+
+TEST(QtPlatform, WindowPlacementRoundTripsAndAnythingButASizedRectangleCountsAsAbsent) {
+  QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
+  ASSERT_FALSE(settings.fileName().startsWith(QDir::homePath() + QStringLiteral("/.config")));
+  settings.remove(QStringLiteral("WindowGeometry"));
+  settings.sync();
+  QtPlatform platform;
+  EXPECT_EQ(platform.ReadWindowPlacementSetting(), std::nullopt);
+
+  for (const TWindowPlacement placement : {TWindowPlacement{10, 20, 900, 700},
+                                           TWindowPlacement{-1200, -5, 1024, 600}}) {
+    platform.WriteWindowPlacementSetting(placement);
+    EXPECT_EQ(platform.ReadWindowPlacementSetting(), std::optional<TWindowPlacement>(placement));
+  }
+  // Written beside the store directory, which it leaves alone.
+  platform.WriteStoreDirSetting("/srv/certs");
+  platform.WriteWindowPlacementSetting({1, 2, 3, 4});
+  EXPECT_EQ(platform.ReadStoreDirSetting(), std::optional<std::string>("/srv/certs"));
+
+  for (const QVariant& value : {QVariant(QStringLiteral("10,20,900,700")),
+                                QVariant(QRect(10, 20, 0, 700)), QVariant(QRect(0, 0, 900, -1))}) {
+    SCOPED_TRACE(value.toString().toStdString());
+    QSettings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"))
+        .setValue(QStringLiteral("WindowGeometry"), value);
+    EXPECT_EQ(platform.ReadWindowPlacementSetting(), std::nullopt);
+  }
+  QSettings left(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
+  left.remove(QStringLiteral("WindowGeometry"));
+  left.remove(QStringLiteral("StoreDir"));
 }
 
 TEST(QtPlatform, BusyCursorIsTheHourglassUntilItEnds) {

@@ -318,7 +318,7 @@ TEST_F(ProfilesAndChecks, TheCompatibleBoxMakesA3DESBundleWithASHA1Mac) {
   ASSERT_EQ(RunCommand("openssl version").status, 0) << "the openssl command line is needed";
   GenerateKey();
   SetChecked("chkSavePFX", true);
-  Type("edtOutPFXPwd", "old windows");
+  TypeNewPassword("edtOutPFXPwd", "old windows");
   struct Case {
     bool compatible;
     const char* name;

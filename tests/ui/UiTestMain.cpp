@@ -1,5 +1,7 @@
 // The widget tests run in one QApplication on Qt's offscreen platform: no display needed.
 // Settings, caches and runtime files go to a temporary folder, never to the user's home.
+// The screens are the program's own as well, whatever machine runs it: a large one first,
+// where the window has room for the form's size, and beside it a small one of 1024 x 600.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -24,7 +26,6 @@ void DropOffscreenNoise(QtMsgType Type, const QMessageLogContext& Context, const
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   // The same clock and language on every machine: a test that needs another sets it itself.
   qputenv("TZ", "UTC");
   ::tzset();
@@ -39,6 +40,20 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv(variable, folder.toLocal8Bit());
+  }
+  const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+  if (platform.isEmpty() || platform == QLatin1String("offscreen")) {
+    const QString screens = home.filePath(QStringLiteral("screens.json"));
+    QFile config(screens);
+    if (!config.open(QIODevice::WriteOnly) ||
+        config.write(R"({"screens": [
+  {"name": "Large", "x": 0, "y": 0, "width": 1920, "height": 1200, "logicalDpi": 96},
+  {"name": "Small", "x": 1920, "y": 0, "width": 1024, "height": 600, "logicalDpi": 96}
+]}
+)") < 0)
+      return 2;
+    config.close();
+    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens).toLocal8Bit());
   }
   QtDefaultHandler = qInstallMessageHandler(DropOffscreenNoise);
 
