@@ -3,6 +3,7 @@
 #include "core/TextFile.h"
 #include "core/Utf8.h"
 #include "core/ValueConventions.h"
+#include "crypto/Certificates.h"
 #include "crypto/SecretText.h"
 
 #include <arpa/inet.h>
@@ -427,31 +428,16 @@ bool IsBlank(std::string_view Text) {
   return Text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
-// The labels of the PEM blocks that begin in Text, in order.
-std::vector<std::string> PEMLabels(std::string_view Text) {
-  constexpr std::string_view begin = "-----BEGIN ";
-  std::vector<std::string> labels;
-  for (std::size_t at = Text.find(begin); at != std::string_view::npos;
-       at = Text.find(begin, at + 1)) {
-    const std::string_view rest = Text.substr(at + begin.size());
-    const std::size_t end = rest.find("-----");
-    if (end == std::string_view::npos || end > 64) continue;
-    const std::string_view label = rest.substr(0, end);
-    if (label.find_first_of("\r\n") == std::string_view::npos) labels.emplace_back(label);
-  }
-  return labels;
-}
-
 bool EndsWith(std::string_view Text, std::string_view End) {
   return Text.size() >= End.size() && Text.substr(Text.size() - End.size()) == End;
 }
 
 TFileLook ClassifyText(std::string_view Text) {
-  const std::vector<std::string> labels = PEMLabels(Text);
-  for (const std::string& label : labels)
+  const std::vector<std::string_view> labels = PEMBlockLabels(Text);
+  for (std::string_view label : labels)
     if (EndsWith(label, "PRIVATE KEY")) return {TFileContent::PrivateKey, {}};
   if (!labels.empty()) {
-    const std::string& first = labels.front();
+    const std::string first(labels.front());
     // A certificate block that the reader still did not find is damaged, not of another kind.
     if (first == "CERTIFICATE" || first == "X509 CERTIFICATE") return {};
     return {TFileContent::OtherPEM, first};

@@ -532,21 +532,6 @@ const char* WeakDigestName(int DigestNID) {
   }
 }
 
-// The labels of the PEM blocks in Text ("CERTIFICATE", "ENCRYPTED PRIVATE KEY", ...).
-std::vector<std::string_view> PEMBlockLabels(std::string_view Text) {
-  constexpr std::string_view begin = "-----BEGIN ";
-  std::vector<std::string_view> labels;
-  for (std::size_t at = Text.find(begin); at != std::string_view::npos;
-       at = Text.find(begin, at + 1)) {
-    const std::string_view rest = Text.substr(at + begin.size());
-    const std::size_t end = rest.find("-----");
-    if (end == std::string_view::npos) break;
-    const std::string_view label = rest.substr(0, end);
-    if (label.find_first_of("\r\n") == std::string_view::npos) labels.push_back(label);
-  }
-  return labels;
-}
-
 bool EndsWith(std::string_view Text, std::string_view End) {
   return Text.size() >= End.size() && Text.substr(Text.size() - End.size()) == End;
 }
@@ -599,6 +584,21 @@ bool HoldsCertificateWithoutKey(const std::string& Bytes) {
   const unsigned char* next = start;
   const X509Ptr cert(d2i_X509(nullptr, &next, static_cast<long>(Bytes.size())));
   return cert && next == start + Bytes.size();
+}
+
+std::vector<std::string_view> PEMBlockLabels(std::string_view Text) {
+  constexpr std::string_view begin = "-----BEGIN ";
+  std::vector<std::string_view> labels;
+  for (std::size_t at = Text.find(begin); at != std::string_view::npos;
+       at = Text.find(begin, at + 1)) {
+    const std::string_view rest = Text.substr(at + begin.size());
+    const std::size_t end = rest.find("-----");
+    // Real labels are short; a "-----" far away belongs to something else.
+    if (end == std::string_view::npos || end > 64) continue;
+    const std::string_view label = rest.substr(0, end);
+    if (label.find_first_of("\r\n") == std::string_view::npos) labels.push_back(label);
+  }
+  return labels;
 }
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora {
@@ -152,6 +153,10 @@ TSignerFacts SignerFactsOf(X509* Cert);
 
 // Whether Cert carries the public key of Key (a private key's public half counts).
 bool CarriesPublicKey(X509* Cert, EVP_PKEY* Key);
+
+// The labels of the PEM blocks that begin in Text, in order ("CERTIFICATE", "ENCRYPTED
+// PRIVATE KEY", ...); views into Text.
+std::vector<std::string_view> PEMBlockLabels(std::string_view Text);
 
 // Whether Bytes, the content of a file chosen as a private key, hold a certificate and no
 // private key: PEM text by the labels of its blocks, binary DER by what it decodes as. What a
