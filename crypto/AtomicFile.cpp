@@ -27,6 +27,7 @@ constexpr std::string_view kTempPrefix = ".velmora-";
 constexpr std::string_view kTempSuffix = ".tmp";
 constexpr std::string_view kIntentSuffix = ".intent";
 constexpr std::string_view kIntentHeader = "velmora-set 1";
+constexpr std::string_view kIntentEnd = "end";
 
 std::mutex gHooksGuard;
 std::function<void(const std::string&)> gReporter;
@@ -207,6 +208,9 @@ std::vector<TIntentEntry> ParseIntent(const std::string& Text) {
   if (!std::getline(lines, line) || line != kIntentHeader) return {};
   std::vector<TIntentEntry> entries;
   while (std::getline(lines, line)) {
+    // The last line: an intent cut short by a kill was never acted on, since the first rename
+    // waits for the whole intent on disk.
+    if (line == kIntentEnd) return entries;
     std::istringstream fields(line);
     std::string temp, target, backup;
     unsigned long long device = 0, inode = 0;
@@ -214,7 +218,7 @@ std::vector<TIntentEntry> ParseIntent(const std::string& Text) {
     entries.push_back({Unhex(temp), Unhex(target), Unhex(backup), static_cast<dev_t>(device),
                        static_cast<ino_t>(inode)});
   }
-  return entries;
+  return {};
 }
 
 // A set whose writer died: forward when every member is either still a complete temporary
@@ -405,6 +409,7 @@ struct TAtomicFileSet::TPublication {
       text += Hex(e.Temp.string()) + " " + Hex(e.Target.string()) + " " +
               Hex(e.Backup.string()) + " " + std::to_string(e.Device) + " " +
               std::to_string(e.Inode) + "\n";
+    text += std::string(kIntentEnd) + "\n";
     if (::write(IntentFd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
         ::fsync(IntentFd) != 0) {
       const int error = errno == 0 ? EIO : errno;

@@ -195,6 +195,32 @@ TEST(SetPublication, ASetThatCannotBeCompletedIsUndone) {
   SetInterruptedWriteReporter(nullptr);
 }
 
+// A writer killed while writing its intent never renamed anything: whatever lines of the
+// intent reached the disk, the old files stay and the temporary files go.
+TEST(SetPublication, AnIntentCutShortIsNeverActedOn) {
+  TTempDir dir;
+  WriteOldSet(dir);
+  const auto hex = [](const std::string& Text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : Text) (out += digits[c >> 4]) += digits[c & 0xF];
+    return out;
+  };
+  std::string intent = "velmora-set 1\n";
+  for (int i = 0; i < 2; ++i) {
+    const std::string temp = dir / (".velmora-1-000000000000000" + std::to_string(i) + ".tmp");
+    WriteFileBytes(temp, "new " + kNames[i]);
+    struct stat info {};
+    ASSERT_EQ(::stat(temp.c_str(), &info), 0);
+    intent += hex(temp) + " " + hex(dir / kNames[i]) + " - " + std::to_string(info.st_dev) + " " +
+              std::to_string(info.st_ino) + "\n";
+  }
+  WriteFileBytes(dir / ".velmora-1-0000000000000000.intent", intent);  // no closing line
+  TidyInterruptedWrites(dir.Path());
+  EXPECT_EQ(StateOf(dir), "old old old");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{kNames.begin(), kNames.end()}));
+}
+
 TEST(SetPublication, NewFilesAreNeverWritableByOthersWhateverTheUmask) {
   TTempDir dir;
   const mode_t old = ::umask(0);

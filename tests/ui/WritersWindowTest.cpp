@@ -62,7 +62,7 @@ TEST_F(WritersWindow, ASaveLeftHalfDoneIsCompletedWhenTheStoreIsListed) {
       << hex(StoreFile(".velmora-1-0000000000000000.tmp")) << " " << hex(StoreFile("a.crt"))
       << " - " << cert.st_dev << " " << cert.st_ino << "\n"
       << hex(temp) << " " << hex(StoreFile("a.key")) << " - " << key.st_dev << " " << key.st_ino
-      << "\n";
+      << "\nend\n";
 
   Press("btnStoreRefresh");
   EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"a.crt", "a.key"}));
