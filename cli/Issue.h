@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/CertRequest.h"
+#include "core/Defaults.h"
 #include "core/Issuance.h"
 #include "crypto/CertBuilder.h"
 
@@ -12,8 +13,8 @@ namespace velmora::cli {
 
 struct TKeyChoice {
   TKeyType Type = ktECC;
-  std::int32_t RSABits = 2048;
-  std::string Curve = "P-256";
+  std::int32_t RSABits = kDefaultRSABits;
+  std::string Curve = kDefaultECCurve;
 };
 
 // The RSA key sizes taken: below, a key is broken today; above, it takes hours to make and

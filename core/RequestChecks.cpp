@@ -1,5 +1,6 @@
 #include "core/RequestChecks.h"
 
+#include "core/Defaults.h"
 #include "core/ValueConventions.h"
 #include "crypto/Certificates.h"
 
@@ -152,9 +153,10 @@ void CheckValidity(const TCertRequest& Request, std::vector<std::string>& Findin
   // A validity under one day is no judgement call: issuing refuses it (RequireValidValidity).
   if (!IsTLSServer(Request)) return;
   const std::string days = std::to_string(Request.ValidDays);
-  if (Request.ValidDays > 398)
+  if (Request.ValidDays > kMaxTLSServerDays)
     Findings.push_back("A TLS server certificate valid for " + days +
-                       " days: browsers accept at most 398 days from a public certificate "
+                       " days: browsers accept at most " + std::to_string(kMaxTLSServerDays) +
+                       " days from a public certificate "
                        "authority.");
   if (Request.ValidDays > 825)
     Findings.push_back("A TLS server certificate valid for " + days +

@@ -262,7 +262,7 @@ TCertRequest TfrmVelmora::RequestFromForm() const {
   subject.ST = Trim(TextOf(ui->edtST));
   subject.L = Trim(TextOf(ui->edtL));
   subject.Email = Trim(TextOf(ui->edtEmail));
-  request.ValidDays = IntOrDefault(TextOf(ui->edtDays), 365);
+  request.ValidDays = IntOrDefault(TextOf(ui->edtDays), kDefaultValidDays);
   request.IsCA = ui->chkIsCA->isChecked();
   request.PathLenConstraint = IntOrDefault(TextOf(ui->edtPathLen), 0);
   request.KeyUsage =

@@ -1,5 +1,6 @@
 #include "ui/VelmoraMain.h"
 
+#include "core/Defaults.h"
 #include "core/Profiles.h"
 #include "core/Store.h"
 #include "core/ValueConventions.h"
@@ -358,7 +359,7 @@ void TfrmVelmora::FormCreate() {
   setWindowTitle(ToQt(std::string("X.509 Velmora \u2014 ") + kMakerDomain));
   FillFromCommaList(ui->cmbRSABits, QStringLiteral("1024,2048,3072,4096,8192"), 1);
   FillFromCommaList(ui->cmbECCurve, QStringLiteral("P-256,P-384,P-521"), 0);
-  ui->edtDays->setText(QStringLiteral("365"));
+  ui->edtDays->setText(QString::number(kDefaultValidDays));
   AddCheckItems(ui->clbKeyUsage, kKeyUsageItems, {0, 2});
   AddCheckItems(ui->clbEKU, kExtKeyUsageItems, {0, 1});
   ui->edtPathLen->setText(QStringLiteral("0"));
@@ -385,9 +386,9 @@ void TfrmVelmora::FormClose() {
 void TfrmVelmora::FormDestroy() { FBuilder.reset(); }
 
 void TfrmVelmora::SetDefaultOutputNames() {
-  ui->edtOutCert->setText(QStringLiteral("certificate.crt"));
-  ui->edtOutKey->setText(QStringLiteral("private.key"));
-  ui->edtOutPFX->setText(QStringLiteral("certificate.pfx"));
+  ui->edtOutCert->setText(QString::fromLatin1(kDefaultCertName));
+  ui->edtOutKey->setText(QString::fromLatin1(kDefaultKeyName));
+  ui->edtOutPFX->setText(QString::fromLatin1(kDefaultBundleName));
   ui->edtFriendly->setText(QStringLiteral("My Certificate"));
 }
 
@@ -875,7 +876,7 @@ void TfrmVelmora::btnGenKeyClick() {
   if (ui->rbRSA->isChecked()) {
     const std::string bits = ui->cmbRSABits->currentText().toStdString();
     job->Builder->KeyType = ktRSA;
-    job->Builder->RSABits = IntOrDefault(bits, 2048);
+    job->Builder->RSABits = IntOrDefault(bits, kDefaultRSABits);
     Log("Generating RSA-" + bits + " key pair ...");
   } else {
     job->Builder->KeyType = ktECC;
