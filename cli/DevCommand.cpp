@@ -5,6 +5,7 @@
 #include "cli/Issue.h"
 #include "cli/PassArg.h"
 #include "core/Defaults.h"
+#include "core/IPAddress.h"
 #include "core/StorePaths.h"
 #include "core/StoreSetting.h"
 #include "crypto/FileLock.h"

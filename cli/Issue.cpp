@@ -4,8 +4,6 @@
 #include "core/StorePaths.h"
 #include "core/ValueConventions.h"
 
-#include <arpa/inet.h>
-
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -125,12 +123,6 @@ void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueReque
   for (const std::string& name : refused) names += (names.empty() ? "" : ", ") + Readable(name);
   throw Exception("Certificate generation failed:\nThese files already exist in the store: " +
                   names + ". Use --force to replace them.");
-}
-
-bool IsIPAddress(const std::string& Text) {
-  unsigned char address[16];
-  return ::inet_pton(AF_INET, Text.c_str(), address) == 1 ||
-         ::inet_pton(AF_INET6, Text.c_str(), address) == 1;
 }
 
 }  // namespace velmora::cli

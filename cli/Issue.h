@@ -42,7 +42,4 @@ void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key);
 void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueRequest& Issue,
            const TIssuePasswords& Passwords, bool Force, bool Strict = false);
 
-// Whether Text is an IPv4 or IPv6 address, as an alternative name takes it.
-bool IsIPAddress(const std::string& Text);
-
 }  // namespace velmora::cli

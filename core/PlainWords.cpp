@@ -1,12 +1,12 @@
 #include "core/PlainWords.h"
 
+#include "core/IPAddress.h"
 #include "core/TextFile.h"
 #include "core/Utf8.h"
 #include "core/ValueConventions.h"
 #include "crypto/Certificates.h"
 #include "crypto/SecretText.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <openssl/obj_mac.h>
 #include <sys/stat.h>
@@ -229,12 +229,6 @@ std::string CAKeyMismatchSentence(std::string_view Message, TWording Wording) {
 
 // ---- Alternative names ----
 
-bool IsIPAddress(const std::string& Text) {
-  unsigned char address[16];
-  return ::inet_pton(AF_INET, Text.c_str(), address) == 1 ||
-         ::inet_pton(AF_INET6, Text.c_str(), address) == 1;
-}
-
 // libcrypto refuses the whole list of alternative names ("val=DNS:a,IP:localhost") and names
 // none of them; the one meant is the first IP entry that is no address.
 std::string IPAddressSentence(std::string_view Message, TWording Wording) {
@@ -250,7 +244,7 @@ std::string IPAddressSentence(std::string_view Message, TWording Wording) {
     const std::size_t comma = list.find(',');
     const std::string_view entry = list.substr(0, comma);
     list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-    if (entry.substr(0, 3) == "IP:" && !IsIPAddress(std::string(entry.substr(3))))
+    if (entry.substr(0, 3) == "IP:" && !IsIPAddress(entry.substr(3)))
       wrong = std::string(entry.substr(3));
   }
   if (!wrong) return Say(TSentence::IPAddressOne, Wording);

@@ -1,10 +1,9 @@
 #include "core/RequestChecks.h"
 
 #include "core/Defaults.h"
+#include "core/IPAddress.h"
 #include "core/ValueConventions.h"
 #include "crypto/Certificates.h"
-
-#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -41,13 +40,6 @@ bool IsPublicSuffix(std::string_view Suffix) {
   const std::string lower = LowerCaseASCII(Suffix);
   return std::find(std::begin(kTwoLabelPublicSuffixes), std::end(kTwoLabelPublicSuffixes), lower) !=
          std::end(kTwoLabelPublicSuffixes);
-}
-
-bool IsIPAddressText(std::string_view Text) {
-  const std::string text(Text);
-  unsigned char address[16];
-  return ::inet_pton(AF_INET, text.c_str(), address) == 1 ||
-         ::inet_pton(AF_INET6, text.c_str(), address) == 1;
 }
 
 bool IsHostNameLabel(std::string_view Label) {
@@ -239,7 +231,7 @@ TKeyFacts KeyFactsOf(EVP_PKEY* Key) {
 
 std::string DNSNameProblem(std::string_view Name) {
   const std::string quoted = Quoted(Name);
-  if (IsIPAddressText(Name))
+  if (IsIPAddress(Name))
     return "The DNS name " + quoted +
            " is an IP address: clients match addresses only against IP alternative names.";
   if (Name.size() > 253) return "The DNS name " + quoted + " is longer than 253 characters.";
