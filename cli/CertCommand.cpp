@@ -3,6 +3,7 @@
 #include "cli/Issue.h"
 #include "cli/PassArg.h"
 #include "core/Defaults.h"
+#include "core/FailureText.h"
 #include "core/Profiles.h"
 #include "core/StorePaths.h"
 #include "core/StoreSetting.h"
@@ -140,7 +141,7 @@ class TCertCommand : public TCommand {
     try {
       RequireDistinctOutputs(FIssue);  // before a key is made for nothing
     } catch (const Exception& e) {
-      throw Exception(std::string("Certificate generation failed:\n") + e.what());
+      throw Exception(CertificateFailedText(e.what()));
     }
     TCertBuilder builder;
     GenerateKey(builder, FKeyChoice);
@@ -192,11 +193,10 @@ class TCertCommand : public TCommand {
     const std::string tried = error ? Path : whole.string();
     struct stat info {};
     if (::stat(tried.c_str(), &info) != 0 && errno == ENOENT)
-      throw Exception(std::string("Certificate generation failed:\n") +
-                      (Option == std::string("--sign-with") ? "CA certificate file"
-                                                            : "CA key file") +
-                      " not found: " + Readable(Quoted(tried)) + " (" + Option +
-                      ", taken from the current folder).");
+      throw Exception(CertificateFailedText(
+          (Option == std::string("--sign-with") ? "CA certificate file" : "CA key file") +
+          std::string(" not found: ") + Readable(Quoted(tried)) + " (" + Option +
+          ", taken from the current folder)."));
     return tried;
   }
 

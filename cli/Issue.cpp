@@ -1,6 +1,7 @@
 #include "cli/Issue.h"
 
 #include "cli/Command.h"
+#include "core/FailureText.h"
 #include "core/StorePaths.h"
 #include "core/ValueConventions.h"
 
@@ -74,7 +75,7 @@ void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key) {
   try {
     Builder.GenerateKey();
   } catch (const Exception& e) {
-    throw Exception(std::string("Key generation failed:\n") + e.what());
+    throw Exception(KeyFailedText(e.what()));
   }
 }
 
@@ -85,7 +86,7 @@ void CheckRequestBuilds(const TCertRequest& Request) {
     ApplyRequestToBuilder(Request, trial);
     trial.BuildSelfSigned();
   } catch (const Exception& e) {
-    throw Exception(std::string("Certificate generation failed:\n") + e.what());
+    throw Exception(CertificateFailedText(e.what()));
   }
 }
 
@@ -113,16 +114,16 @@ void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueReque
     issue.ReplaceExisting = Force;
     if (IssueCertificate(Builder, issue, Passwords, events) == TIssueOutcome::Written) return;
   } catch (const Exception& e) {
-    throw Exception(std::string("Certificate generation failed:\n") + e.what());
+    throw Exception(CertificateFailedText(e.what()));
   }
   if (refusedByStrict)
     throw Exception(
-        "Certificate generation failed:\nThe checks before issuing found problems, and --strict "
-        "refuses to issue such a certificate.");
+        CertificateFailedText("The checks before issuing found problems, and --strict refuses "
+                              "to issue such a certificate."));
   std::string names;
   for (const std::string& name : refused) names += (names.empty() ? "" : ", ") + Readable(name);
-  throw Exception("Certificate generation failed:\nThese files already exist in the store: " +
-                  names + ". Use --force to replace them.");
+  throw Exception(CertificateFailedText("These files already exist in the store: " + names +
+                                        ". Use --force to replace them."));
 }
 
 }  // namespace velmora::cli

@@ -1,5 +1,6 @@
 // velmora-cli info and list: the store tab's file information and listing, for any folder.
 #include "cli/Command.h"
+#include "core/FailureText.h"
 #include "core/FileNameText.h"
 #include "core/NameOrder.h"
 #include "core/Store.h"
@@ -164,7 +165,7 @@ class TListCommand : public TCommand {
     try {
       entries = ReadStoreEntries(dir);
     } catch (const Exception& e) {
-      throw Exception(std::string(e.what()) + ".");  // as the window's error box ends it
+      throw Exception(WithFullStop(e.what()));  // as the window's error box ends it
     }
     // Sorted by name as the window lists them: the order a folder lists in is no order at all.
     std::sort(entries.begin(), entries.end(), [](const TStoreEntry& A, const TStoreEntry& B) {

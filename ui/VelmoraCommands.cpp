@@ -3,6 +3,7 @@
 #include "ui/VelmoraMain.h"
 
 #include "core/CertRequest.h"
+#include "core/FailureText.h"
 #include "core/FileNameText.h"
 #include "core/Issuance.h"
 #include "core/StoreKeyPair.h"
@@ -156,7 +157,7 @@ void TfrmVelmora::btnGenCertClick() {
     request.BundleCompatible = ui->chkPFXCompatible->isChecked();
   } catch (const std::exception& e) {
     Log(std::string("ERROR: ") + e.what());
-    FPlatform.ShowMessage(std::string("Certificate generation failed:\n") + e.what());
+    FPlatform.ShowMessage(CertificateFailedText(e.what()));
     return;
   }
   job->Builder = std::move(FBuilder);
@@ -193,7 +194,7 @@ void TfrmVelmora::btnGenCertClick() {
         FBuilder = std::move(job->Builder);
         if (job->Error) {
           Log("ERROR: " + *job->Error);
-          FPlatform.ShowMessage("Certificate generation failed:\n" + *job->Error);
+          FPlatform.ShowMessage(CertificateFailedText(*job->Error));
           return;
         }
         if (job->Outcome == TIssueOutcome::Declined) return;

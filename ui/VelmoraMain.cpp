@@ -1,6 +1,7 @@
 #include "ui/VelmoraMain.h"
 
 #include "core/Defaults.h"
+#include "core/FailureText.h"
 #include "core/Profiles.h"
 #include "core/Store.h"
 #include "core/Usages.h"
@@ -859,7 +860,7 @@ void TfrmVelmora::btnGenKeyClick() {
           Log("Key generation cancelled.");
         } else if (job->Error) {
           Log("ERROR: " + *job->Error);
-          FPlatform.ShowMessage("Key generation failed:\n" + *job->Error);
+          FPlatform.ShowMessage(KeyFailedText(*job->Error));
         } else {
           Log("Key pair generated successfully.");
           ui->btnGenCert->setEnabled(true);
