@@ -46,7 +46,8 @@ class TCertCommand : public TCommand {
     Command.add_option("--st", FRequest.Subject.ST, "State or province");
     Command.add_option("--l", FRequest.Subject.L, "Locality");
     Command.add_option("--email", FRequest.Subject.Email, "E-mail address of the subject");
-    Command.add_option("--days", FRequest.ValidDays, "Days of validity")->default_val(kDefaultValidDays);
+    Command.add_option("--days", FRequest.ValidDays, "Days of validity")
+        ->default_val(kDefaultValidDays);
     Command.add_option("--profile", FProfile,
                        "Certificate profile: " + ProfileSlugs() +
                            "; sets CA flag, path length and usages for the key type");
