@@ -7,10 +7,8 @@
 #include "crypto/Certificates.h"
 #include "crypto/SecretText.h"
 
-#include <fcntl.h>
 #include <openssl/obj_mac.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <optional>
@@ -440,21 +438,6 @@ TFileLook ClassifyText(std::string_view Text) {
   return {};
 }
 
-// Closes the descriptor on every path.
-class TDescriptor {
- public:
-  explicit TDescriptor(int Fd) noexcept : FFd(Fd) {}
-  ~TDescriptor() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const noexcept { return FFd; }
-
- private:
-  int FFd;
-};
-
 }  // namespace
 
 std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts,
@@ -488,22 +471,10 @@ TFileLook ClassifyFileStart(std::string_view Bytes) {
 }
 
 TFileLook LookAtFileStart(const std::string& Path) {
-  // O_NONBLOCK: opening a pipe that has no writer must not wait; O_NOCTTY: a terminal under
-  // that name must not become ours.
-  const TDescriptor file(::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (file.Get() < 0) return {};
-  struct stat info {};
-  if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  std::string bytes(kFileLookBytes, '\0');
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t count =
-        ::pread(file.Get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    got += static_cast<std::size_t>(count);
-  }
-  bytes.resize(got);  // shrinking keeps the buffer, which Wipe then clears whole
+  const TReadOnlyFile file(Path);
+  if (!file.IsRegularFile()) return {};
+  std::string bytes;
+  if (file.ReadStart(bytes, kFileLookBytes) != 0) return {};
   const TFileLook look = ClassifyFileStart(bytes);
   Wipe(bytes);
   return look;
