@@ -1,4 +1,5 @@
 // The program: one window, run until it is closed. --help and --version answer in the terminal.
+#include "core/Defaults.h"
 #include "ui/Platform.h"
 #include "ui/VelmoraMain.h"
 #include "velmora/Version.h"
@@ -80,8 +81,8 @@ TCommandLine ParseCommandLine() {
 int main(int argc, char* argv[]) {
   // Organisation and program name place the per-user data folder (~/.local/share/Brenmoor/Velmora);
   // boxes carry the application title themselves.
-  QCoreApplication::setOrganizationName(QStringLiteral("Brenmoor"));
-  QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
+  QCoreApplication::setOrganizationName(QString::fromLatin1(velmora::kOrganisationName));
+  QCoreApplication::setApplicationName(QString::fromLatin1(velmora::kProgramName));
   QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
 
   if (AsksForTextOnly(argc, argv) || !HasDisplay()) {

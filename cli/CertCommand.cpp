@@ -2,6 +2,8 @@
 #include "cli/Command.h"
 #include "cli/Issue.h"
 #include "cli/PassArg.h"
+#include "core/Defaults.h"
+#include "core/FailureText.h"
 #include "core/Profiles.h"
 #include "core/StorePaths.h"
 #include "core/StoreSetting.h"
@@ -44,7 +46,8 @@ class TCertCommand : public TCommand {
     Command.add_option("--st", FRequest.Subject.ST, "State or province");
     Command.add_option("--l", FRequest.Subject.L, "Locality");
     Command.add_option("--email", FRequest.Subject.Email, "E-mail address of the subject");
-    Command.add_option("--days", FRequest.ValidDays, "Days of validity")->default_val(365);
+    Command.add_option("--days", FRequest.ValidDays, "Days of validity")
+        ->default_val(kDefaultValidDays);
     Command.add_option("--profile", FProfile,
                        "Certificate profile: " + ProfileSlugs() +
                            "; sets CA flag, path length and usages for the key type");
@@ -75,10 +78,10 @@ class TCertCommand : public TCommand {
         "--ca-pass", FCAPass, "CA key pass phrase: pass:, env:, file:, fd: or stdin");
     Command.add_option("--out-cert", FIssue.CertName,
                        "Certificate file name, in the store folder; empty for none")
-        ->default_str("certificate.crt");
+        ->default_str(kDefaultCertName);
     Command.add_option("--out-key", FIssue.KeyName,
                        "Private key file name, in the store folder; empty for none")
-        ->default_str("private.key");
+        ->default_str(kDefaultKeyName);
     FKeyPassOption = Command.add_option(
         "--key-pass", FKeyPass,
         "Encrypt the key under this pass phrase: pass:, env:, file:, fd: or stdin");
@@ -139,7 +142,7 @@ class TCertCommand : public TCommand {
     try {
       RequireDistinctOutputs(FIssue);  // before a key is made for nothing
     } catch (const Exception& e) {
-      throw Exception(std::string("Certificate generation failed:\n") + e.what());
+      throw Exception(CertificateFailedText(e.what()));
     }
     TCertBuilder builder;
     GenerateKey(builder, FKeyChoice);
@@ -191,11 +194,10 @@ class TCertCommand : public TCommand {
     const std::string tried = error ? Path : whole.string();
     struct stat info {};
     if (::stat(tried.c_str(), &info) != 0 && errno == ENOENT)
-      throw Exception(std::string("Certificate generation failed:\n") +
-                      (Option == std::string("--sign-with") ? "CA certificate file"
-                                                            : "CA key file") +
-                      " not found: " + Readable(Quoted(tried)) + " (" + Option +
-                      ", taken from the current folder).");
+      throw Exception(CertificateFailedText(
+          (Option == std::string("--sign-with") ? "CA certificate file" : "CA key file") +
+          std::string(" not found: ") + Readable(Quoted(tried)) + " (" + Option +
+          ", taken from the current folder)."));
     return tried;
   }
 
@@ -215,12 +217,12 @@ class TCertCommand : public TCommand {
   }
   static TIssueRequest DefaultIssue() {
     TIssueRequest issue;
-    issue.CertName = "certificate.crt";
-    issue.KeyName = "private.key";
+    issue.CertName = kDefaultCertName;
+    issue.KeyName = kDefaultKeyName;
     return issue;
   }
 
-  std::string FKey = "ec:P-256";
+  std::string FKey = std::string("ec:") + kDefaultECCurve;
   TCertRequest FRequest;
   std::string FProfile;
   bool FIsCA = false;

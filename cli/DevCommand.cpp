@@ -4,6 +4,8 @@
 #include "cli/Command.h"
 #include "cli/Issue.h"
 #include "cli/PassArg.h"
+#include "core/Defaults.h"
+#include "core/IPAddress.h"
 #include "core/StorePaths.h"
 #include "core/StoreSetting.h"
 #include "crypto/FileLock.h"
@@ -20,7 +22,6 @@ constexpr const char* kCACert = "velmora-dev-ca.crt";
 constexpr const char* kCAKey = "velmora-dev-ca.key";
 constexpr const char* kCALock = ".velmora-dev-ca.lock";
 constexpr std::int32_t kCADays = 3650;    // ten years
-constexpr std::int32_t kLeafDays = 397;   // the longest that browsers accept for a server
 
 bool Exists(const std::string& Path) {
   struct stat info {};
@@ -104,7 +105,7 @@ class TDevCommand : public TCommand {
                 const std::string& BundlePass) const {
     TCertRequest request;
     request.Subject.CN = FNames.front();
-    request.ValidDays = kLeafDays;
+    request.ValidDays = kDevServerDays;
     // An EC key signs; it enciphers nothing.
     request.KeyUsage = {kuDigitalSignature};
     request.ExtKeyUsage = {ekuServerAuth, ekuClientAuth};

@@ -1,10 +1,9 @@
 #include "cli/Issue.h"
 
 #include "cli/Command.h"
+#include "core/FailureText.h"
 #include "core/StorePaths.h"
 #include "core/ValueConventions.h"
-
-#include <arpa/inet.h>
 
 #include <cctype>
 #include <charconv>
@@ -76,7 +75,7 @@ void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key) {
   try {
     Builder.GenerateKey();
   } catch (const Exception& e) {
-    throw Exception(std::string("Key generation failed:\n") + e.what());
+    throw Exception(KeyFailedText(e.what()));
   }
 }
 
@@ -87,7 +86,7 @@ void CheckRequestBuilds(const TCertRequest& Request) {
     ApplyRequestToBuilder(Request, trial);
     trial.BuildSelfSigned();
   } catch (const Exception& e) {
-    throw Exception(std::string("Certificate generation failed:\n") + e.what());
+    throw Exception(CertificateFailedText(e.what()));
   }
 }
 
@@ -115,22 +114,16 @@ void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueReque
     issue.ReplaceExisting = Force;
     if (IssueCertificate(Builder, issue, Passwords, events) == TIssueOutcome::Written) return;
   } catch (const Exception& e) {
-    throw Exception(std::string("Certificate generation failed:\n") + e.what());
+    throw Exception(CertificateFailedText(e.what()));
   }
   if (refusedByStrict)
     throw Exception(
-        "Certificate generation failed:\nThe checks before issuing found problems, and --strict "
-        "refuses to issue such a certificate.");
+        CertificateFailedText("The checks before issuing found problems, and --strict refuses "
+                              "to issue such a certificate."));
   std::string names;
   for (const std::string& name : refused) names += (names.empty() ? "" : ", ") + Readable(name);
-  throw Exception("Certificate generation failed:\nThese files already exist in the store: " +
-                  names + ". Use --force to replace them.");
-}
-
-bool IsIPAddress(const std::string& Text) {
-  unsigned char address[16];
-  return ::inet_pton(AF_INET, Text.c_str(), address) == 1 ||
-         ::inet_pton(AF_INET6, Text.c_str(), address) == 1;
+  throw Exception(CertificateFailedText("These files already exist in the store: " + names +
+                                        ". Use --force to replace them."));
 }
 
 }  // namespace velmora::cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/CertRequest.h"
+#include "core/Defaults.h"
 #include "core/Issuance.h"
 #include "crypto/CertBuilder.h"
 
@@ -12,8 +13,8 @@ namespace velmora::cli {
 
 struct TKeyChoice {
   TKeyType Type = ktECC;
-  std::int32_t RSABits = 2048;
-  std::string Curve = "P-256";
+  std::int32_t RSABits = kDefaultRSABits;
+  std::string Curve = kDefaultECCurve;
 };
 
 // The RSA key sizes taken: below, a key is broken today; above, it takes hours to make and
@@ -40,8 +41,5 @@ void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key);
 // "Certificate generation failed:\n<reason>"; prints the window's log lines to stdout.
 void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueRequest& Issue,
            const TIssuePasswords& Passwords, bool Force, bool Strict = false);
-
-// Whether Text is an IPv4 or IPv6 address, as an alternative name takes it.
-bool IsIPAddress(const std::string& Text);
 
 }  // namespace velmora::cli

@@ -1,6 +1,8 @@
 // velmora-cli info and list: the store tab's file information and listing, for any folder.
 #include "cli/Command.h"
+#include "core/FailureText.h"
 #include "core/FileNameText.h"
+#include "core/NameOrder.h"
 #include "core/Store.h"
 #include "core/StoreExpiry.h"
 #include "core/StoreRelations.h"
@@ -163,11 +165,12 @@ class TListCommand : public TCommand {
     try {
       entries = ReadStoreEntries(dir);
     } catch (const Exception& e) {
-      throw Exception(std::string(e.what()) + ".");  // as the window's error box ends it
+      throw Exception(WithFullStop(e.what()));  // as the window's error box ends it
     }
-    // Sorted by name: the order a folder lists in is no order at all.
-    std::sort(entries.begin(), entries.end(),
-              [](const TStoreEntry& A, const TStoreEntry& B) { return A.Name < B.Name; });
+    // Sorted by name as the window lists them: the order a folder lists in is no order at all.
+    std::sort(entries.begin(), entries.end(), [](const TStoreEntry& A, const TStoreEntry& B) {
+      return NaturalNameLess(A.Name, B.Name);
+    });
     // The window's Expires column: when each certificate's validity ends.
     const std::vector<std::optional<std::time_t>> expiry = ReadCertificateExpiry(dir, entries);
     const std::time_t now = std::time(nullptr);

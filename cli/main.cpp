@@ -1,6 +1,7 @@
 // velmora-cli: what the window makes, from a terminal or a script, without a display and
 // without ever asking for a pass phrase.
 #include "cli/Command.h"
+#include "core/Defaults.h"
 #include "core/PlainWords.h"
 #include "crypto/AtomicFile.h"
 #include "crypto/OpenSSLWrapper.h"
@@ -79,8 +80,8 @@ int Run(int argc, char** argv) {
       command->Prepare();
       // Organisation and program name place the per-user data folder, as the window's do.
       QCoreApplication qt(argc, argv);
-      QCoreApplication::setOrganizationName(QStringLiteral("Brenmoor"));
-      QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
+      QCoreApplication::setOrganizationName(QString::fromLatin1(velmora::kOrganisationName));
+      QCoreApplication::setApplicationName(QString::fromLatin1(velmora::kProgramName));
       return command->Execute();
     } catch (const UsageError& e) {
       return UsageFailure("velmora-cli " + sub->get_name() + " [OPTIONS]", e.what());

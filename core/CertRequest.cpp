@@ -1,5 +1,6 @@
 #include "core/CertRequest.h"
 
+#include "core/Usages.h"
 #include "core/ValueConventions.h"
 
 #include <array>
@@ -10,42 +11,20 @@ namespace velmora {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, TKeyUsage>, 10> kKeyUsageNames{{
-    {"digitalSignature", kuDigitalSignature},
-    {"contentCommitment", kuContentCommitment},
-    {"nonRepudiation", kuContentCommitment},
-    {"keyEncipherment", kuKeyEncipherment},
-    {"dataEncipherment", kuDataEncipherment},
-    {"keyAgreement", kuKeyAgreement},
-    {"keyCertSign", kuKeyCertSign},
-    {"cRLSign", kuCRLSign},
-    {"encipherOnly", kuEncipherOnly},
-    {"decipherOnly", kuDecipherOnly},
-}};
-
-constexpr std::array<std::pair<std::string_view, TExtKeyUsage>, 6> kExtKeyUsageNames{{
-    {"serverAuth", ekuServerAuth},
-    {"clientAuth", ekuClientAuth},
-    {"codeSigning", ekuCodeSigning},
-    {"emailProtection", ekuEmailProtection},
-    {"timeStamping", ekuTimeStamping},
-    {"OCSPSigning", ekuOCSPSigning},
-}};
-
 template <typename TMember, std::size_t N>
-std::optional<TMember> ByName(const std::array<std::pair<std::string_view, TMember>, N>& Names,
+std::optional<TMember> ByName(const std::array<TUsageInfo<TMember>, N>& Usages,
                               std::string_view Name) {
-  for (const auto& [name, member] : Names)
-    if (name == Name) return member;
+  for (const TUsageInfo<TMember>& usage : Usages)
+    if (usage.Name == Name) return usage.Member;
   return std::nullopt;
 }
 
-template <typename TSet, typename TMember, std::size_t N>
-TSet SetFromList(const std::array<std::pair<std::string_view, TMember>, N>& Names,
-                 const std::string& List, const char* What) {
+template <typename TSet, typename TMember>
+TSet SetFromList(std::optional<TMember> (*ByNameOf)(std::string_view), const std::string& List,
+                 const char* What) {
   TSet set;
   for (const std::string& name : SplitCommaList(List)) {
-    const std::optional<TMember> member = ByName(Names, name);
+    const std::optional<TMember> member = ByNameOf(name);
     if (!member) throw Exception(std::string("Unknown ") + What + " \"" + name + "\".");
     set.insert(*member);
   }
@@ -94,19 +73,20 @@ std::vector<std::string> SplitCommaList(const std::string& Text) {
 }
 
 std::optional<TKeyUsage> KeyUsageByName(std::string_view Name) {
-  return ByName(kKeyUsageNames, Name);
+  if (Name == kContentCommitmentOldName) return kuContentCommitment;
+  return ByName(kKeyUsages, Name);
 }
 
 std::optional<TExtKeyUsage> ExtKeyUsageByName(std::string_view Name) {
-  return ByName(kExtKeyUsageNames, Name);
+  return ByName(kExtKeyUsages, Name);
 }
 
 TKeyUsageSet KeyUsagesFromList(const std::string& List) {
-  return SetFromList<TKeyUsageSet>(kKeyUsageNames, List, "key usage");
+  return SetFromList<TKeyUsageSet>(&KeyUsageByName, List, "key usage");
 }
 
 TExtKeyUsageSet ExtKeyUsagesFromList(const std::string& List) {
-  return SetFromList<TExtKeyUsageSet>(kExtKeyUsageNames, List, "extended key usage");
+  return SetFromList<TExtKeyUsageSet>(&ExtKeyUsageByName, List, "extended key usage");
 }
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 // be, as plain data, and its application to a builder.
 #pragma once
 
+#include "core/Defaults.h"
 #include "crypto/CertBuilder.h"
 
 #include <cstdint>
@@ -15,7 +16,7 @@ namespace velmora {
 
 struct TCertRequest {
   TSubjectDN Subject;
-  std::int32_t ValidDays = 365;
+  std::int32_t ValidDays = kDefaultValidDays;
   bool IsCA = false;
   std::int32_t PathLenConstraint = 0;  // used only for a CA; -1 for no limit
   TKeyUsageSet KeyUsage{kuDigitalSignature, kuKeyEncipherment};

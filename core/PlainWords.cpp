@@ -1,16 +1,14 @@
 #include "core/PlainWords.h"
 
+#include "core/IPAddress.h"
 #include "core/TextFile.h"
 #include "core/Utf8.h"
 #include "core/ValueConventions.h"
 #include "crypto/Certificates.h"
 #include "crypto/SecretText.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <openssl/obj_mac.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <optional>
@@ -229,12 +227,6 @@ std::string CAKeyMismatchSentence(std::string_view Message, TWording Wording) {
 
 // ---- Alternative names ----
 
-bool IsIPAddress(const std::string& Text) {
-  unsigned char address[16];
-  return ::inet_pton(AF_INET, Text.c_str(), address) == 1 ||
-         ::inet_pton(AF_INET6, Text.c_str(), address) == 1;
-}
-
 // libcrypto refuses the whole list of alternative names ("val=DNS:a,IP:localhost") and names
 // none of them; the one meant is the first IP entry that is no address.
 std::string IPAddressSentence(std::string_view Message, TWording Wording) {
@@ -250,7 +242,7 @@ std::string IPAddressSentence(std::string_view Message, TWording Wording) {
     const std::size_t comma = list.find(',');
     const std::string_view entry = list.substr(0, comma);
     list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-    if (entry.substr(0, 3) == "IP:" && !IsIPAddress(std::string(entry.substr(3))))
+    if (entry.substr(0, 3) == "IP:" && !IsIPAddress(entry.substr(3)))
       wrong = std::string(entry.substr(3));
   }
   if (!wrong) return Say(TSentence::IPAddressOne, Wording);
@@ -446,21 +438,6 @@ TFileLook ClassifyText(std::string_view Text) {
   return {};
 }
 
-// Closes the descriptor on every path.
-class TDescriptor {
- public:
-  explicit TDescriptor(int Fd) noexcept : FFd(Fd) {}
-  ~TDescriptor() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const noexcept { return FFd; }
-
- private:
-  int FFd;
-};
-
 }  // namespace
 
 std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts,
@@ -494,22 +471,10 @@ TFileLook ClassifyFileStart(std::string_view Bytes) {
 }
 
 TFileLook LookAtFileStart(const std::string& Path) {
-  // O_NONBLOCK: opening a pipe that has no writer must not wait; O_NOCTTY: a terminal under
-  // that name must not become ours.
-  const TDescriptor file(::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (file.Get() < 0) return {};
-  struct stat info {};
-  if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  std::string bytes(kFileLookBytes, '\0');
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t count =
-        ::pread(file.Get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    got += static_cast<std::size_t>(count);
-  }
-  bytes.resize(got);  // shrinking keeps the buffer, which Wipe then clears whole
+  const TReadOnlyFile file(Path);
+  if (!file.IsRegularFile()) return {};
+  std::string bytes;
+  if (file.ReadStart(bytes, kFileLookBytes) != 0) return {};
   const TFileLook look = ClassifyFileStart(bytes);
   Wipe(bytes);
   return look;

@@ -1,9 +1,9 @@
 #include "core/RequestChecks.h"
 
+#include "core/Defaults.h"
+#include "core/IPAddress.h"
 #include "core/ValueConventions.h"
 #include "crypto/Certificates.h"
-
-#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -40,13 +40,6 @@ bool IsPublicSuffix(std::string_view Suffix) {
   const std::string lower = LowerCaseASCII(Suffix);
   return std::find(std::begin(kTwoLabelPublicSuffixes), std::end(kTwoLabelPublicSuffixes), lower) !=
          std::end(kTwoLabelPublicSuffixes);
-}
-
-bool IsIPAddressText(std::string_view Text) {
-  const std::string text(Text);
-  unsigned char address[16];
-  return ::inet_pton(AF_INET, text.c_str(), address) == 1 ||
-         ::inet_pton(AF_INET6, text.c_str(), address) == 1;
 }
 
 bool IsHostNameLabel(std::string_view Label) {
@@ -152,9 +145,10 @@ void CheckValidity(const TCertRequest& Request, std::vector<std::string>& Findin
   // A validity under one day is no judgement call: issuing refuses it (RequireValidValidity).
   if (!IsTLSServer(Request)) return;
   const std::string days = std::to_string(Request.ValidDays);
-  if (Request.ValidDays > 398)
+  if (Request.ValidDays > kMaxTLSServerDays)
     Findings.push_back("A TLS server certificate valid for " + days +
-                       " days: browsers accept at most 398 days from a public certificate "
+                       " days: browsers accept at most " + std::to_string(kMaxTLSServerDays) +
+                       " days from a public certificate "
                        "authority.");
   if (Request.ValidDays > 825)
     Findings.push_back("A TLS server certificate valid for " + days +
@@ -237,7 +231,7 @@ TKeyFacts KeyFactsOf(EVP_PKEY* Key) {
 
 std::string DNSNameProblem(std::string_view Name) {
   const std::string quoted = Quoted(Name);
-  if (IsIPAddressText(Name))
+  if (IsIPAddress(Name))
     return "The DNS name " + quoted +
            " is an IP address: clients match addresses only against IP alternative names.";
   if (Name.size() > 253) return "The DNS name " + quoted + " is longer than 253 characters.";

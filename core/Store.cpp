@@ -8,6 +8,7 @@
 #include "core/TextFile.h"
 #include "crypto/AtomicFile.h"
 #include "crypto/Certificates.h"
+#include "crypto/Directory.h"
 #include "crypto/SecretText.h"
 
 #include <QDate>
@@ -93,10 +94,6 @@ QString TDateTimeFormat::WithoutTimeZone(const QString& Format) {
 
 namespace {
 
-struct TDirCloser {
-  void operator()(DIR* Dir) const noexcept { ::closedir(Dir); }
-};
-
 }  // namespace
 
 bool IsDirectoryAt(const std::string& Path) {
@@ -108,7 +105,7 @@ bool IsDirectoryAt(const std::string& Path) {
 // Subdirectories are not entered, so links that loop back cannot trap the listing. Costs one
 // look-up per listed file; other names cost nothing beyond the enumeration.
 std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
-  std::unique_ptr<DIR, TDirCloser> dir(::opendir(Dir.c_str()));
+  const TDirPtr dir = OpenDirectory(Dir.c_str());
   if (!dir) {
     const int error = errno;
     // A folder the user may not read is an empty store; anything else (the folder vanished

@@ -6,6 +6,7 @@
 #include "core/StoreRelations.h"
 #include "core/TextFile.h"
 #include "crypto/Certificates.h"
+#include "crypto/Directory.h"
 #include "crypto/KeyIdentity.h"
 #include "crypto/SecretText.h"
 
@@ -20,15 +21,11 @@ namespace velmora {
 
 namespace {
 
-struct TDirCloser {
-  void operator()(DIR* Dir) const noexcept { ::closedir(Dir); }
-};
-
 // The folder's key files, in byte order so that the same one wins whatever order the folder
 // lists them in; at most as many as the store's relations compare.
 std::vector<std::string> KeyFileNames(const std::string& Dir) {
   std::vector<std::string> names;
-  const std::unique_ptr<DIR, TDirCloser> dir(::opendir(Dir.c_str()));
+  const TDirPtr dir = OpenDirectory(Dir.c_str());
   if (!dir) return names;
   while (const dirent* found = ::readdir(dir.get())) {
     if (found->d_type == DT_DIR) continue;

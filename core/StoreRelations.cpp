@@ -4,6 +4,7 @@
 #include "core/StoreCertificate.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
+#include "crypto/Directory.h"
 #include "crypto/OpenSSLWrapper.h"
 #include "crypto/SecretText.h"
 
@@ -18,10 +19,6 @@
 namespace velmora {
 
 namespace {
-
-struct TDirCloser {
-  void operator()(DIR* Dir) const noexcept { ::closedir(Dir); }
-};
 
 // The folder's certificates and readable private keys, each with its file name. Keys with a
 // password cannot be compared and are only counted.
@@ -53,7 +50,7 @@ EVP_PKEYPtr ReadPrivateKey(const std::string& Bytes, bool& Locked) {
 
 TStoreContents ReadStoreContents(const std::string& Dir, const std::function<bool()>& Cancelled) {
   TStoreContents contents;
-  std::unique_ptr<DIR, TDirCloser> dir(::opendir(Dir.c_str()));
+  const TDirPtr dir = OpenDirectory(Dir.c_str());
   if (!dir) return contents;
   std::vector<std::string> names;
   while (const dirent* found = ::readdir(dir.get())) {

@@ -1,5 +1,6 @@
 #include "core/StoreSetting.h"
 
+#include "core/Defaults.h"
 #include "core/StorePaths.h"
 #include "crypto/OpenSSLWrapper.h"
 
@@ -22,9 +23,10 @@ namespace {
 // made for the organisation alone: that one reads only the organisation's own file
 // ("Brenmoor.conf"), which ours reads as well.
 QString SettingsFileName() {
-  const QFileInfo organisation(QSettings(QStringLiteral("Brenmoor")).fileName());
+  const QFileInfo organisation(QSettings(QString::fromLatin1(kOrganisationName)).fileName());
   return organisation.path() + QLatin1Char('/') + organisation.completeBaseName() +
-         QStringLiteral("/Velmora.") + organisation.suffix();
+         QLatin1Char('/') + QString::fromLatin1(kProgramName) + QLatin1Char('.') +
+         organisation.suffix();
 }
 
 }  // namespace
@@ -43,7 +45,7 @@ std::optional<std::string> IrregularSettingsFile() {
 std::optional<std::string> ReadStoreDirSetting() {
   if (const std::optional<std::string> file = IrregularSettingsFile())
     throw Exception("Settings file \"" + *file + "\" is not a regular file");
-  QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
+  QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kProgramName));
   const QVariant value = settings.value(QStringLiteral("StoreDir"));
   // A value edited into something else (a list, a number in a binary format) is not a path.
   if (value.typeId() != QMetaType::QString) return std::nullopt;
@@ -52,7 +54,7 @@ std::optional<std::string> ReadStoreDirSetting() {
 
 void WriteStoreDirSetting(const std::string& Value) {
   if (IrregularSettingsFile()) return;  // like any other failure to save
-  QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
+  QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kProgramName));
   settings.setValue(QStringLiteral("StoreDir"), QString::fromStdString(Value));
   settings.sync();
 }

@@ -156,6 +156,30 @@ int TReadOnlyFile::ReadAll(std::string& Bytes, std::int64_t MaxSize) const {
   return error;
 }
 
+int TReadOnlyFile::ReadStart(std::string& Bytes, std::size_t Count) const {
+  Wipe(Bytes);
+  if (FError != 0) return FError;
+  // Sized once and shrunk at the end, so no unwiped copy is left behind by a reallocation.
+  Bytes.assign(Count, '\0');
+  std::size_t got = 0;
+  int error = 0;
+  while (got < Count) {
+    const ssize_t count = ::pread(FFd, Bytes.data() + got, Count - got, static_cast<off_t>(got));
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) {
+      if (count < 0) error = errno;
+      break;
+    }
+    got += static_cast<std::size_t>(count);
+  }
+  if (error != 0) {
+    Wipe(Bytes);
+    return error;
+  }
+  Bytes.resize(got);  // shrinking keeps the buffer, which a later Wipe clears whole
+  return 0;
+}
+
 std::string DecodeText(std::string_view Bytes) {
   if (StartsWith(Bytes, "\xEF\xBB\xBF")) return DecodeUTF8(Bytes.substr(3));
   if (StartsWith(Bytes, "\xFF\xFE")) return DecodeUTF16(Bytes.substr(2), false);

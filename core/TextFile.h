@@ -41,6 +41,11 @@ class TReadOnlyFile {
   // device could block or never end.
   int ReadAll(std::string& Bytes, std::int64_t MaxSize) const;
 
+  // Reads the first Count bytes into Bytes (whatever it held is wiped first), fewer when the
+  // file is shorter. Returns 0, or the errno of the failed open or read, with Bytes wiped: the
+  // file may hold a private key. The descriptor's offset is not moved. Only for a regular file.
+  int ReadStart(std::string& Bytes, std::size_t Count) const;
+
  private:
   int FFd = -1;
   int FError = 0;

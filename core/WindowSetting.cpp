@@ -1,5 +1,6 @@
 #include "core/WindowSetting.h"
 
+#include "core/Defaults.h"
 #include "core/StoreSetting.h"
 
 #include <QRect>
@@ -19,7 +20,7 @@ QString KeyName() { return QStringLiteral("WindowGeometry"); }
 // can still read.
 std::optional<TWindowPlacement> ReadWindowPlacementSetting() {
   if (IrregularSettingsFile()) return std::nullopt;
-  QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
+  QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kProgramName));
   const QVariant value = settings.value(KeyName());
   if (value.typeId() != QMetaType::QRect) return std::nullopt;
   const QRect rect = value.toRect();
@@ -29,7 +30,7 @@ std::optional<TWindowPlacement> ReadWindowPlacementSetting() {
 
 void WriteWindowPlacementSetting(const TWindowPlacement& Placement) {
   if (IrregularSettingsFile()) return;  // like any other failure to save
-  QSettings settings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"));
+  QSettings settings(QString::fromLatin1(kOrganisationName), QString::fromLatin1(kProgramName));
   settings.setValue(KeyName(), QRect(Placement.X, Placement.Y, Placement.Width, Placement.Height));
   settings.sync();
 }

@@ -1,5 +1,6 @@
 #include "crypto/AtomicFile.h"
 
+#include "crypto/Directory.h"
 #include "crypto/FileLock.h"
 #include "crypto/OpenSSLWrapper.h"
 
@@ -270,13 +271,12 @@ bool RecoverIntent(const fs::path& Intent) {
 // Names of Dir that end in Suffix and are ours.
 std::vector<std::string> OurNames(const fs::path& Dir, std::string_view Suffix) {
   std::vector<std::string> names;
-  DIR* dir = ::opendir(Dir.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* entry = ::readdir(dir)) {
+  const TDirPtr dir = OpenDirectory(Dir.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir.get())) {
     const std::string_view name = entry->d_name;
     if (name.starts_with(kTempPrefix) && name.ends_with(Suffix)) names.emplace_back(name);
   }
-  ::closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -86,12 +86,6 @@ std::string ToQtFilter(const std::string& Filter) {
   return result;
 }
 
-std::string WithFullStop(std::string Message) {
-  // Comparing bytes is enough: every byte of a multi-byte UTF-8 character is above '.'.
-  if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') Message += '.';
-  return Message;
-}
-
 void RunGuarded(IPlatform& Platform, const std::function<void()>& Handler) noexcept {
   try {
     try {

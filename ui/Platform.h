@@ -4,6 +4,7 @@
 // every call and answers from a script (a real modal box would block a test).
 #pragma once
 
+#include "core/FailureText.h"
 #include "core/WindowSetting.h"
 
 #include <functional>
@@ -133,9 +134,6 @@ class TBusyCursor {
 // "*.*" becomes "*": here a file name needs no dot to be a file.
 std::string ToQtFilter(const std::string& Filter);
 
-// An error's text as the error box shows it: a full stop is added when the last character's
-// code is above that of the full stop, so "Failed" reads "Failed." but "(see log)" stays.
-std::string WithFullStop(std::string Message);
 
 // Runs an event handler so that no exception reaches Qt's event loop: an error that ends the
 // handler is shown in the platform's error box and the program goes on waiting for input.

@@ -1,6 +1,8 @@
 #include "ui/StoreListModel.h"
 
 #include "core/FileNameText.h"
+#include "core/NameOrder.h"
+#include "core/Store.h"
 #include "core/StoreExpiry.h"
 
 #include <QBrush>
@@ -12,46 +14,6 @@
 #include <unordered_map>
 
 namespace velmora {
-
-namespace {
-
-char Folded(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
-bool IsDigit(char C) { return C >= '0' && C <= '9'; }
-
-// The name's bytes rewritten so that comparing two of them byte by byte orders their names as
-// a file manager does (NaturalNameLess): letters folded to lower case, and each run of digits
-// as a marker in the digits' range (so it still orders against other characters as a digit
-// does), the count of its significant digits, then those digits. A name has at most 255 bytes,
-// so one byte holds the count. Sorting on these costs a memcmp per comparison instead of a
-// walk over both names.
-std::string NaturalSortKey(const std::string& Name) {
-  std::string key;
-  key.reserve(Name.size() + 4);
-  for (std::size_t i = 0; i < Name.size();) {
-    if (!IsDigit(Name[i])) {
-      key += Folded(Name[i++]);
-      continue;
-    }
-    while (i < Name.size() && Name[i] == '0') ++i;
-    std::size_t end = i;
-    while (end < Name.size() && IsDigit(Name[end])) ++end;
-    const std::size_t digits = std::min<std::size_t>(end - i, 255);
-    key += '0';
-    key += static_cast<char>(static_cast<unsigned char>(digits));
-    key.append(Name, i, end - i);
-    i = end;
-  }
-  return key;
-}
-
-}  // namespace
-
-// A run of digits counts by its value: leading zeros do not count, then the longer run is the
-// greater number, else the first differing digit decides.
-bool NaturalNameLess(const std::string& A, const std::string& B) {
-  const int order = NaturalSortKey(A).compare(NaturalSortKey(B));
-  return order != 0 ? order < 0 : A < B;  // equal but for case or zeros: still one order
-}
 
 void SortRows(std::vector<TStoreRow>& Rows, int Column, Qt::SortOrder Order) {
   const auto key = [Column](const TStoreRow& RowA, const TStoreRow& RowB) {
@@ -93,9 +55,9 @@ void SortRows(std::vector<TStoreRow>& Rows, int Column, Qt::SortOrder Order) {
 
 // Days left, counted from now each time the cell paints; red once expired, amber when soon.
 QVariant TStoreListModel::ExpiresData(std::time_t NotAfter, int Role) {
-  const std::int64_t days = DaysLeft(NotAfter, QDateTime::currentSecsSinceEpoch());
-  if (Role == Qt::DisplayRole)
-    return days < 0 ? QStringLiteral("expired") : QStringLiteral("%1 days").arg(days);
+  const std::time_t now = static_cast<std::time_t>(QDateTime::currentSecsSinceEpoch());
+  if (Role == Qt::DisplayRole) return QString::fromStdString(ExpiresText(NotAfter, now));
+  const std::int64_t days = DaysLeft(NotAfter, now);
   if (Role == Qt::ForegroundRole && days < 0) return QBrush(QColor(0xC0, 0x00, 0x00));
   if (Role == Qt::ForegroundRole && days <= kSoonDays) return QBrush(QColor(0xB0, 0x6A, 0x00));
   return {};

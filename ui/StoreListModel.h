@@ -3,6 +3,7 @@
 // of a hundred thousand files costs what its entries cost.
 #pragma once
 
+#include "core/NameOrder.h"
 #include "core/Store.h"
 
 #include <QAbstractTableModel>
@@ -61,8 +62,5 @@ class TStoreListModel final : public QAbstractTableModel {
 // expiry by value (files without an expiry last), ties by name. Costs no more than
 // std::sort, so it can run on a worker thread.
 void SortRows(std::vector<TStoreRow>& Rows, int Column, Qt::SortOrder Order);
-
-// Whether A comes before B in a file manager's order of names.
-bool NaturalNameLess(const std::string& A, const std::string& B);
 
 }  // namespace velmora

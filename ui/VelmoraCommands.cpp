@@ -3,6 +3,7 @@
 #include "ui/VelmoraMain.h"
 
 #include "core/CertRequest.h"
+#include "core/FailureText.h"
 #include "core/FileNameText.h"
 #include "core/Issuance.h"
 #include "core/StoreKeyPair.h"
@@ -10,6 +11,7 @@
 #include "crypto/KeyIdentity.h"
 #include "crypto/SecretText.h"
 #include "core/TextFile.h"
+#include "core/Usages.h"
 #include "core/ValueConventions.h"
 #include "ui_VelmoraMain.h"
 #include "velmora/Version.h"
@@ -54,13 +56,15 @@ QString SavedFileName(const std::string& Path) {
   return QString::fromStdString(fs::path(Path).filename().string());
 }
 
-// Item i of a check list stands for member i of the set; the set holds the checked ones.
-template <typename TSet, typename TMember>
-TSet CheckedMembers(const QListWidget* List, int MemberCount) {
+// Item i of a check list stands for the usage in row i of its table; the set holds the
+// checked ones.
+template <typename TSet, typename TMember, std::size_t N>
+TSet CheckedMembers(const QListWidget* List, const std::array<TUsageInfo<TMember>, N>& Usages) {
   TSet set;
-  const int count = std::min(List->count(), MemberCount);
+  const int count = std::min(List->count(), static_cast<int>(N));
   for (int i = 0; i < count; ++i)
-    if (List->item(i)->checkState() == Qt::Checked) set.insert(static_cast<TMember>(i));
+    if (List->item(i)->checkState() == Qt::Checked)
+      set.insert(Usages[static_cast<std::size_t>(i)].Member);
   return set;
 }
 
@@ -153,7 +157,7 @@ void TfrmVelmora::btnGenCertClick() {
     request.BundleCompatible = ui->chkPFXCompatible->isChecked();
   } catch (const std::exception& e) {
     Log(std::string("ERROR: ") + e.what());
-    FPlatform.ShowMessage(std::string("Certificate generation failed:\n") + e.what());
+    FPlatform.ShowMessage(CertificateFailedText(e.what()));
     return;
   }
   job->Builder = std::move(FBuilder);
@@ -190,7 +194,7 @@ void TfrmVelmora::btnGenCertClick() {
         FBuilder = std::move(job->Builder);
         if (job->Error) {
           Log("ERROR: " + *job->Error);
-          FPlatform.ShowMessage("Certificate generation failed:\n" + *job->Error);
+          FPlatform.ShowMessage(CertificateFailedText(*job->Error));
           return;
         }
         if (job->Outcome == TIssueOutcome::Declined) return;
@@ -262,13 +266,11 @@ TCertRequest TfrmVelmora::RequestFromForm() const {
   subject.ST = Trim(TextOf(ui->edtST));
   subject.L = Trim(TextOf(ui->edtL));
   subject.Email = Trim(TextOf(ui->edtEmail));
-  request.ValidDays = IntOrDefault(TextOf(ui->edtDays), 365);
+  request.ValidDays = IntOrDefault(TextOf(ui->edtDays), kDefaultValidDays);
   request.IsCA = ui->chkIsCA->isChecked();
   request.PathLenConstraint = IntOrDefault(TextOf(ui->edtPathLen), 0);
-  request.KeyUsage =
-      CheckedMembers<TKeyUsageSet, TKeyUsage>(ui->clbKeyUsage, kuDecipherOnly + 1);
-  request.ExtKeyUsage =
-      CheckedMembers<TExtKeyUsageSet, TExtKeyUsage>(ui->clbEKU, ekuOCSPSigning + 1);
+  request.KeyUsage = CheckedMembers<TKeyUsageSet>(ui->clbKeyUsage, kKeyUsages);
+  request.ExtKeyUsage = CheckedMembers<TExtKeyUsageSet>(ui->clbEKU, kExtKeyUsages);
   request.SANDNSNames = SplitCommaList(TextOf(ui->edtSANDNS));
   request.SANIPs = SplitCommaList(TextOf(ui->edtSANIP));
   request.SANEmails = SplitCommaList(TextOf(ui->edtSANEmail));

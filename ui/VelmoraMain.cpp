@@ -1,7 +1,10 @@
 #include "ui/VelmoraMain.h"
 
+#include "core/Defaults.h"
+#include "core/FailureText.h"
 #include "core/Profiles.h"
 #include "core/Store.h"
+#include "core/Usages.h"
 #include "core/ValueConventions.h"
 #include "crypto/AtomicFile.h"
 #include "ui_VelmoraMain.h"
@@ -50,62 +53,6 @@ namespace velmora {
 
 namespace {
 
-// The check-list items; an item's position is the bit of the builder's usage set it stands for.
-// Each says what the usage allows and when a certificate needs it.
-struct TCheckItem {
-  const char* Caption;
-  const char* Tip;
-};
-constexpr std::array<TCheckItem, 9> kKeyUsageItems = {{
-    {"Digital Signature",
-     "The key signs data other than certificates and revocation lists: TLS handshakes, "
-     "documents, e-mail. Tick it for almost every server, client and personal certificate."},
-    {"Content Commitment",
-     "Signatures made with the key bind the signer to the signed content (formerly "
-     "non-repudiation). Tick it for document-signing certificates; TLS does not need it."},
-    {"Key Encipherment",
-     "The key encrypts other keys, as in RSA key exchange and S/MIME. Tick it for RSA servers "
-     "and e-mail certificates; an EC key cannot encipher, so leave it unticked for one."},
-    {"Data Encipherment",
-     "The key encrypts user data directly rather than a session key. Tick it only when an "
-     "application asks for it, and never for an EC key; it is rarely needed."},
-    {"Key Agreement",
-     "The key agrees a shared secret with the other side (Diffie-Hellman, ECDH). Tick it for "
-     "EC keys used for static key agreement or e-mail encryption."},
-    {"Key Cert Sign",
-     "The key signs certificates. Tick it for a CA certificate, together with \"This is a CA "
-     "certificate\"; never for a server, client or person."},
-    {"CRL Sign",
-     "The key signs certificate revocation lists. Tick it for a CA, usually together with Key "
-     "Cert Sign."},
-    {"Encipher Only",
-     "With Key Agreement only: the agreed key may only encrypt. Tick it only together with Key "
-     "Agreement, and only when an application demands it."},
-    {"Decipher Only",
-     "With Key Agreement only: the agreed key may only decrypt. Tick it only together with Key "
-     "Agreement, and only when an application demands it."},
-}};
-constexpr std::array<TCheckItem, 6> kExtKeyUsageItems = {{
-    {"TLS Server Authentication",
-     "The certificate identifies a TLS server, such as an HTTPS site. Tick it for servers, and "
-     "list the server's names under DNS Names."},
-    {"TLS Client Authentication",
-     "The certificate identifies a client to a TLS server: mutual TLS, VPN users, devices. Tick "
-     "it for client certificates."},
-    {"Code Signing",
-     "The key signs programs, scripts or packages. Tick it for a code-signing certificate "
-     "only."},
-    {"Email Protection",
-     "The key signs or encrypts e-mail (S/MIME). Tick it for e-mail certificates, with the "
-     "address under Emails or in the subject's Email."},
-    {"Time Stamping",
-     "The key signs time stamps as a time-stamping authority. Tick it only for such an "
-     "authority's certificate, and on its own."},
-    {"OCSP Signing",
-     "The key signs OCSP answers about certificates on behalf of their CA. Tick it only for an "
-     "OCSP responder's certificate issued by that CA."},
-}};
-
 constexpr int kCheckListRowHeight = 17;
 
 // Rows of the check lists are 17 pixels high, whatever the style would make of them.
@@ -127,10 +74,11 @@ void FillFromCommaList(QComboBox* Combo, const QString& List, int Selected) {
   Combo->setCurrentIndex(Selected);
 }
 
-template <std::size_t N>
-void AddCheckItems(QListWidget* List, const std::array<TCheckItem, N>& Items,
+// Item i of a check list stands for the usage in row i of its table (core/Usages.h).
+template <typename TMember, std::size_t N>
+void AddCheckItems(QListWidget* List, const std::array<TUsageInfo<TMember>, N>& Items,
                    std::initializer_list<int> Checked) {
-  for (const TCheckItem& entry : Items) {
+  for (const TUsageInfo<TMember>& entry : Items) {
     auto* item = new QListWidgetItem(QString::fromUtf8(entry.Caption), List);
     item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     item->setCheckState(Qt::Unchecked);
@@ -358,9 +306,9 @@ void TfrmVelmora::FormCreate() {
   setWindowTitle(ToQt(std::string("X.509 Velmora \u2014 ") + kMakerDomain));
   FillFromCommaList(ui->cmbRSABits, QStringLiteral("1024,2048,3072,4096,8192"), 1);
   FillFromCommaList(ui->cmbECCurve, QStringLiteral("P-256,P-384,P-521"), 0);
-  ui->edtDays->setText(QStringLiteral("365"));
-  AddCheckItems(ui->clbKeyUsage, kKeyUsageItems, {0, 2});
-  AddCheckItems(ui->clbEKU, kExtKeyUsageItems, {0, 1});
+  ui->edtDays->setText(QString::number(kDefaultValidDays));
+  AddCheckItems(ui->clbKeyUsage, kKeyUsages, {0, 2});
+  AddCheckItems(ui->clbEKU, kExtKeyUsages, {0, 1});
   ui->edtPathLen->setText(QStringLiteral("0"));
   FillProfiles();
   SetDefaultOutputNames();
@@ -385,9 +333,9 @@ void TfrmVelmora::FormClose() {
 void TfrmVelmora::FormDestroy() { FBuilder.reset(); }
 
 void TfrmVelmora::SetDefaultOutputNames() {
-  ui->edtOutCert->setText(QStringLiteral("certificate.crt"));
-  ui->edtOutKey->setText(QStringLiteral("private.key"));
-  ui->edtOutPFX->setText(QStringLiteral("certificate.pfx"));
+  ui->edtOutCert->setText(QString::fromLatin1(kDefaultCertName));
+  ui->edtOutKey->setText(QString::fromLatin1(kDefaultKeyName));
+  ui->edtOutPFX->setText(QString::fromLatin1(kDefaultBundleName));
   ui->edtFriendly->setText(QStringLiteral("My Certificate"));
 }
 
@@ -837,13 +785,12 @@ void TfrmVelmora::ApplyProfileToForm() {
   FApplyingProfile = true;
   ui->chkIsCA->setChecked(settings->IsCA);
   ui->edtPathLen->setText(QString::number(settings->PathLenConstraint));
-  for (int i = 0; i < ui->clbKeyUsage->count(); ++i)
-    ui->clbKeyUsage->item(i)->setCheckState(
-        settings->KeyUsage.contains(static_cast<TKeyUsage>(i)) ? Qt::Checked : Qt::Unchecked);
-  for (int i = 0; i < ui->clbEKU->count(); ++i)
-    ui->clbEKU->item(i)->setCheckState(
-        settings->ExtKeyUsage.contains(static_cast<TExtKeyUsage>(i)) ? Qt::Checked
-                                                                      : Qt::Unchecked);
+  for (std::size_t i = 0; i < kKeyUsages.size(); ++i)
+    ui->clbKeyUsage->item(static_cast<int>(i))->setCheckState(
+        settings->KeyUsage.contains(kKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
+  for (std::size_t i = 0; i < kExtKeyUsages.size(); ++i)
+    ui->clbEKU->item(static_cast<int>(i))->setCheckState(
+        settings->ExtKeyUsage.contains(kExtKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
   FApplyingProfile = false;
 }
 
@@ -875,7 +822,7 @@ void TfrmVelmora::btnGenKeyClick() {
   if (ui->rbRSA->isChecked()) {
     const std::string bits = ui->cmbRSABits->currentText().toStdString();
     job->Builder->KeyType = ktRSA;
-    job->Builder->RSABits = IntOrDefault(bits, 2048);
+    job->Builder->RSABits = IntOrDefault(bits, kDefaultRSABits);
     Log("Generating RSA-" + bits + " key pair ...");
   } else {
     job->Builder->KeyType = ktECC;
@@ -913,7 +860,7 @@ void TfrmVelmora::btnGenKeyClick() {
           Log("Key generation cancelled.");
         } else if (job->Error) {
           Log("ERROR: " + *job->Error);
-          FPlatform.ShowMessage("Key generation failed:\n" + *job->Error);
+          FPlatform.ShowMessage(KeyFailedText(*job->Error));
         } else {
           Log("Key pair generated successfully.");
           ui->btnGenCert->setEnabled(true);

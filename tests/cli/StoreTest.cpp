@@ -78,11 +78,11 @@ TEST_F(CliStore, ListJsonNamesEachStoreFileInNameOrderWithTypeSizeAndTime) {
   EXPECT_EQ(run.Err, "");
   const QJsonArray rows = ParseArray(run.Out);
 
-  // Byte order of the names, whatever order the folder gives them in; a link leading nowhere
-  // is listed without the facts it has none of.
+  // The window's order of the names (case does not count), whatever order the folder gives
+  // them in; a link leading nowhere is listed without the facts it has none of.
   const std::pair<const char*, const char*> expected[] = {
-      {"C.CER", "Cert"}, {"a.crt", "Cert"}, {"a.key", "Key"},     {"a.p12", "PFX"},
-      {"b.pem", "Cert"}, {"d.pfx", "PFX"},  {"gone.key", "Key"},
+      {"a.crt", "Cert"}, {"a.key", "Key"}, {"a.p12", "PFX"},    {"b.pem", "Cert"},
+      {"C.CER", "Cert"}, {"d.pfx", "PFX"}, {"gone.key", "Key"},
   };
   ASSERT_EQ(rows.size(), static_cast<qsizetype>(std::size(expected))) << run.Out;
   for (qsizetype i = 0; i < rows.size(); ++i) {
