@@ -135,7 +135,7 @@ struct TfrmVelmora::TStoreListing {
 // The folder is read, and its rows put in the list's order, by a job; a listing asked for
 // while another job runs follows it.
 void TfrmVelmora::RefreshStoreList() {
-  if (FJobRunning) {
+  if (FJobs->Running()) {
     FListingWanted = true;
     return;
   }
@@ -143,8 +143,8 @@ void TfrmVelmora::RefreshStoreList() {
   listing->Dir = GetStoreDir();
   listing->SortColumn = FStoreModel->SortColumn();
   listing->SortOrder = FStoreModel->SortOrder();
-  RunKeepingFocus(
-      TJobKind::Listing,
+  FJobs->Run(
+      TJobRunner::TKind::Listing,
       [listing] {
         try {
           listing->IsDirectory = IsDirectoryAt(listing->Dir);
