@@ -576,8 +576,12 @@ void TfrmVelmora::BindEvents() {
   Bind(ui->btnBrowseStoreDir, &QPushButton::clicked, &TfrmVelmora::btnBrowseStoreDirClick);
   Bind(ui->btnOpenStoreDir, &QPushButton::clicked, &TfrmVelmora::btnOpenStoreDirClick);
   Bind(ui->btnStoreRefresh, &QPushButton::clicked, &TfrmVelmora::btnStoreRefreshClick);
-  Bind(ui->btnStoreLoadCACert, &QPushButton::clicked, &TfrmVelmora::btnStoreLoadCACertClick);
-  Bind(ui->btnStoreLoadCAKey, &QPushButton::clicked, &TfrmVelmora::btnStoreLoadCAKeyClick);
+  for (const auto& [button, part] : {std::pair{ui->btnStoreLoadCACert, TCAPart::Certificate},
+                                     std::pair{ui->btnStoreLoadCAKey, TCAPart::Key}}) {
+    FConnections.push_back(connect(button, &QPushButton::clicked, this, [this, part] {
+      RunGuarded(FPlatform, [this, part] { UseStoreFileAsCA(part); });
+    }));
+  }
   Bind(ui->btnStoreDelete, &QPushButton::clicked, &TfrmVelmora::btnStoreDeleteClick);
   Bind(ui->lvCerts, &QAbstractItemView::doubleClicked, &TfrmVelmora::lvCertsDblClick);
   ui->lvCerts->setContextMenuPolicy(Qt::CustomContextMenu);

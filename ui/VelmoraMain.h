@@ -209,8 +209,8 @@ class TfrmVelmora : public QMainWindow {
   // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint.
   void lvCertsContextMenu(const QPoint& Position);
   void CopyCertificateText(const std::string& Path, bool Fingerprint);
-  void btnStoreLoadCACertClick();
-  void btnStoreLoadCAKeyClick();
+  enum class TCAPart { Certificate, Key };
+  void UseStoreFileAsCA(TCAPart Part);
   void btnStoreDeleteClick();
 
   std::unique_ptr<Ui::TfrmVelmora> ui;
