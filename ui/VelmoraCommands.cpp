@@ -162,24 +162,25 @@ void TfrmVelmora::btnGenCertClick() {
   }
   job->Builder = std::move(FBuilder);
   const TIssueEvents events{
-      [this](const std::string& Line) { PostToWindow([this, Line] { Log(Line); }); },
+      [this](const std::string& Line) { FJobs->PostToWindow([this, Line] { Log(Line); }); },
       [this](const std::vector<std::string>&, const std::string& Question) {
         bool answer = false;
-        CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(Question); });
+        FJobs->CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(Question); });
         return answer;
       },
       // The checks run in the job because they read the CA certificate; the log keeps what
       // they found, whatever the answer.
       [this](const std::vector<std::string>& Findings) {
-        PostToWindow([this, Findings] {
+        FJobs->PostToWindow([this, Findings] {
           for (const std::string& finding : Findings) Log("Warning: " + finding);
         });
         bool answer = false;
-        CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
+        FJobs->CallOnWindow(
+            [&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
         return answer;
       }};
-  RunKeepingFocus(
-      TJobKind::Command,
+  FJobs->Run(
+      TJobRunner::TKind::Command,
       [job, events] {
         try {
           job->Outcome = IssueCertificate(

@@ -2,6 +2,7 @@
 
 #include "core/Defaults.h"
 #include "core/FailureText.h"
+#include "core/FileNameText.h"
 #include "core/Profiles.h"
 #include "core/Store.h"
 #include "core/Usages.h"
@@ -260,6 +261,12 @@ TfrmVelmora::TfrmVelmora(IPlatform& Platform, QWidget* Parent)
     : QMainWindow(Parent), ui(std::make_unique<Ui::TfrmVelmora>()), FPlatform(Platform) {
   InitVelmoraResources();
   ui->setupUi(this);
+  FJobs = new TJobRunner(FPlatform, this, ui->pbProgress, ui->lblProgress,
+                         {ui->btnGenKey, ui->btnGenCert, ui->btnClear, ui->btnStoreRefresh,
+                          ui->btnStoreLoadCACert, ui->btnStoreLoadCAKey, ui->btnStoreDelete,
+                          ui->btnBrowseStoreDir});
+  FJobs->SetEndingRunner([this](const std::function<void()>& Done) { RunJobEnding(Done); });
+  connect(FJobs, &TJobRunner::Idle, this, &TfrmVelmora::JobsIdle);
   FFormSize = size();
   UseWindowBands();
   MakePagesScroll();
@@ -321,7 +328,7 @@ void TfrmVelmora::FormCreate() {
   UpdateCAOptionsUI();
   // A directory that did not change the edit (an empty setting) is listed here; one that did
   // is being listed already, and once is enough.
-  if (!FJobRunning) RefreshStoreList();
+  if (!FJobs->Running()) RefreshStoreList();
   // The active tab is left as the form has it: the window opens on the store.
 }
 
@@ -517,8 +524,12 @@ void TfrmVelmora::BindEvents() {
   Bind(ui->btnBrowseStoreDir, &QPushButton::clicked, &TfrmVelmora::btnBrowseStoreDirClick);
   Bind(ui->btnOpenStoreDir, &QPushButton::clicked, &TfrmVelmora::btnOpenStoreDirClick);
   Bind(ui->btnStoreRefresh, &QPushButton::clicked, &TfrmVelmora::btnStoreRefreshClick);
-  Bind(ui->btnStoreLoadCACert, &QPushButton::clicked, &TfrmVelmora::btnStoreLoadCACertClick);
-  Bind(ui->btnStoreLoadCAKey, &QPushButton::clicked, &TfrmVelmora::btnStoreLoadCAKeyClick);
+  for (const auto& [button, part] : {std::pair{ui->btnStoreLoadCACert, TCAPart::Certificate},
+                                     std::pair{ui->btnStoreLoadCAKey, TCAPart::Key}}) {
+    FConnections.push_back(connect(button, &QPushButton::clicked, this, [this, part] {
+      RunGuarded(FPlatform, [this, part] { UseStoreFileAsCA(part); });
+    }));
+  }
   Bind(ui->btnStoreDelete, &QPushButton::clicked, &TfrmVelmora::btnStoreDeleteClick);
   Bind(ui->lvCerts, &QAbstractItemView::doubleClicked, &TfrmVelmora::lvCertsDblClick);
   ui->lvCerts->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -699,17 +710,42 @@ void TfrmVelmora::NameInputsAfterTheirLabels() {
   }
 }
 
-void TfrmVelmora::RunKeepingFocus(TJobKind Kind, std::function<void()> Work,
-                                  std::function<void()> Done) {
-  const QPointer<QWidget> before = focusWidget();
-  auto landed = std::make_shared<QPointer<QWidget>>();
-  RunInBackground(Kind, std::move(Work), [this, before, landed, Done = std::move(Done)] {
-    if (before && before != *landed && focusWidget() == *landed && before->isEnabled() &&
-        before->isVisible())
-      before->setFocus(Qt::OtherFocusReason);
-    Done();
-  });
-  *landed = focusWidget();
+// --- Background work ---
+
+void TfrmVelmora::RunJobEnding(const std::function<void()>& Done) {
+  const TPlainWordsCACertFile words(
+      FPlatform, ui->rbCASign->isChecked() ? TextToFileName(ui->edtCACertFile->text()) : "");
+  RunGuarded(FPlatform, Done);
+}
+
+void TfrmVelmora::JobsIdle() {
+  if (FCloseWhenDone) {
+    close();
+    return;
+  }
+  if (FListingWanted) {
+    FListingWanted = false;
+    RunGuarded(FPlatform, [this] { RefreshStoreList(); });
+  }
+}
+
+void TfrmVelmora::btnCancelKeyClick() {
+  if (FCancelKey) FCancelKey();
+}
+
+// Closing while a command runs asks first. Yes stops a key generation, lets a save finish
+// its files, and closes when the job is over; No keeps working. A listing is simply dropped.
+void TfrmVelmora::closeEvent(QCloseEvent* Event) {
+  if (FJobs->CommandRunning()) {
+    Event->ignore();
+    if (FCloseWhenDone || !FPlatform.ConfirmYesNo("Work is still in progress. Stop it and quit?"))
+      return;
+    FCloseWhenDone = true;
+    if (FCancelKey) FCancelKey();
+    return;
+  }
+  RunGuarded(FPlatform, [this] { FormClose(); });
+  QMainWindow::closeEvent(Event);
 }
 
 // --- The default button ---
@@ -839,8 +875,8 @@ void TfrmVelmora::btnGenKeyClick() {
     }
   });
   progress->start(100);
-  RunKeepingFocus(
-      TJobKind::Command,
+  FJobs->Run(
+      TJobRunner::TKind::Command,
       [job] {
         try {
           job->Builder->GenerateKey([&job = *job] {

@@ -5,10 +5,12 @@
 //   VelmoraMain.cpp      the window's life, its look, the log, enabling rules, the key command
 //   VelmoraCommands.cpp  the certificate command, the file dialogs, output names, Clear, About
 //   VelmoraStore.cpp     the certificate store: its directory, listing, file info and actions
+// Background work runs through a TJobRunner (JobRunner.h).
 #pragma once
 
 #include "core/CertRequest.h"
 #include "crypto/CertBuilder.h"
+#include "ui/JobRunner.h"
 #include "ui/Platform.h"
 #include "ui/StoreListModel.h"
 
@@ -57,12 +59,12 @@ class TfrmVelmora : public QMainWindow {
   const TCertBuilder& Builder() const noexcept { return *FBuilder; }
 
   // Whether background work runs: a key pair, a certificate with its files, or a listing.
-  bool JobRunning() const noexcept { return FJobRunning; }
+  bool JobRunning() const noexcept { return FJobs->Running(); }
   // Whether a job or the description of a picked store file is still being worked on.
   // The Expires dates of certificates met for the first time count as well.
   // So does the search for the store's key of a chosen CA certificate.
   bool Busy() const noexcept {
-    return FJobRunning || FFileInfoPending > 0 || FExpiryPending > 0 || FCAKeyPairPending > 0;
+    return FJobs->Running() || FFileInfoPending > 0 || FExpiryPending > 0 || FCAKeyPairPending > 0;
   }
 
   // Opens the store tab on the folder of the file at Path (absolute) for this session only,
@@ -143,24 +145,13 @@ class TfrmVelmora : public QMainWindow {
   void btnGenKeyClick();
   void btnCancelKeyClick();
 
-  // --- Background work (VelmoraJobs.cpp) ---
-  // Runs Work on a worker thread and Done on this thread when it is over, whatever way. Work
-  // must catch its own errors. Meanwhile the commands that would conflict are disabled, the
-  // busy cursor and the progress bar show, and the window goes on painting.
-  // A command shows the busy cursor and is not dropped by closing the window without asking;
-  // a listing is neither.
-  enum class TJobKind { Command, Listing };
-  void RunInBackground(TJobKind Kind, std::function<void()> Work, std::function<void()> Done);
-  // RunInBackground, and the focus that disabling the commands sent on comes back to the
-  // control that had it once the job is over, unless the user moved it meanwhile
-  // (VelmoraMain.cpp).
-  void RunKeepingFocus(TJobKind Kind, std::function<void()> Work, std::function<void()> Done);
-  void JobFinished(const std::function<void()>& Done);
-  void SetConflictingCommandsEnabled(bool Enabled);
-  // Runs F on this thread from a worker: queued, or waiting for its end when the worker
-  // needs the answer (a question to the user).
-  void PostToWindow(std::function<void()> F);
-  void CallOnWindow(const std::function<void()>& F);
+  // --- Background work (TJobRunner) ---
+  // After a job: a close the user confirmed happens now, and a listing asked for meanwhile
+  // runs.
+  void JobsIdle();
+  // A failure box of a CA-signed issuance may say what the CA certificate file holds instead
+  // of a certificate.
+  void RunJobEnding(const std::function<void()>& Done);
 
   // --- Certificate command, dialogs, output names, Clear, About (VelmoraCommands.cpp) ---
   void btnGenCertClick();
@@ -218,8 +209,8 @@ class TfrmVelmora : public QMainWindow {
   // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint.
   void lvCertsContextMenu(const QPoint& Position);
   void CopyCertificateText(const std::string& Path, bool Fingerprint);
-  void btnStoreLoadCACertClick();
-  void btnStoreLoadCAKeyClick();
+  enum class TCAPart { Certificate, Key };
+  void UseStoreFileAsCA(TCAPart Part);
   void btnStoreDeleteClick();
 
   std::unique_ptr<Ui::TfrmVelmora> ui;
@@ -228,12 +219,9 @@ class TfrmVelmora : public QMainWindow {
   TStoreListModel* FStoreModel = nullptr;  // owned by the window, shown by lvCerts
   // Background work: one job at a time. A listing asked for meanwhile runs after it, and a
   // close that the user confirmed happens once it is over.
-  bool FJobRunning = false;
-  bool FCommandRunning = false;
+  TJobRunner* FJobs = nullptr;  // owned by the window
   bool FListingWanted = false;
   bool FCloseWhenDone = false;
-  std::unique_ptr<TBusyCursor> FJobCursor;
-  std::vector<std::pair<QWidget*, bool>> FDisabledCommands;
   std::function<void()> FCancelKey;
   bool FApplyingProfile = false;  // the profile's own changes are no hand changes
   std::string FStoreDir;

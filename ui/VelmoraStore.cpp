@@ -135,7 +135,7 @@ struct TfrmVelmora::TStoreListing {
 // The folder is read, and its rows put in the list's order, by a job; a listing asked for
 // while another job runs follows it.
 void TfrmVelmora::RefreshStoreList() {
-  if (FJobRunning) {
+  if (FJobs->Running()) {
     FListingWanted = true;
     return;
   }
@@ -143,8 +143,8 @@ void TfrmVelmora::RefreshStoreList() {
   listing->Dir = GetStoreDir();
   listing->SortColumn = FStoreModel->SortColumn();
   listing->SortOrder = FStoreModel->SortOrder();
-  RunKeepingFocus(
-      TJobKind::Listing,
+  FJobs->Run(
+      TJobRunner::TKind::Listing,
       [listing] {
         try {
           listing->IsDirectory = IsDirectoryAt(listing->Dir);
@@ -400,30 +400,22 @@ void TfrmVelmora::CopyCertificateText(const std::string& Path, bool Fingerprint)
   QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
-void TfrmVelmora::btnStoreLoadCACertClick() {
+// "Use as CA certificate" and "Use as CA key": the picked file goes to the signing tab's
+// field for it.
+void TfrmVelmora::UseStoreFileAsCA(TCAPart Part) {
+  const bool cert = Part == TCAPart::Certificate;
   const std::optional<int> row = SelectedRow();
   if (!row) {
-    FPlatform.ShowMessage("Please select a certificate file from the list first.");
+    FPlatform.ShowMessage(cert ? "Please select a certificate file from the list first."
+                               : "Please select a key file from the list first.");
     return;
   }
   const std::string path = StorePath(FStoreModel->Entry(*row).Name);
-  HandToSigningTab(*ui, *ui->edtCACertFile, path);
+  HandToSigningTab(*ui, cert ? *ui->edtCACertFile : *ui->edtCAKeyFile, path);
   UpdateSignModeUI();
   FocusFirstInput();  // the chosen "Signed by CA / Sub-CA", not the button left behind
-  Log("CA certificate loaded from store: " + Readable(FileNamePart(path)));
-}
-
-void TfrmVelmora::btnStoreLoadCAKeyClick() {
-  const std::optional<int> row = SelectedRow();
-  if (!row) {
-    FPlatform.ShowMessage("Please select a key file from the list first.");
-    return;
-  }
-  const std::string path = StorePath(FStoreModel->Entry(*row).Name);
-  HandToSigningTab(*ui, *ui->edtCAKeyFile, path);
-  UpdateSignModeUI();
-  FocusFirstInput();
-  Log("CA key loaded from store: " + Readable(FileNamePart(path)));
+  Log((cert ? "CA certificate loaded from store: " : "CA key loaded from store: ") +
+      Readable(FileNamePart(path)));
 }
 
 void TfrmVelmora::btnStoreDeleteClick() {
