@@ -877,10 +877,11 @@ void TfrmVelmora::btnGenKeyClick() {
   progress->start(100);
   FJobs->Run(
       TJobRunner::TKind::Command,
-      [job] {
+      [job, step = KeyGenerationStep] {
         try {
-          job->Builder->GenerateKey([&job = *job] {
+          job->Builder->GenerateKey([&job = *job, &step] {
             ++job.Candidates;
+            if (step) step(job.Cancel);
             return !job.Cancel.load();
           });
         } catch (const std::exception& e) {

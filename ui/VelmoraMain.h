@@ -75,6 +75,11 @@ class TfrmVelmora : public QMainWindow {
   // scrolls it into view. A text with line breaks becomes several lines, the first stamped.
   void Log(const std::string& Text);
 
+  // Called on the job's thread at each step of a key generation, before the step looks
+  // whether Cancel was pressed. Tests hold the generation there until they have acted, so no
+  // key pair can be finished while they click, however fast the machine.
+  std::function<void(const std::atomic<bool>& Cancelled)> KeyGenerationStep;
+
  protected:
   void closeEvent(QCloseEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;

@@ -239,7 +239,9 @@ int main(int argc, char** argv) {
     const std::string caKeyPEM = ca.KeyToPEM("");
     const std::string caEncKeyPEM = LowIterationKeyPEM(ca.Key(), "fixed");
     // Seeds of earlier versions go: a stale seed would still be fuzzed and replayed.
-    for (const char* target : {"pem_text", "file_loaders", "base64", "builder_settings"})
+    for (const char* target : {"pem_text", "file_loaders", "base64", "builder_settings",
+                               "file_start", "text_decoding", "bundle_without_password",
+                               "store_description"})
       fs::remove_all(out / target);
     fs::create_directories(out);
 
@@ -264,6 +266,34 @@ int main(int argc, char** argv) {
     std::string wrapped;
     for (size_t i = 0; i < b64.size(); i += 64) wrapped += b64.substr(i, 64) + "\r\n";
     Write(out / "base64/wrapped.txt", wrapped);
+
+    // File starts as the plain words look at them, and the same files as texts to decode:
+    // with each byte-order mark, and as Latin-1.
+    Write(out / "file_start/cert.pem", certPEM);
+    Write(out / "file_start/key.pem", keyPEM);
+    Write(out / "file_start/request.pem",
+          "-----BEGIN CERTIFICATE REQUEST-----\nMIIB\n-----END CERTIFICATE REQUEST-----\n");
+    Write(out / "file_start/blank.txt", " \r\n\t");
+    Write(out / "text_decoding/utf8_bom.pem", "\xEF\xBB\xBF" + certPEM);
+    std::string utf16le = "\xFF\xFE", utf16be = "\xFE\xFF";
+    for (char c : std::string("CN=Gr\xC3\xBC\xC3\x9F")) {
+      utf16le += c, utf16le += '\0';
+      utf16be += '\0', utf16be += c;
+    }
+    Write(out / "text_decoding/utf16le.txt", utf16le);
+    Write(out / "text_decoding/utf16be.txt", utf16be);
+    Write(out / "text_decoding/latin1.txt", "CN=Gr\xFC\xDF");
+    // Bundles as the store panel opens them, and store files of each kind (the first byte
+    // picks the extension: 0 .crt, 1 .key, 2 .pfx).
+    for (const TBundleSeed& seed : kBundleSeeds) {
+      const std::string bundle = MakeBundle(seed, leaf, ca, out / "tmp.pfx");
+      Write(out / "bundle_without_password" / seed.File, bundle);
+      Write(out / "file_start" / seed.File, bundle);
+      Write(out / "store_description" / seed.File, '\2' + bundle);
+    }
+    Write(out / "store_description/cert.bin", '\0' + certPEM + caCertPEM);
+    Write(out / "store_description/key.bin", '\1' + keyPEM);
+    Write(out / "store_description/enckey.bin", '\1' + LowIterationKeyPEM(leaf.Key(), "fixed"));
 
     WriteBuilderSeeds(out / "builder_settings",
                       caCertPEM + '\0' + caEncKeyPEM + '\0' + "fixed");

@@ -8,18 +8,36 @@
 #include <QPushButton>
 #include <QThreadPool>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace velmora::test {
 namespace {
 
 class Jobs : public CommandFixture {
  protected:
-  // Starts an RSA-4096 generation, long enough to act while it runs, and returns at once.
-  void StartSlowKey() {
+  // Starts an RSA-4096 generation and holds it at its steps until it is cancelled, so it is
+  // still running whatever the test does meanwhile, on a fast machine or a slow one. Returns
+  // once the job has reached its first step.
+  void StartHeldKey() {
+    Window->KeyGenerationStep = [this](const std::atomic<bool>& Cancelled) {
+      Held = true;
+      // Let go after a minute at most: a cancel that never arrives then shows as a finished
+      // key pair in the test's checks, not as a hung test program.
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+      while (!Cancelled.load() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
     Press("rbRSA");
     Control<QComboBox>("cmbRSABits")->setCurrentText(QStringLiteral("4096"));
     QTest::mouseClick(Control<QPushButton>("btnGenKey"), Qt::LeftButton);
     ASSERT_TRUE(Window->JobRunning());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return Held.load(); }, 60000))
+        << "the generation never reached its first step";
   }
+
+  std::atomic<bool> Held{false};
 
   bool Enabled(const char* Name) const { return Control<QWidget>(Name)->isEnabled(); }
 
@@ -32,7 +50,7 @@ class Jobs : public CommandFixture {
 };
 
 TEST_F(Jobs, KeyGenerationRunsAsideAndCancelLeavesNoKey) {
-  StartSlowKey();
+  StartHeldKey();
   // Visible while the work goes on: the log line, the progress bar, Cancel; the conflicting
   // commands are disabled, and a click on one of them does nothing.
   EXPECT_EQ(LinesWith("Generating RSA-4096 key pair ..."), 1);
@@ -58,7 +76,7 @@ TEST_F(Jobs, KeyGenerationRunsAsideAndCancelLeavesNoKey) {
 }
 
 TEST_F(Jobs, ClosingDuringWorkAsksNoKeepsWorkingYesStopsAndCloses) {
-  StartSlowKey();
+  StartHeldKey();
   Platform.ConfirmAnswers = {false};
   Window->close();
   EXPECT_EQ(Platform.Confirmations,
@@ -86,7 +104,7 @@ TEST_F(Jobs, AFailedJobShowsItsBoxAndGivesTheCommandsBack) {
 }
 
 TEST_F(Jobs, AWindowGoneBeforeItsJobEndsDropsTheResult) {
-  StartSlowKey();
+  StartHeldKey();
   Window.reset();  // stops the generation; its result has no window to go to
   EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(30000));
   QCoreApplication::processEvents();  // anything the job left for the window is dropped
