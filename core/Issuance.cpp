@@ -119,6 +119,17 @@ TCertRequest RequestOf(const TCertBuilder& Builder) {
   return request;
 }
 
+// A host name left only in the common name is taken among the alternative names, where TLS
+// clients look for it; the user hears that it was.
+void TakeCommonNameAsAlternativeName(TCertBuilder& Builder, const TIssueEvents& Events) {
+  TCertRequest request = RequestOf(Builder);
+  if (!AddCommonNameAsAlternativeName(request)) return;
+  Builder.SANDNSNames = request.SANDNSNames;
+  Builder.SANIPs = request.SANIPs;
+  Events.Log("Added the common name " + Builder.Subject.CN +
+             " as an alternative name: TLS clients look only there.");
+}
+
 // The findings of the checks before issuing, the CA certificate's among them.
 std::vector<std::string> Findings(const TCertBuilder& Builder, const TOpenSSLCert* CACert) {
   return CheckRequest(RequestOf(Builder), KeyFactsOf(Builder.Key()),
@@ -233,6 +244,7 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
   const std::unique_ptr<const TCAFiles> ca = ReadCAFiles(Request);
   const std::unique_ptr<TOpenSSLCert> caCert = CACertificateOf(ca.get());
   if (caCert) RequireFitToSign(*caCert, Builder, Request);
+  TakeCommonNameAsAlternativeName(Builder, Events);
   // Nothing is built before the user has heard what would be wrong with the certificate.
   if (Events.ConfirmFindings && Builder.Key()) {
     const std::vector<std::string> findings = Findings(Builder, caCert.get());

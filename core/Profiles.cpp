@@ -90,6 +90,10 @@ std::optional<TProfileSettings> ProfileSettings(TProfile Profile, TKeyType KeyTy
   return std::nullopt;
 }
 
+TKeyUsageSet DefaultKeyUsages(TKeyType KeyType) {
+  return ProfileSettings(TProfile::TLSServerClient, KeyType)->KeyUsage;
+}
+
 void ApplyProfile(TProfile Profile, TKeyType KeyType, TCertRequest& Request) {
   const std::optional<TProfileSettings> settings = ProfileSettings(Profile, KeyType);
   if (!settings) return;

@@ -51,6 +51,10 @@ struct TProfileSettings {
 // The settings of Profile for a key of KeyType; none for Custom.
 std::optional<TProfileSettings> ProfileSettings(TProfile Profile, TKeyType KeyType);
 
+// The key usages a form starts with for a key of KeyType: those of a TLS server and client
+// certificate, so Key Encipherment only for RSA.
+TKeyUsageSet DefaultKeyUsages(TKeyType KeyType);
+
 // Puts the profile's settings into the request; Custom leaves it as it is.
 void ApplyProfile(TProfile Profile, TKeyType KeyType, TCertRequest& Request);
 

@@ -229,6 +229,20 @@ TKeyFacts KeyFactsOf(EVP_PKEY* Key) {
   return facts;
 }
 
+bool AddCommonNameAsAlternativeName(TCertRequest& Request) {
+  const std::string& name = Request.Subject.CN;
+  if (!IsTLSServer(Request) || !Request.SANDNSNames.empty() || !Request.SANIPs.empty() ||
+      name.empty())
+    return false;
+  if (IsIPAddress(name)) {
+    Request.SANIPs.push_back(name);
+    return true;
+  }
+  if (!DNSNameProblem(name).empty()) return false;
+  Request.SANDNSNames.push_back(name);
+  return true;
+}
+
 std::string DNSNameProblem(std::string_view Name) {
   const std::string quoted = Quoted(Name);
   if (IsIPAddress(Name))

@@ -37,4 +37,10 @@ std::vector<std::string> CheckRequest(const TCertRequest& Request, const TKeyFac
 // and never directly over a public suffix ("*.com", "*.co.uk").
 std::string DNSNameProblem(std::string_view Name);
 
+// Puts the common name among the alternative names when TLS clients would otherwise accept the
+// certificate for no server: a TLS server certificate without DNS or IP alternative names
+// whose common name is a DNS name or an IP address. Those clients look only at the alternative
+// names; the common name is a leftover of the 1990s. True when it added the name.
+bool AddCommonNameAsAlternativeName(TCertRequest& Request);
+
 }  // namespace velmora

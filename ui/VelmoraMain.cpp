@@ -314,8 +314,11 @@ void TfrmVelmora::FormCreate() {
   FillFromCommaList(ui->cmbRSABits, QStringLiteral("1024,2048,3072,4096,8192"), 1);
   FillFromCommaList(ui->cmbECCurve, QStringLiteral("P-256,P-384,P-521"), 0);
   ui->edtDays->setText(QString::number(kDefaultValidDays));
-  AddCheckItems(ui->clbKeyUsage, kKeyUsages, {0, 2});
+  // Filling the lists is no change by hand; the key usages follow the key type below.
+  FApplyingProfile = true;
+  AddCheckItems(ui->clbKeyUsage, kKeyUsages, {});
   AddCheckItems(ui->clbEKU, kExtKeyUsages, {0, 1});
+  FApplyingProfile = false;
   ui->edtPathLen->setText(QStringLiteral("0"));
   FillProfiles();
   SetDefaultOutputNames();
@@ -324,6 +327,7 @@ void TfrmVelmora::FormCreate() {
   // handler already lists it once.
   LoadSettings();
   UpdateKeyTypeUI();
+  UsagesFollowKeyType();
   UpdateSignModeUI();
   UpdateCAOptionsUI();
   // A directory that did not change the edit (an empty setting) is listed here; one that did
@@ -501,10 +505,13 @@ void TfrmVelmora::BindEvents() {
   BindChecked(ui->rbCASign, &TfrmVelmora::rbCASignClick);
   Bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::chkIsCAClick);
   Bind(ui->cbProfile, &QComboBox::currentIndexChanged, &TfrmVelmora::cbProfileChange);
-  Bind(ui->rbECC, &QRadioButton::toggled, &TfrmVelmora::ApplyProfileToForm);
+  Bind(ui->rbECC, &QRadioButton::toggled, &TfrmVelmora::UsagesFollowKeyType);
   Bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::ExtensionsChangedByHand);
   Bind(ui->edtPathLen, &QLineEdit::textChanged, &TfrmVelmora::ExtensionsChangedByHand);
   Bind(ui->clbKeyUsage, &QListWidget::itemChanged, &TfrmVelmora::ExtensionsChangedByHand);
+  FConnections.push_back(connect(ui->clbKeyUsage, &QListWidget::itemChanged, this, [this] {
+    if (!FApplyingProfile) FKeyUsagesAreDefaults = false;
+  }));
   Bind(ui->clbEKU, &QListWidget::itemChanged, &TfrmVelmora::ExtensionsChangedByHand);
   Bind(ui->btnGenKey, &QPushButton::clicked, &TfrmVelmora::btnGenKeyClick);
   Bind(ui->btnCancelKey, &QPushButton::clicked, &TfrmVelmora::btnCancelKeyClick);
@@ -821,13 +828,31 @@ void TfrmVelmora::ApplyProfileToForm() {
   FApplyingProfile = true;
   ui->chkIsCA->setChecked(settings->IsCA);
   ui->edtPathLen->setText(QString::number(settings->PathLenConstraint));
-  for (std::size_t i = 0; i < kKeyUsages.size(); ++i)
-    ui->clbKeyUsage->item(static_cast<int>(i))->setCheckState(
-        settings->KeyUsage.contains(kKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
+  CheckKeyUsages(settings->KeyUsage);
+  FKeyUsagesAreDefaults = false;
   for (std::size_t i = 0; i < kExtKeyUsages.size(); ++i)
     ui->clbEKU->item(static_cast<int>(i))->setCheckState(
         settings->ExtKeyUsage.contains(kExtKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
   FApplyingProfile = false;
+}
+
+// A profile is applied again for the new key type; without one, the form's starting usages
+// follow it (an EC or Edwards key cannot encipher), while usages the user picked stay.
+void TfrmVelmora::UsagesFollowKeyType() {
+  if (ui->cbProfile->currentIndex() > 0) {
+    ApplyProfileToForm();
+    return;
+  }
+  if (!FKeyUsagesAreDefaults) return;
+  FApplyingProfile = true;
+  CheckKeyUsages(DefaultKeyUsages(ui->rbRSA->isChecked() ? ktRSA : ktECC));
+  FApplyingProfile = false;
+}
+
+void TfrmVelmora::CheckKeyUsages(const TKeyUsageSet& Usages) {
+  for (std::size_t i = 0; i < kKeyUsages.size(); ++i)
+    ui->clbKeyUsage->item(static_cast<int>(i))->setCheckState(
+        Usages.contains(kKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
 }
 
 void TfrmVelmora::ExtensionsChangedByHand() {

@@ -145,6 +145,8 @@ class TfrmVelmora : public QMainWindow {
   void cbProfileChange();
   void ApplyProfileToForm();
   void ExtensionsChangedByHand();
+  void UsagesFollowKeyType();
+  void CheckKeyUsages(const TKeyUsageSet& Usages);
 
   // "Generate Key Pair" and its Cancel.
   void btnGenKeyClick();
@@ -229,6 +231,7 @@ class TfrmVelmora : public QMainWindow {
   bool FCloseWhenDone = false;
   std::function<void()> FCancelKey;
   bool FApplyingProfile = false;  // the profile's own changes are no hand changes
+  bool FKeyUsagesAreDefaults = true;  // neither the user nor a profile has set them yet
   std::string FStoreDir;
   QFileSystemWatcher* FStoreWatcher = nullptr;  // owned by the window
   QTimer* FStoreWatchDelay = nullptr;           // owned by the window

@@ -307,7 +307,7 @@ const ArgCase kCases[] = {
             "tls-client, tls-server-client, root-ca, intermediate-ca, email, code-signing, "
             "time-stamping." + kCertUsage},
     {.name = "StrictRefusesWhatTheChecksFind",
-     .args = {"cert", "--cn", "x", "--ku", "digitalSignature,keyEncipherment", "--strict",
+     .args = {"cert", "--cn", "Test Server", "--ku", "digitalSignature,keyEncipherment", "--strict",
               "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
@@ -348,7 +348,7 @@ const ArgCase kCases[] = {
      .out = kSelfSignedLog,
      .written = kCertAndKey},
     {.name = "WarningsWithoutStrict",
-     .args = {"cert", "--cn", "x", "--ku", "digitalSignature,keyEncipherment", "--store",
+     .args = {"cert", "--cn", "Test Server", "--ku", "digitalSignature,keyEncipherment", "--store",
               "{store}"},
      .status = 0,
      .errMatch = TMatch::Exact,

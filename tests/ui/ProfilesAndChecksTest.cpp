@@ -181,12 +181,55 @@ TEST_F(ProfilesAndChecks, TheKeyTypeOnTheKeyTabChoosesTheVariantOfTheProfile) {
   EXPECT_EQ(Checked("clbKeyUsage"), std::set<int>{0});
   EXPECT_EQ(Profiles()->currentText(), "TLS Server");
 
-  // With Custom the key type changes nothing on this sheet.
+  // With Custom, usages picked by hand stay whatever the key type.
   ToggleRow("clbKeyUsage", 3);
   ASSERT_EQ(Profiles()->currentText(), "Custom");
   UseKeyType(true);
   EXPECT_EQ(Checked("clbKeyUsage"), (std::set<int>{0, 3}));
   EXPECT_EQ(Profiles()->currentText(), "Custom");
+}
+
+// A fresh window (no fixture edits of the usages): the starting key usages are those the key
+// type can have, until the user or a profile sets them.
+TEST_F(WindowFixture, TheStartingKeyUsagesFollowTheKeyType) {
+  const auto checked = [this] {
+    std::set<int> rows;
+    const auto* list = Control<QListWidget>("clbKeyUsage");
+    for (int i = 0; i < list->count(); ++i)
+      if (list->item(i)->checkState() == Qt::Checked) rows.insert(i);
+    return rows;
+  };
+  ASSERT_TRUE(Control<QRadioButton>("rbECC")->isChecked());
+  EXPECT_EQ(checked(), std::set<int>{kuDigitalSignature});
+  Click("rbRSA");
+  EXPECT_EQ(checked(), (std::set<int>{kuDigitalSignature, kuKeyEncipherment}));
+  Click("rbECC");
+  EXPECT_EQ(checked(), std::set<int>{kuDigitalSignature});
+  EXPECT_EQ(Control<QComboBox>("cbProfile")->currentText(), "Custom");
+}
+
+TEST_F(ProfilesAndChecks, AHostNameInTheCommonNameIsTakenAsTheAlternativeName) {
+  GenerateKey();
+  Type("edtCN", "www.example.org");
+  Type("edtSANDNS", "");
+
+  GenerateCertificate();
+
+  EXPECT_TRUE(Platform.Confirmations.empty()) << "no server without a name to warn about";
+  EXPECT_EQ(Platform.Messages, std::vector<std::string>{CompletionMessage()});
+  const X509Ptr cert = ReadCertFile(StoreFile("certificate.crt"));
+  ASSERT_NE(cert, nullptr);
+  const std::vector<std::string> log = LogTexts();
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Added the common name www.example.org as an alternative name: TLS "
+                      "clients look only there."),
+            log.end());
+  // The openssl command line judges the name; without it the status is not 0 either.
+  EXPECT_EQ(RunCommand("openssl verify -x509_strict -purpose sslserver -verify_hostname "
+                       "www.example.org -CAfile " +
+                       StoreFile("certificate.crt") + " " + StoreFile("certificate.crt"))
+                .status,
+            0);
 }
 
 // ---- The question about what the checks found ----
@@ -204,8 +247,10 @@ const std::string kQuestion = "The checks before issuing found these problems:\n
 
 TEST_F(ProfilesAndChecks, NoToTheFindingsWritesNothingAndTheLogKeepsThem) {
   GenerateKey();
-  // The window's own start state with an EC key: both are found.
+  // Key Encipherment ticked by hand for the EC key, and a server named by no host name
+  // anywhere: both are found.
   ToggleRow("clbKeyUsage", 2);
+  Type("edtCN", "Command Test");
   Type("edtSANDNS", "");
   SetChecked("chkSavePFX", true);
   Control<QPlainTextEdit>("memPreview")->setPlainText(QStringLiteral("earlier text"));
@@ -231,6 +276,7 @@ TEST_F(ProfilesAndChecks, NoToTheFindingsWritesNothingAndTheLogKeepsThem) {
 TEST_F(ProfilesAndChecks, YesToTheFindingsIssuesTheCertificateAsAsked) {
   GenerateKey();
   ToggleRow("clbKeyUsage", 2);
+  Type("edtCN", "Command Test");
   Type("edtSANDNS", "");
   Platform.ConfirmAnswers = {true};
 
