@@ -2,7 +2,7 @@
 
 #include "cli/Command.h"
 #include "crypto/CertBuilder.h"
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/Exception.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -8,7 +8,7 @@
 #include "core/StoreRelations.h"
 #include "core/StoreSetting.h"
 #include "core/Utf8.h"
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/Exception.h"
 
 #include <QDateTime>
 #include <QJsonArray>

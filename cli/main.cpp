@@ -4,7 +4,7 @@
 #include "core/Defaults.h"
 #include "core/PlainWords.h"
 #include "crypto/AtomicFile.h"
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/Exception.h"
 #include "velmora/Version.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // extensions allow and its fingerprints.
 #pragma once
 
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/CertificateView.h"
 
 #include <ctime>
 #include <optional>
@@ -16,21 +16,14 @@ namespace velmora {
 // N days)", then one line for each of the alternative names, basic constraints, key usage,
 // extended key usage, subject and authority key identifiers the certificate carries, then
 // "Signature Algorithm: ..." and the SHA-256 and SHA-1 fingerprints. Dates are local time.
-std::vector<std::string> CertificateDetailLines(X509* Cert, std::time_t Now);
+std::vector<std::string> CertificateDetailLines(const X509* Cert, std::time_t Now);
 
 // "(expires in 3 days)", "(expires today)", "(expired 1 day ago)", "(expired today)": whole
 // days to go or gone, rounded down.
 std::string ExpiryNote(std::time_t NotAfter, std::time_t Now);
 
-// A distinguished name on one line, in the certificate's order: "C=DE, O=Example, CN=host".
-std::string NameText(const X509_NAME* Name);
-
 // The certificate's dates as seconds since the epoch; empty for a date libcrypto cannot read.
 std::optional<std::time_t> NotBeforeOf(const X509* Cert);
 std::optional<std::time_t> NotAfterOf(const X509* Cert);
-
-// The digest of the certificate's DER as upper-case hex pairs joined by colons (what
-// `openssl x509 -fingerprint` prints after the "="); empty when it cannot be computed.
-std::string CertificateFingerprint(const X509* Cert, const EVP_MD* Digest);
 
 }  // namespace velmora

@@ -4,10 +4,9 @@
 #include "core/TextFile.h"
 #include "core/Utf8.h"
 #include "core/ValueConventions.h"
-#include "crypto/Certificates.h"
+#include "crypto/CertificateView.h"
 #include "crypto/SecretText.h"
 
-#include <openssl/obj_mac.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -231,7 +230,7 @@ std::string CAKeyMismatchSentence(std::string_view Message, TWording Wording) {
 // none of them; the one meant is the first IP entry that is no address.
 std::string IPAddressSentence(std::string_view Message, TWording Wording) {
   const std::string step =
-      "X509V3_EXT_conf_nid nid=" + std::to_string(NID_subject_alt_name) + " val=";
+      "X509V3_EXT_conf_nid nid=" + std::to_string(ExtensionNid(TCertExtension::SubjectAltName)) + " val=";
   const std::size_t start = Message.find(step);
   if (start == std::string_view::npos || !Contains(Message.substr(start), "bad ip address"))
     return {};

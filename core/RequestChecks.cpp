@@ -3,11 +3,12 @@
 #include "core/Defaults.h"
 #include "core/IPAddress.h"
 #include "core/ValueConventions.h"
-#include "crypto/Certificates.h"
+#include "crypto/CertificateView.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -62,14 +63,6 @@ std::vector<std::string_view> Labels(std::string_view Name) {
 }
 
 // "2031-04-17": the date of a certificate time in UTC, the same in every locale.
-std::string DateOf(const ASN1_TIME* Time) {
-  std::tm tm{};
-  if (Time == nullptr || ASN1_TIME_to_tm(Time, &tm) != 1) return "an unreadable date";
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
-  return text;
-}
-
 std::string DateOf(std::time_t Time) {
   std::tm tm{};
   if (::gmtime_r(&Time, &tm) == nullptr) return "an unreadable date";
@@ -169,18 +162,23 @@ void CheckKeySize(const TKeyFacts& Key, std::vector<std::string>& Findings) {
                        "256 bits (P-256, P-384 and P-521 are the usual ones).");
 }
 
+std::string DateOf(const std::optional<std::time_t>& Time) {
+  return Time ? DateOf(*Time) : "an unreadable date";
+}
+
 void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
              std::vector<std::string>& Findings) {
   if (CACert == nullptr) return;
-  TolerateErrors tolerate;  // a certificate libcrypto finds odd is judged by what it can read
-  const ASN1_TIME* notBefore = X509_get0_notBefore(CACert);
-  const ASN1_TIME* notAfter = X509_get0_notAfter(CACert);
-  std::time_t now = Now;
-  const bool expired = X509_cmp_time(notAfter, &now) < 0;
+  // A certificate libcrypto finds odd is judged by what it can read: a date that does not read
+  // is neither past nor future. A time equal to now counts as past, as libcrypto compares.
+  const TCertificateView ca(CACert);
+  const std::optional<std::time_t> notBefore = ca.NotBefore();
+  const std::optional<std::time_t> notAfter = ca.NotAfter();
+  const bool expired = notAfter && *notAfter <= Now;
   if (expired)
     Findings.push_back("The CA certificate expired on " + DateOf(notAfter) +
                        ": nothing it signs verifies.");
-  if (X509_cmp_time(notBefore, &now) > 0)
+  if (notBefore && *notBefore > Now)
     Findings.push_back("The CA certificate is not valid before " + DateOf(notBefore) +
                        ": nothing it signs verifies until then.");
   // A certificate that is no CA at all, or whose key usage forbids signing certificates, is
@@ -194,13 +192,13 @@ void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
     // By whole days, as validity is given: a CA and a certificate of equal validity made
     // minutes apart end on the same day, and nobody means the minutes between.
     const std::time_t end = Now + static_cast<std::time_t>(Request.ValidDays) * 86400;
-    std::time_t dayBeforeEnd = end - 86400;
-    if (X509_cmp_time(notAfter, &dayBeforeEnd) < 0)
+    const std::time_t dayBeforeEnd = end - 86400;
+    if (notAfter && *notAfter <= dayBeforeEnd)
       Findings.push_back("The CA certificate expires on " + DateOf(notAfter) +
                          ", before the new certificate would (" + DateOf(end) +
                          "): from then on the new certificate no longer verifies.");
   }
-  if (Request.IsCA && signer.IsCA && X509_get_pathlen(CACert) == 0)
+  if (Request.IsCA && signer.IsCA && ca.PathLength() == 0L)
     Findings.push_back(
         "The CA certificate allows no CA below it (path length 0): certificates that the new "
         "CA issues will not verify.");
@@ -221,11 +219,9 @@ void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
 TKeyFacts KeyFactsOf(EVP_PKEY* Key) {
   TKeyFacts facts;
   if (Key == nullptr) return facts;
-  const int id = EVP_PKEY_get_base_id(Key);
-  facts.Type = id == EVP_PKEY_RSA || id == EVP_PKEY_RSA_PSS ? ktRSA : ktECC;
-  facts.Bits = id == EVP_PKEY_RSA || id == EVP_PKEY_RSA_PSS || id == EVP_PKEY_EC
-                   ? EVP_PKEY_get_bits(Key)
-                   : 2 * EVP_PKEY_get_security_bits(Key);
+  const TPublicKeyFacts key = PublicKeyFactsOf(Key);
+  facts.Type = key.Family == ctRSA ? ktRSA : ktECC;
+  facts.Bits = key.Family != ctUnknown ? key.Bits : 2 * key.SecurityBits;
   return facts;
 }
 

@@ -212,22 +212,6 @@ std::string PrivateKeyText(const TOpenSSLCert& Key) {
   return "Unknown";
 }
 
-// PEM first, as the key facts always were read; a file that holds no PEM certificate may be
-// the DER that .cer and .der files usually hold. When neither reads, PEM's reason is shown.
-std::unique_ptr<TOpenSSLCert> LoadPEMOrDERCertificate(const std::string& Bytes) {
-  try {
-    return TCertLoader::LoadCertificateFromPEMBytes(Bytes);
-  } catch (const std::exception&) {
-    const auto* der = reinterpret_cast<const unsigned char*>(Bytes.data());
-    TolerateErrors tolerate;
-    X509Ptr cert(d2i_X509(nullptr, &der, static_cast<long>(Bytes.size())));
-    if (!cert || der != reinterpret_cast<const unsigned char*>(Bytes.data()) + Bytes.size())
-      throw;
-    EVP_PKEY* key = X509_get_pubkey(cert.get());
-    return std::make_unique<TOpenSSLCert>(key, false, cert.release());
-  }
-}
-
 // A private key that others may read is no longer private; a bundle with an empty password
 // is as open as a key file.
 void WarnIfReadableByOthers(const struct stat& Info, std::vector<std::string>& Lines) {
@@ -252,7 +236,7 @@ void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info, std
     // A key is exposed whether or not a certificate can be read beside it.
     if (holdsKey) WarnIfReadableByOthers(Info, Description.Details);
     try {
-      const std::unique_ptr<TOpenSSLCert> cert = LoadPEMOrDERCertificate(bytes.Text());
+      const std::unique_ptr<TOpenSSLCert> cert = TCertLoader::LoadCertificateFromPEMOrDERBytes(bytes.Text());
       Lines.push_back("Key Type:     " + CertificateKeyText(*cert));
       Lines.push_back("Sig Algorithm: " + SigAlgToString(cert->GetSigAlg()));
       // The certificate is read without its key, so the loaded object never has one: what the
@@ -321,7 +305,7 @@ void DescribeBundleContents(const TReadOnlyFile& File, const struct stat& Info,
             (contents->Certificates.size() == 1 ? " certificate" : " certificates");
     Lines.push_back(text);
     for (const X509Ptr& cert : contents->Certificates)
-      Lines.push_back("  " + NameText(X509_get_subject_name(cert.get())));
+      Lines.push_back("  " + TCertificateView(cert.get()).SubjectText());
   } catch (const std::exception& e) {
     Lines.push_back(text + "(" + e.what() + ")");
     Description.Problem = std::string("Cannot read the bundle: ") + e.what();

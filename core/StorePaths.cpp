@@ -1,6 +1,6 @@
 #include "core/StorePaths.h"
 
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/Exception.h"
 #include "core/FileNameText.h"
 #include "core/ValueConventions.h"
 
@@ -77,7 +77,9 @@ void CreateStoreDirectory(const std::string& Dir) {
   MakeDirectories(Dir, ec);
   // What counts is a folder at the end, whatever the library reported.
   if (!ec && !fs::is_directory(Dir, ec)) ec = std::make_error_code(std::errc::not_a_directory);
-  if (ec) throw Exception("Cannot create directory \"" + Readable(Dir) + "\": " + ec.message());
+  if (ec)
+    throw Exception("Cannot create directory \"" + Readable(Dir) + "\": " + ec.message(),
+                    SystemFailure(kStepCreateDirectory, ec.value()));
 }
 
 // An installed program's folder usually belongs to root; then the user's own data folder.

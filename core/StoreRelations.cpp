@@ -4,17 +4,16 @@
 #include "core/StoreCertificate.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
+#include "crypto/CertificateView.h"
+#include "crypto/Certificates.h"
 #include "crypto/Directory.h"
-#include "crypto/OpenSSLWrapper.h"
 #include "crypto/SecretText.h"
-
-#include <openssl/pem.h>
-#include <openssl/x509v3.h>
 
 #include <dirent.h>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace velmora {
 
@@ -23,8 +22,8 @@ namespace {
 // The folder's certificates and readable private keys, each with its file name. Keys with a
 // password cannot be compared and are only counted.
 struct TStoreContents {
-  std::vector<std::pair<std::string, X509Ptr>> Certificates;
-  std::vector<std::pair<std::string, EVP_PKEYPtr>> Keys;
+  std::vector<std::pair<std::string, TCertificateView>> Certificates;
+  std::vector<std::pair<std::string, std::unique_ptr<TOpenSSLCert>>> Keys;
   int LockedKeys = 0;
   bool Truncated = false;
   bool Cancelled = false;
@@ -39,11 +38,13 @@ bool ReadSmallFile(const std::string& Path, long long& Budget, std::string& Byte
   return file.ReadAll(Bytes, kMaxCertificateFileSize) == 0;
 }
 
-EVP_PKEYPtr ReadPrivateKey(const std::string& Bytes, bool& Locked) {
-  TolerateErrors tolerate;
-  BIOPtr in = NewMemBuf(Bytes);
-  EVP_PKEYPtr key(in ? PEM_read_bio_PrivateKey(in.get(), nullptr, PassphraseCallback, nullptr)
-                     : nullptr);
+std::unique_ptr<TOpenSSLCert> ReadPrivateKey(const std::string& Bytes, bool& Locked) {
+  std::unique_ptr<TOpenSSLCert> key;
+  try {
+    key = TCertLoader::LoadPrivateKey(Bytes);
+  } catch (const Exception&) {
+    // Counted as no key, like one that does not read.
+  }
   Locked = !key && Bytes.find("ENCRYPTED") != std::string::npos;
   return key;
 }
@@ -78,12 +79,12 @@ TStoreContents ReadStoreContents(const std::string& Dir, const std::function<boo
     const TSecretText text(std::move(bytes));
     if (StoreFileKind(name) == TStoreFileKind::Key) {
       bool locked = false;
-      if (EVP_PKEYPtr key = ReadPrivateKey(text.Text(), locked))
+      if (std::unique_ptr<TOpenSSLCert> key = ReadPrivateKey(text.Text(), locked))
         contents.Keys.emplace_back(name, std::move(key));
       else if (locked)
         ++contents.LockedKeys;
     } else if (X509Ptr cert = ReadStoreCertificate(Dir + "/" + name)) {
-      contents.Certificates.emplace_back(name, std::move(cert));
+      contents.Certificates.emplace_back(name, TCertificateView(std::move(cert)));
     }
   }
   return contents;
@@ -96,25 +97,14 @@ std::string NamesOrNone(const std::vector<std::string>& Names, const char* None)
   return text;
 }
 
-// The issuer's subject is the certificate's issuer name, their key identifiers (where both
-// carry one) agree, and the signature verifies under the issuer's key. What the issuer's key
-// usage allows is left to whoever validates the chain: this tells which file signed it.
-bool IsIssuedBy(X509* Cert, X509* Issuer) {
-  TolerateErrors tolerate;
-  if (X509_NAME_cmp(X509_get_issuer_name(Cert), X509_get_subject_name(Issuer)) != 0) return false;
-  const ASN1_OCTET_STRING* authority = X509_get0_authority_key_id(Cert);
-  const ASN1_OCTET_STRING* subject = X509_get0_subject_key_id(Issuer);
-  if (authority && subject && ASN1_OCTET_STRING_cmp(authority, subject) != 0) return false;
-  EVP_PKEY* key = X509_get0_pubkey(Issuer);
-  return key && X509_verify(Cert, key) == 1;
-}
-
-std::vector<std::string> CertificateRelations(const std::string& Name, X509* Cert,
+// A certificate's issuer is found by TCertificateView::IsIssuedBy: names, key identifiers and
+// signature. What the issuer's key usage allows is left to whoever validates the chain: this
+// tells which file signed it.
+std::vector<std::string> CertificateRelations(const std::string& Name, const TCertificateView& Cert,
                                               const TStoreContents& Contents) {
   std::vector<std::string> keys;
-  const EVP_PKEY* publicKey = X509_get0_pubkey(Cert);
   for (const auto& [name, key] : Contents.Keys)
-    if (publicKey && EVP_PKEY_eq(publicKey, key.get()) == 1) keys.push_back(name);
+    if (Cert.HasPublicKeyOf(key->PKey())) keys.push_back(name);
   std::string keyLine = "Private key in store: " + NamesOrNone(keys, "none found");
   if (keys.empty() && Contents.LockedKeys > 0)
     keyLine += " (" + std::to_string(Contents.LockedKeys) +
@@ -122,23 +112,21 @@ std::vector<std::string> CertificateRelations(const std::string& Name, X509* Cer
                " a password and could not be compared)";
 
   std::string issuerLine = "Issued by (in store): ";
-  if (IsIssuedBy(Cert, Cert)) {
+  if (Cert.IsIssuedBy(Cert)) {
     issuerLine += "itself (self-signed)";
   } else {
     std::vector<std::string> issuers;
     for (const auto& [name, candidate] : Contents.Certificates)
-      if (name != Name && IsIssuedBy(Cert, candidate.get())) issuers.push_back(name);
+      if (name != Name && Cert.IsIssuedBy(candidate)) issuers.push_back(name);
     issuerLine += NamesOrNone(issuers, "none found");
   }
   return {keyLine, issuerLine};
 }
 
-std::vector<std::string> KeyRelations(EVP_PKEY* Key, const TStoreContents& Contents) {
+std::vector<std::string> KeyRelations(const TOpenSSLCert& Key, const TStoreContents& Contents) {
   std::vector<std::string> certificates;
-  for (const auto& [name, cert] : Contents.Certificates) {
-    const EVP_PKEY* publicKey = X509_get0_pubkey(cert.get());
-    if (publicKey && EVP_PKEY_eq(publicKey, Key) == 1) certificates.push_back(name);
-  }
+  for (const auto& [name, cert] : Contents.Certificates)
+    if (cert.HasPublicKeyOf(Key.PKey())) certificates.push_back(name);
   return {"Certificates with this key: " + NamesOrNone(certificates, "none in the store")};
 }
 
@@ -149,11 +137,12 @@ std::vector<std::string> DescribeStoreRelations(const std::string& Path,
   const std::string name = FileNamePart(Path);
   const std::string dir = Path.substr(0, Path.size() - name.size());
   const TStoreFileKind kind = StoreFileKind(name);
-  X509Ptr cert;
-  EVP_PKEYPtr key;
+  std::optional<TCertificateView> cert;
+  std::unique_ptr<TOpenSSLCert> key;
   if (kind == TStoreFileKind::Certificate) {
-    cert = ReadStoreCertificate(Path);
-    if (!cert) return {};
+    X509Ptr read = ReadStoreCertificate(Path);
+    if (!read) return {};
+    cert.emplace(std::move(read));
   } else if (kind == TStoreFileKind::Key) {
     std::string bytes;
     long long budget = kMaxCertificateFileSize;
@@ -169,7 +158,7 @@ std::vector<std::string> DescribeStoreRelations(const std::string& Path,
   const TStoreContents contents = ReadStoreContents(dir.empty() ? "." : dir, Cancelled);
   if (contents.Cancelled) return {};
   std::vector<std::string> lines =
-      cert ? CertificateRelations(name, cert.get(), contents) : KeyRelations(key.get(), contents);
+      cert ? CertificateRelations(name, *cert, contents) : KeyRelations(*key, contents);
   if (contents.Truncated)
     lines.push_back("(Only the first " + std::to_string(kMaxRelatedFiles) +
                     " files of the store, up to 32 MB, were compared.)");

@@ -2,7 +2,7 @@
 
 #include "core/Defaults.h"
 #include "core/StorePaths.h"
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/Exception.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "core/TextFile.h"
 
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/Exception.h"
 #include "crypto/SecretText.h"
 #include "core/Utf8.h"
 
@@ -151,7 +151,7 @@ int TReadOnlyFile::ReadAll(std::string& Bytes, std::int64_t MaxSize) const {
     }
     Bytes.append(chunk, static_cast<std::size_t>(count));
   }
-  OPENSSL_cleanse(chunk, sizeof chunk);
+  WipeBytes(chunk, sizeof chunk);
   if (error != 0) Wipe(Bytes);
   return error;
 }

@@ -2,7 +2,7 @@
 
 #include "crypto/Directory.h"
 #include "crypto/FileLock.h"
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/Exception.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -65,7 +65,8 @@ std::string RandomName(std::string_view Suffix) {
 std::string Reason(int Errno) { return std::system_category().message(Errno); }
 
 [[noreturn]] void RaiseFileError(const fs::path& Target, int Errno) {
-  throw Exception("Cannot write file \"" + Target.string() + "\". " + Reason(Errno));
+  throw Exception("Cannot write file \"" + Target.string() + "\". " + Reason(Errno),
+                  SystemFailure(kStepWriteFile, Errno));
 }
 
 void LockHeld(int Fd) {
@@ -461,7 +462,8 @@ void TAtomicFileSet::Add(const std::string& FileName, std::string_view Bytes, TF
   TAtomicFile* file = Create(FileName, Access, error);
   if (!file)
     throw Exception("Cannot create file \"" + TAtomicFile(FileName, Access).Target().string() +
-                    "\". " + error.message());
+                        "\". " + error.message(),
+                    SystemFailure(kStepCreateFile, error.value()));
   file->Write(Bytes);
   file->Flush();
 }

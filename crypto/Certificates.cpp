@@ -1,7 +1,10 @@
 #include "crypto/Certificates.h"
 
+#include "crypto/CertificateView.h"
+
 #include <openssl/core_names.h>
 #include <openssl/pem.h>
+#include <openssl/pkcs12.h>
 #include <openssl/provider.h>
 
 #include <array>
@@ -427,6 +430,20 @@ bool TOpenSSLCert::VerifyData(const std::vector<unsigned char>& AData,
 
 // --- TCertLoader ------------------------------------------------------------------------
 
+// PEM first, as the key facts always were read; bytes that hold no PEM certificate may be the
+// DER that .cer and .der files usually hold. When neither reads, PEM's reason is raised.
+std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificateFromPEMOrDERBytes(
+    const std::string& ABytes) {
+  try {
+    return LoadCertificateFromPEMBytes(ABytes);
+  } catch (const Exception&) {
+    X509Ptr cert = ReadCertificateDER(ABytes, true);
+    if (!cert) throw;
+    EVP_PKEYPtr key = PublicKeyOf(cert.get());
+    return Adopt(std::move(key), false, std::move(cert));
+  }
+}
+
 std::unique_ptr<TOpenSSLCert> TCertLoader::LoadPrivateKey(const std::string& PEM) {
   StartWithEmptyErrorQueue();
   BIOPtr text = NewMemBuf(PEM);
@@ -578,12 +595,42 @@ bool HoldsCertificateWithoutKey(const std::string& Bytes) {
     return certificate;
   }
   // Binary: a certificate's DER and nothing after it.
-  if (Bytes.size() > static_cast<std::size_t>(LONG_MAX)) return false;
+  return ReadCertificateDER(Bytes, true) != nullptr;
+}
+
+namespace {
+
+[[noreturn]] void RaiseBundleError(const char* What) {
+  const unsigned long code = ERR_peek_last_error();
+  const char* reason = ERR_reason_error_string(code);
+  TFailureCause cause{What, ERR_GET_LIB(code), ERR_GET_REASON(code), 0};
+  throw Exception(std::string(What) + (reason ? std::string(": ") + reason : std::string()),
+                  std::move(cause));
+}
+
+}  // namespace
+
+// Bundles made by other tools often have an empty password, some no MAC at all: both count
+// as open. Only the MAC tells a wrong password from a damaged file.
+std::optional<TBundleContents> ReadBundleWithoutPassword(const std::string& Bytes) {
   TolerateErrors tolerate;
-  const auto* start = reinterpret_cast<const unsigned char*>(Bytes.data());
-  const unsigned char* next = start;
-  const X509Ptr cert(d2i_X509(nullptr, &next, static_cast<long>(Bytes.size())));
-  return cert && next == start + Bytes.size();
+  const auto* der = reinterpret_cast<const unsigned char*>(Bytes.data());
+  PKCS12Ptr bundle(d2i_PKCS12(nullptr, &der, static_cast<long>(Bytes.size())));
+  if (!bundle) RaiseBundleError("not a PKCS#12 bundle");
+  if (PKCS12_mac_present(bundle.get()) && PKCS12_verify_mac(bundle.get(), nullptr, 0) != 1 &&
+      PKCS12_verify_mac(bundle.get(), "", 0) != 1)
+    return std::nullopt;
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK_OF(X509)* others = nullptr;
+  if (PKCS12_parse(bundle.get(), "", &key, &cert, &others) != 1)
+    RaiseBundleError("cannot be opened");
+  TBundleContents contents;
+  contents.Key.reset(key);
+  if (cert) contents.Certificates.emplace_back(cert);
+  X509StackPtr rest(others);
+  while (rest && sk_X509_num(rest.get()) > 0) contents.Certificates.emplace_back(sk_X509_shift(rest.get()));
+  return contents;
 }
 
 std::vector<std::string_view> PEMBlockLabels(std::string_view Text) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -126,6 +127,9 @@ class TCertLoader {
                                                         const std::string& APassword);
   static std::unique_ptr<TOpenSSLCert> LoadFromP12Bytes(const std::string& ABytes,
                                                         const std::string& APassword);
+  // LoadCertificateFromPEMBytes, or when that finds nothing, a certificate's DER that is the
+  // whole of ABytes; raises PEM's reason when neither reads.
+  static std::unique_ptr<TOpenSSLCert> LoadCertificateFromPEMOrDERBytes(const std::string& ABytes);
   // Base64 of a DER certificate, wrapped or not; an object holding nothing when the text
   // is not a certificate.
   static std::unique_ptr<TOpenSSLCert> LoadFromBase64(const std::string& ABase64);
@@ -162,5 +166,15 @@ std::vector<std::string_view> PEMBlockLabels(std::string_view Text);
 // private key: PEM text by the labels of its blocks, binary DER by what it decodes as. What a
 // file is called plays no role.
 bool HoldsCertificateWithoutKey(const std::string& Bytes);
+
+// What a PKCS#12 bundle holds: its private key (or none) and its certificates, the one that
+// goes with the key first.
+struct TBundleContents {
+  EVP_PKEYPtr Key;
+  std::vector<X509Ptr> Certificates;
+};
+// The bundle in Bytes opened with an empty password (or none), or empty when it needs a real
+// one. Raises Exception when the bytes are not a bundle or it cannot be decrypted.
+std::optional<TBundleContents> ReadBundleWithoutPassword(const std::string& Bytes);
 
 }  // namespace velmora

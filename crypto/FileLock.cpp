@@ -1,6 +1,6 @@
 #include "crypto/FileLock.h"
 
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/Exception.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

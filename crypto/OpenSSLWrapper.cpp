@@ -9,11 +9,17 @@ void FreeX509Stack(STACK_OF(X509) * stack) noexcept { sk_X509_pop_free(stack, X5
 
 void RaiseOpenSSLError(const std::string& Context) {
   const unsigned long code = ERR_get_error();
-  if (code == 0) throw Exception(Context + ". (No OpenSSL error queued.)");
+  TFailureCause cause;
+  cause.Step = Context;
+  if (code == 0) throw Exception(Context + ". (No OpenSSL error queued.)", std::move(cause));
   std::array<char, 256> buffer{};
   ERR_error_string_n(code, buffer.data(), buffer.size());
   ERR_clear_error();
-  throw Exception(Context + ". OpenSSL: " + std::string(buffer.data()));
+  cause.Library = ERR_GET_LIB(code);
+  cause.Reason = ERR_GET_REASON(code);
+  // libcrypto files a failed system call under its system library with errno as the reason.
+  if (ERR_SYSTEM_ERROR(code) || cause.Library == ERR_LIB_SYS) cause.Errno = cause.Reason;
+  throw Exception(Context + ". OpenSSL: " + std::string(buffer.data()), std::move(cause));
 }
 
 int PassphraseCallback(char* buf, int size, int /*rwflag*/, void* password) noexcept {

@@ -2,6 +2,8 @@
 // routine that turns a failed libcrypto call into an error.
 #pragma once
 
+#include "crypto/Exception.h"
+
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -11,16 +13,9 @@
 #include <openssl/x509v3.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 namespace velmora {
-
-// The program's one error class: a message and nothing else.
-class Exception : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // Owning handles. A raw pointer anywhere else means "borrowed".
 template <typename T, void (*Free)(T*)>
@@ -46,7 +41,9 @@ using X509StackPtr = DeleteFnPtr<STACK_OF(X509), FreeX509Stack>;
 
 // Raises Exception for a failed libcrypto step named by Context: "<Context>. OpenSSL: <text>"
 // with the earliest queued entry (the root cause), or "<Context>. (No OpenSSL error queued.)".
-// The queue is empty afterwards, so nothing of this failure leaks into a later report.
+// The queue is empty afterwards, so nothing of this failure leaks into a later report. The
+// exception's cause names Context as the step and carries the library and reason codes of that
+// entry, and errno when the entry is a system library failure.
 [[noreturn]] void RaiseOpenSSLError(const std::string& Context);
 
 // Every public operation starts from an empty error queue, so an error it reports was

@@ -10,11 +10,14 @@
 
 namespace velmora {
 
+// Overwrites Size bytes at Data in a way the compiler cannot leave out as a dead store.
+inline void WipeBytes(void* Data, std::size_t Size) noexcept { OPENSSL_cleanse(Data, Size); }
+
 // Overwrites every byte the string owns (its whole capacity, not only the current text) and
 // leaves it empty. The buffer itself stays with the string.
 inline void Wipe(std::string& Text) noexcept {
   Text.resize(Text.capacity());  // within the capacity: no reallocation, nothing thrown
-  OPENSSL_cleanse(Text.data(), Text.size());
+  WipeBytes(Text.data(), Text.size());
   Text.clear();
 }
 

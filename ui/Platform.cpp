@@ -2,7 +2,7 @@
 
 #include "core/PlainWords.h"
 #include "core/StoreSetting.h"
-#include "crypto/OpenSSLWrapper.h"
+#include "crypto/Exception.h"
 
 #include <QApplication>
 #include <QCursor>
