@@ -19,9 +19,7 @@ std::string DateLine(const char* Label, const std::optional<std::time_t>& When) 
 }  // namespace
 
 std::string ExpiryNote(std::time_t NotAfter, std::time_t Now) {
-  const auto count = [](std::int64_t N) {
-    return std::to_string(N) + (N == 1 ? " day" : " days");
-  };
+  const auto count = [](std::int64_t N) { return std::to_string(N) + (N == 1 ? " day" : " days"); };
   if (NotAfter < Now) {
     const std::int64_t ago = DaysLeft(Now, NotAfter);
     return ago == 0 ? "(expired today)" : "(expired " + count(ago) + " ago)";

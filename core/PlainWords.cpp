@@ -194,8 +194,7 @@ std::string CAKeyPasswordSentence(std::string_view Message, TWording Wording) {
   if (step == std::string_view::npos) return {};
   const std::string_view reason = Message.substr(step);
   for (const std::string_view words : kPasswordReasons)
-    if (Contains(reason, words))
-      return Say(TSentence::CAKeyPassword, Wording);
+    if (Contains(reason, words)) return Say(TSentence::CAKeyPassword, Wording);
   return {};
 }
 
@@ -213,8 +212,7 @@ std::string CACertSentence(std::string_view Message, const TFileLook& File, TWor
     case TFileContent::PKCS12: return Say(TSentence::CACertPKCS12, Wording);
     case TFileContent::OtherPEM:
       return Say(TSentence::CACertOtherPEM, Wording, Quoted(File.PEMLabel));
-    case TFileContent::Unknown:
-      break;
+    case TFileContent::Unknown: break;
   }
   return Say(TSentence::CACertNoPEM, Wording);
 }
@@ -230,7 +228,8 @@ std::string CAKeyMismatchSentence(std::string_view Message, TWording Wording) {
 // none of them; the one meant is the first IP entry that is no address.
 std::string IPAddressSentence(std::string_view Message, TWording Wording) {
   const std::string step =
-      "X509V3_EXT_conf_nid nid=" + std::to_string(ExtensionNid(TCertExtension::SubjectAltName)) + " val=";
+      "X509V3_EXT_conf_nid nid=" + std::to_string(ExtensionNid(TCertExtension::SubjectAltName)) +
+      " val=";
   const std::size_t start = Message.find(step);
   if (start == std::string_view::npos || !Contains(Message.substr(start), "bad ip address"))
     return {};

@@ -2,8 +2,8 @@
 
 #include "core/CertDetails.h"
 #include "core/PlainWords.h"
-#include "core/StoreExpiry.h"
 #include "core/StoreCertificate.h"
+#include "core/StoreExpiry.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
 #include "crypto/AtomicFile.h"
@@ -20,8 +20,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <system_error>
@@ -92,9 +92,7 @@ QString TDateTimeFormat::WithoutTimeZone(const QString& Format) {
 
 // ---- Listing ----
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool IsDirectoryAt(const std::string& Path) {
   struct stat info {};
@@ -111,8 +109,8 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
     // A folder the user may not read is an empty store; anything else (the folder vanished
     // since it was found) is worth telling.
     if (error == EACCES || error == EPERM) return {};
-    throw Exception("Cannot list the store directory \"" + Readable(Dir) + "\": " +
-                    SystemMessage(error));
+    throw Exception("Cannot list the store directory \"" + Readable(Dir) +
+                    "\": " + SystemMessage(error));
   }
   const int dirFd = ::dirfd(dir.get());
   std::vector<TStoreEntry> entries;
@@ -146,7 +144,6 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
   if (leftovers && TidyInterruptedWrites(Dir)) return ReadStoreEntries(Dir);
   return entries;
 }
-
 
 std::string ExpiresText(std::time_t NotAfter, std::time_t Now) {
   const std::int64_t days = DaysLeft(NotAfter, Now);
@@ -236,7 +233,8 @@ void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info, std
     // A key is exposed whether or not a certificate can be read beside it.
     if (holdsKey) WarnIfReadableByOthers(Info, Description.Details);
     try {
-      const std::unique_ptr<TOpenSSLCert> cert = TCertLoader::LoadCertificateFromPEMOrDERBytes(bytes.Text());
+      const std::unique_ptr<TOpenSSLCert> cert =
+          TCertLoader::LoadCertificateFromPEMOrDERBytes(bytes.Text());
       Lines.push_back("Key Type:     " + CertificateKeyText(*cert));
       Lines.push_back("Sig Algorithm: " + SigAlgToString(cert->GetSigAlg()));
       // The certificate is read without its key, so the loaded object never has one: what the
@@ -336,9 +334,7 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWo
   lines.emplace_back();
 
   switch (StoreFileKind(FileNamePart(Path))) {
-    case TStoreFileKind::Certificate:
-      DescribeCertificate(file, info, Now, description);
-      break;
+    case TStoreFileKind::Certificate: DescribeCertificate(file, info, Now, description); break;
     case TStoreFileKind::Key:
       DescribeKey(file, info, description);
       WarnIfReadableByOthers(info, description.Details);
@@ -352,9 +348,7 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWo
       DescribeBundleContents(file, info, description);
       WarnIfReadableByOthers(info, description.Details);
       break;
-    case TStoreFileKind::Other:
-      DescribeOtherFile(file, info, description);
-      break;
+    case TStoreFileKind::Other: DescribeOtherFile(file, info, description); break;
   }
   return description;
 }

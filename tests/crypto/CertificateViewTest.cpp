@@ -51,7 +51,8 @@ TEST_F(CertificateViewTest, SerialAndFingerprintsAreWhatOpenSSLPrints) {
     EXPECT_EQ(view.SerialHex(), ValueAfter(sha256.output, "serial"));
     EXPECT_EQ(view.Fingerprint(TFingerprintDigest::SHA256),
               ValueAfter(sha256.output, "sha256 Fingerprint"));
-    EXPECT_EQ(view.Fingerprint(TFingerprintDigest::SHA1), ValueAfter(sha1.output, "sha1 Fingerprint"));
+    EXPECT_EQ(view.Fingerprint(TFingerprintDigest::SHA1),
+              ValueAfter(sha1.output, "sha1 Fingerprint"));
   }
 }
 
@@ -108,12 +109,9 @@ TEST_F(CertificateViewTest, OneReaderForPEMAndDER) {
     bool readsAsWholeDER;
   };
   const Case cases[] = {
-      {"PEM", pem, true, false},
-      {"PEMAfterText", "Bag Attributes\n" + pem, true, false},
-      {"DER", der, true, true},
-      {"DERWithTrailingBytes", der + "xx", true, false},
-      {"Nothing", "", false, false},
-      {"Text", "not a certificate\n", false, false},
+      {"PEM", pem, true, false},     {"PEMAfterText", "Bag Attributes\n" + pem, true, false},
+      {"DER", der, true, true},      {"DERWithTrailingBytes", der + "xx", true, false},
+      {"Nothing", "", false, false}, {"Text", "not a certificate\n", false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

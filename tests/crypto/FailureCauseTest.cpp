@@ -41,17 +41,18 @@ TEST(FailureCause, RealFailuresCarryTheirCodes) {
     const char* messageStart;
   };
   const Case cases[] = {
-      {"WrongCAPassword", [&] { leaf.BuildSignedBy(caPEM, caKey, "wrong"); },
+      {"WrongCAPassword",
+       [&] { leaf.BuildSignedBy(caPEM, caKey, "wrong"); },
        {"PEM_read_bio_PrivateKey (CA)", ERR_LIB_PROV, PROV_R_BAD_DECRYPT, 0},
        "PEM_read_bio_PrivateKey (CA). OpenSSL: error:"},
-      {"CACertificateNotPEM", [&] { leaf.BuildSignedBy("no certificate", caKey, "right"); },
+      {"CACertificateNotPEM",
+       [&] { leaf.BuildSignedBy("no certificate", caKey, "right"); },
        {"PEM_read_bio_X509 (CA cert)", ERR_LIB_PEM, PEM_R_NO_START_LINE, 0},
        "PEM_read_bio_X509 (CA cert). OpenSSL: error:"},
       {"BundleIntoAMissingFolder",
-       [&] {
-         ca.SaveToPKCS12(dir / "absent/ca.pfx", "x", "x", "");
-       },
-       {"BIO_new_file (PFX)", ERR_LIB_SYS, ENOENT, ENOENT}, "BIO_new_file (PFX). OpenSSL: error:"},
+       [&] { ca.SaveToPKCS12(dir / "absent/ca.pfx", "x", "x", ""); },
+       {"BIO_new_file (PFX)", ERR_LIB_SYS, ENOENT, ENOENT},
+       "BIO_new_file (PFX). OpenSSL: error:"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
