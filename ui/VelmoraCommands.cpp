@@ -359,7 +359,8 @@ void TfrmVelmora::ShowPreview() {
 
 void TfrmVelmora::btnBrowseCACertClick() {
   const auto path = FPlatform.OpenFileDialog(
-      {"Select CA Certificate", "PEM Files|*.pem;*.crt;*.cer|All Files|*.*", "", FStore->GetStoreDir()});
+      {"Select CA Certificate", "PEM Files|*.pem;*.crt;*.cer|All Files|*.*", "",
+       FStore->GetStoreDir()});
   if (path) ui->edtCACertFile->setText(QString::fromStdString(*path));
 }
 
@@ -406,7 +407,8 @@ void TfrmVelmora::edtCACertFileChange() {
 
 void TfrmVelmora::btnBrowseOutCertClick() {
   const auto path = FPlatform.SaveFileDialog(
-      {"Save Certificate As", "PEM Certificate|*.crt;*.pem|All Files|*.*", "crt", FStore->GetStoreDir()});
+      {"Save Certificate As", "PEM Certificate|*.crt;*.pem|All Files|*.*", "crt",
+       FStore->GetStoreDir()});
   if (path) ui->edtOutCert->setText(SavedFileName(*path));
 }
 
@@ -418,7 +420,8 @@ void TfrmVelmora::btnBrowseOutKeyClick() {
 
 void TfrmVelmora::btnBrowseOutPFXClick() {
   const auto path = FPlatform.SaveFileDialog(
-      {"Save PKCS#12 Bundle As", "PKCS#12|*.pfx;*.p12|All Files|*.*", "pfx", FStore->GetStoreDir()});
+      {"Save PKCS#12 Bundle As", "PKCS#12|*.pfx;*.p12|All Files|*.*", "pfx",
+       FStore->GetStoreDir()});
   if (path) ui->edtOutPFX->setText(SavedFileName(*path));
 }
 

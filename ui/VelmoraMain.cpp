@@ -4,7 +4,6 @@
 #include "core/FileNameText.h"
 #include "core/Profiles.h"
 #include "core/Usages.h"
-#include "core/ValueConventions.h"
 #include "crypto/AtomicFile.h"
 #include "ui/GuardedConnect.h"
 #include "ui_VelmoraMain.h"
@@ -21,9 +20,9 @@
 #include <QStyledItemDelegate>
 #include <QTime>
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <vector>
@@ -223,9 +222,10 @@ void TfrmVelmora::BindEvents() {
   };
   // A radio button's click handler runs when it becomes checked, by a click or by the program.
   const auto bindChecked = [this](QAbstractButton* Button, void (TfrmVelmora::*Handler)()) {
-    FConnections.push_back(connect(Button, &QAbstractButton::toggled, this, [this, Handler](bool on) {
-      if (on) RunGuarded(FPlatform, [this, Handler] { (this->*Handler)(); });
-    }));
+    FConnections.push_back(
+        connect(Button, &QAbstractButton::toggled, this, [this, Handler](bool on) {
+          if (on) RunGuarded(FPlatform, [this, Handler] { (this->*Handler)(); });
+        }));
   };
   // Each group follows its radio button or check box.
   bindChecked(ui->rbRSA, &TfrmVelmora::UpdateKeyTypeUI);
