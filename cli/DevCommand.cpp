@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kCACert = "velmora-dev-ca.crt";
 constexpr const char* kCAKey = "velmora-dev-ca.key";
 constexpr const char* kCALock = ".velmora-dev-ca.lock";
-constexpr std::int32_t kCADays = 3650;    // ten years
+constexpr std::int32_t kCADays = 3650;  // ten years
 
 bool Exists(const std::string& Path) {
   struct stat info {};
@@ -76,8 +76,8 @@ class TDevCommand : public TCommand {
         "  sudo cp %s /usr/local/share/ca-certificates/velmora-dev-ca.crt\n"
         "  sudo update-ca-certificates\n",
         caCert.c_str(), JoinStorePath(store, first + ".crt").c_str(),
-        JoinStorePath(store, first + ".key").c_str(),
-        JoinStorePath(store, first + ".p12").c_str(), caCert.c_str());
+        JoinStorePath(store, first + ".key").c_str(), JoinStorePath(store, first + ".p12").c_str(),
+        caCert.c_str());
     return 0;
   }
 

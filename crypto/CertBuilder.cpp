@@ -147,8 +147,8 @@ PKCS12Ptr NewPKCS12(const std::string& Password, const std::string& FriendlyName
                     X509* Cert, STACK_OF(X509) * Chain, TPKCS12Format Format) {
   constexpr int kIterations = 2048;
   if (Format == TPKCS12Format::Modern) {
-    PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), Key, Cert, Chain, 0,
-                                   0, kIterations, kIterations, 0));
+    PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), Key, Cert, Chain, 0, 0,
+                                   kIterations, kIterations, 0));
     if (!bundle) RaiseOpenSSLError("PKCS12_create");
     return bundle;
   }
@@ -158,8 +158,7 @@ PKCS12Ptr NewPKCS12(const std::string& Password, const std::string& FriendlyName
   PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), Key, Cert, Chain,
                                  kTripleDES, kTripleDES, kIterations, -1, 0));
   if (!bundle) RaiseOpenSSLError("PKCS12_create");
-  if (PKCS12_set_mac(bundle.get(), Password.c_str(), -1, nullptr, 0, kIterations, EVP_sha1()) !=
-      1)
+  if (PKCS12_set_mac(bundle.get(), Password.c_str(), -1, nullptr, 0, kIterations, EVP_sha1()) != 1)
     RaiseOpenSSLError("PKCS12_set_mac");
   return bundle;
 }
@@ -294,8 +293,12 @@ void TCertBuilder::AddSubjectName(X509* Cert) const {
     const std::string TSubjectDN::*value;
   };
   static constexpr Entry entries[] = {
-      {"C", &TSubjectDN::C},   {"ST", &TSubjectDN::ST}, {"L", &TSubjectDN::L},
-      {"O", &TSubjectDN::O},   {"OU", &TSubjectDN::OU}, {"CN", &TSubjectDN::CN},
+      {"C", &TSubjectDN::C},
+      {"ST", &TSubjectDN::ST},
+      {"L", &TSubjectDN::L},
+      {"O", &TSubjectDN::O},
+      {"OU", &TSubjectDN::OU},
+      {"CN", &TSubjectDN::CN},
       {"emailAddress", &TSubjectDN::Email},
   };
   X509_NAME* name = X509_get_subject_name(Cert);
@@ -349,8 +352,7 @@ const EVP_MD* TCertBuilder::PickDigest() const {
 
 // ---- Extensions --------------------------------------------------------------------
 
-void TCertBuilder::AddExtension(X509* Cert, X509* Issuer, int NID,
-                                const std::string& Value) const {
+void TCertBuilder::AddExtension(X509* Cert, X509* Issuer, int NID, const std::string& Value) const {
   X509V3_CTX context{};
   X509V3_set_ctx(&context, Issuer, Cert, nullptr, nullptr, 0);
   X509_EXTENSIONPtr extension(X509V3_EXT_conf_nid(nullptr, &context, NID, Value.c_str()));
@@ -363,9 +365,8 @@ std::string TCertBuilder::KeyUsageText() const {
   // Bit 1 is called contentCommitment today, but libcrypto 3.0 only knows its older name
   // nonRepudiation and would refuse the whole extension; both name the same bit.
   static constexpr const char* names[] = {
-      "digitalSignature", "nonRepudiation",  "keyEncipherment",
-      "dataEncipherment", "keyAgreement",      "keyCertSign",
-      "cRLSign",          "encipherOnly",      "decipherOnly",
+      "digitalSignature", "nonRepudiation", "keyEncipherment", "dataEncipherment", "keyAgreement",
+      "keyCertSign",      "cRLSign",        "encipherOnly",    "decipherOnly",
   };
   std::vector<std::string> present;
   for (int bit = 0; bit <= kuDecipherOnly; ++bit)
@@ -425,8 +426,7 @@ void TCertBuilder::CheckAlternativeNames() const {
   auto check = [](const std::string& value, bool isEmail) {
     const bool syntax = value.find_first_of(std::string(",\r\n\0", 4)) != std::string::npos;
     const bool special = isEmail && (value == "copy" || value == "move");
-    if (syntax || special)
-      throw Exception("Invalid subject alternative name \"" + value + "\".");
+    if (syntax || special) throw Exception("Invalid subject alternative name \"" + value + "\".");
   };
   for (const std::string& name : SANDNSNames) check(name, false);
   for (const std::string& ip : SANIPs) check(ip, false);
@@ -440,8 +440,7 @@ void CheckPassword(const std::string& Password) {
   if (Password.find('\0') != std::string::npos)
     throw Exception("A password cannot contain a NUL character.");
   if (Password.size() > kMaxPasswordBytes)
-    throw Exception("Password too long: at most " + std::to_string(kMaxPasswordBytes) +
-                    " bytes.");
+    throw Exception("Password too long: at most " + std::to_string(kMaxPasswordBytes) + " bytes.");
 }
 
 // ---- Issuance ----------------------------------------------------------------------

@@ -49,14 +49,9 @@ class TFocusMark final : public QWidget {
         raise();
         show();
         break;
-      case QEvent::FocusOut:
-        hide();
-        break;
-      case QEvent::Resize:
-        setGeometry(FPane->rect());
-        break;
-      default:
-        break;
+      case QEvent::FocusOut: hide(); break;
+      case QEvent::Resize: setGeometry(FPane->rect()); break;
+      default: break;
     }
     return false;
   }
@@ -80,8 +75,7 @@ class TFocusMark final : public QWidget {
 }  // namespace
 
 // The connections go with the navigation, before the controls do.
-TKeyboardNavigation::TKeyboardNavigation(QWidget& Window, Ui::TfrmVelmora& Form,
-                                         TStorePanel& Store)
+TKeyboardNavigation::TKeyboardNavigation(QWidget& Window, Ui::TfrmVelmora& Form, TStorePanel& Store)
     : FWindow(&Window), ui(&Form), FStore(&Store) {
   BuildTabOrder();
   NameInputsAfterTheirLabels();
@@ -110,8 +104,8 @@ void TKeyboardNavigation::BuildTabOrder() {
       ui->edtDays,
       // 4 - Extensions: the profile, basic constraints beside the alternative names, then the
       // two usage lists side by side
-      ui->cbProfile, ui->chkIsCA, ui->edtPathLen, ui->edtPermitted, ui->edtExcluded, ui->edtSANDNS, ui->edtSANIP, ui->edtSANEmail,
-      ui->clbKeyUsage, ui->clbEKU,
+      ui->cbProfile, ui->chkIsCA, ui->edtPathLen, ui->edtPermitted, ui->edtExcluded, ui->edtSANDNS,
+      ui->edtSANIP, ui->edtSANEmail, ui->clbKeyUsage, ui->clbEKU,
       // 5 - Signing
       ui->rbSelfSigned, ui->rbCASign, ui->edtCACertFile, ui->btnBrowseCACert, ui->edtCAKeyFile,
       ui->btnBrowseCAKey, ui->edtCAPwd,
@@ -120,9 +114,8 @@ void TKeyboardNavigation::BuildTabOrder() {
       ui->edtOutKeyPwdConfirm, ui->chkSavePFX, ui->chkPFXCompatible, ui->edtOutPFX,
       ui->btnBrowseOutPFX, ui->edtOutPFXPwd, ui->edtOutPFXPwdConfirm, ui->edtFriendly,
       // 7 - Certificate Store
-      ui->edtStoreDir, ui->btnBrowseStoreDir, ui->btnOpenStoreDir, ui->lvCerts,
-      ui->btnStoreRefresh, ui->btnStoreLoadCACert, ui->btnStoreLoadCAKey, ui->btnStoreDelete,
-      ui->memStoreInfo,
+      ui->edtStoreDir, ui->btnBrowseStoreDir, ui->btnOpenStoreDir, ui->lvCerts, ui->btnStoreRefresh,
+      ui->btnStoreLoadCACert, ui->btnStoreLoadCAKey, ui->btnStoreDelete, ui->memStoreInfo,
       // Below the tabs
       ui->memPreview, ui->btnGenCert, ui->btnClear, ui->btnAbout};
   QWidget* previous = nullptr;

@@ -11,8 +11,8 @@
 #include "core/Store.h"
 #include "core/StoreCertificate.h"
 #include "core/StoreExpiry.h"
-#include "core/StoreRelations.h"
 #include "core/StorePaths.h"
+#include "core/StoreRelations.h"
 #include "core/TextFile.h"
 #include "core/ValueConventions.h"
 #include "ui/GuardedConnect.h"
@@ -124,9 +124,10 @@ void TStorePanel::FitModifiedColumn() {
       for (const QTime& time : {QTime(10, 8, 48), QTime(18, 48, 58), QTime(23, 58, 58)}) {
         option.text =
             format.Text(QDateTime(QDate(year, month, day), time).toSecsSinceEpoch(), true);
-        widest = std::max(
-            widest, list->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list)
-                        .width());
+        widest =
+            std::max(widest, list->style()
+                                 ->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list)
+                                 .width());
       }
     }
   }
@@ -311,7 +312,8 @@ void TStorePanel::ReadExpiryInBackground(const std::string& Dir, std::vector<TSt
 
 void TStorePanel::ShowStoreListing(TStoreListing& Listing) {
   std::optional<TPendingPick> pick;
-  if (FPendingPick && FPendingPick->Dir == Listing.Dir) pick = std::exchange(FPendingPick, std::nullopt);
+  if (FPendingPick && FPendingPick->Dir == Listing.Dir)
+    pick = std::exchange(FPendingPick, std::nullopt);
   ui->lvCerts->clearSelection();
   if (Listing.Error || !Listing.IsDirectory) {
     FStoreModel->SetRows({});
@@ -403,23 +405,24 @@ void TStorePanel::ShowFileInfo(const std::string& Path) {
   const std::uint64_t request = FFileInfoRequest;
   ++FFileInfoPending;
   auto* watcher = new QFutureWatcher<TFileDescription>(this);
-  connect(watcher, &QFutureWatcher<TFileDescription>::finished, this, [this, watcher, Path, request] {
-    watcher->deleteLater();
-    --FFileInfoPending;
-    if (request != FFileInfoRequest) return;
-    const TFileDescription description = watcher->result();
-    std::vector<std::string> lines = description.Lines;
-    if (!description.Details.empty()) {
-      lines.emplace_back();
-      lines.insert(lines.end(), description.Details.begin(), description.Details.end());
-    }
-    ShowLines(*ui->memStoreInfo, lines);
-    if (description.Error) {
-      RunGuarded(FPlatform, [&] { throw Exception(*description.Error); });
-      return;
-    }
-    ShowFileRelations(Path, request);
-  });
+  connect(watcher, &QFutureWatcher<TFileDescription>::finished, this,
+          [this, watcher, Path, request] {
+            watcher->deleteLater();
+            --FFileInfoPending;
+            if (request != FFileInfoRequest) return;
+            const TFileDescription description = watcher->result();
+            std::vector<std::string> lines = description.Lines;
+            if (!description.Details.empty()) {
+              lines.emplace_back();
+              lines.insert(lines.end(), description.Details.begin(), description.Details.end());
+            }
+            ShowLines(*ui->memStoreInfo, lines);
+            if (description.Error) {
+              RunGuarded(FPlatform, [&] { throw Exception(*description.Error); });
+              return;
+            }
+            ShowFileRelations(Path, request);
+          });
   const std::time_t now = std::time(nullptr);
   watcher->setFuture(QtConcurrent::run([Path, now] { return DescribeStoreFile(Path, now); }));
 }
@@ -501,15 +504,15 @@ void TStorePanel::lvCertsContextMenu(const QPoint& Position) {
   auto* menu = new QMenu(ui->lvCerts->window());
   menu->setObjectName(QStringLiteral("mnuStoreRow"));
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  menu->addAction(QStringLiteral("Copy Path"), this, [path] {
-    QGuiApplication::clipboard()->setText(FileNameToText(path));
-  });
-  menu->addAction(QStringLiteral("Copy PEM"), this, [this, path] {
-    RunGuarded(FPlatform, [&] { CopyCertificateText(path, false); });
-  })->setEnabled(certificate);
-  menu->addAction(QStringLiteral("Copy SHA-256 Fingerprint"), this, [this, path] {
-    RunGuarded(FPlatform, [&] { CopyCertificateText(path, true); });
-  })->setEnabled(certificate);
+  menu->addAction(QStringLiteral("Copy Path"), this,
+                  [path] { QGuiApplication::clipboard()->setText(FileNameToText(path)); });
+  menu->addAction(
+          QStringLiteral("Copy PEM"), this,
+          [this, path] { RunGuarded(FPlatform, [&] { CopyCertificateText(path, false); }); })
+      ->setEnabled(certificate);
+  menu->addAction(QStringLiteral("Copy SHA-256 Fingerprint"), this,
+                  [this, path] { RunGuarded(FPlatform, [&] { CopyCertificateText(path, true); }); })
+      ->setEnabled(certificate);
   menu->popup(ui->lvCerts->viewport()->mapToGlobal(Position));
 }
 
@@ -533,7 +536,7 @@ void TStorePanel::UseStoreFileAsCA(TCAPart Part) {
   const std::string path = StorePath(FStoreModel->Entry(*row).Name);
   FHost.UseAsCA(Part, path);
   FHost.Log((cert ? "CA certificate loaded from store: " : "CA key loaded from store: ") +
-      Readable(FileNamePart(path)));
+            Readable(FileNamePart(path)));
 }
 
 void TStorePanel::btnStoreDeleteClick() {

@@ -53,8 +53,7 @@ class TStorePanel final : public QObject {
 
  public:
   // Form, Platform, Jobs and Host are borrowed and must outlive the panel.
-  TStorePanel(Ui::TfrmVelmora& Form, IPlatform& Platform, TJobRunner& Jobs,
-              IStorePanelHost& Host);
+  TStorePanel(Ui::TfrmVelmora& Form, IPlatform& Platform, TJobRunner& Jobs, IStorePanelHost& Host);
   ~TStorePanel() override;
   TStorePanel(const TStorePanel&) = delete;
   TStorePanel& operator=(const TStorePanel&) = delete;
@@ -141,7 +140,7 @@ class TStorePanel final : public QObject {
     std::string Name;
   };
   std::optional<TPendingPick> FPendingPick;
-  bool FOneTimeStore = false;  // the shown folder is not remembered when the window closes
+  bool FOneTimeStore = false;       // the shown folder is not remembered when the window closes
   std::uint64_t FListingShown = 0;  // counts the listings shown
   int FExpiryPending = 0;
   std::uint64_t FFileInfoRequest = 0;

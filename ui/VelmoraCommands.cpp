@@ -9,11 +9,11 @@
 #include "core/Issuance.h"
 #include "core/StoreKeyPair.h"
 #include "core/StorePaths.h"
-#include "crypto/KeyIdentity.h"
-#include "crypto/SecretText.h"
 #include "core/TextFile.h"
 #include "core/Usages.h"
 #include "core/ValueConventions.h"
+#include "crypto/KeyIdentity.h"
+#include "crypto/SecretText.h"
 #include "ui_VelmoraMain.h"
 #include "velmora/Version.h"
 
@@ -73,9 +73,13 @@ TSet CheckedMembers(const QListWidget* List, const std::array<TUsageInfo<TMember
 
 // The subject as the question about a key pair shows it: "CN=web, O=Example, C=DE".
 std::string SubjectText(const TSubjectDN& Subject) {
-  const std::pair<const char*, const std::string*> parts[] = {
-      {"CN", &Subject.CN}, {"OU", &Subject.OU}, {"O", &Subject.O},         {"L", &Subject.L},
-      {"ST", &Subject.ST}, {"C", &Subject.C},   {"emailAddress", &Subject.Email}};
+  const std::pair<const char*, const std::string*> parts[] = {{"CN", &Subject.CN},
+                                                              {"OU", &Subject.OU},
+                                                              {"O", &Subject.O},
+                                                              {"L", &Subject.L},
+                                                              {"ST", &Subject.ST},
+                                                              {"C", &Subject.C},
+                                                              {"emailAddress", &Subject.Email}};
   std::string text;
   for (const auto& [name, value] : parts)
     if (!value->empty()) text += (text.empty() ? "" : ", ") + std::string(name) + "=" + *value;
@@ -247,8 +251,7 @@ void TfrmVelmora::btnGenCertClick() {
           for (const std::string& finding : Findings) Log("Warning: " + finding);
         });
         bool answer = false;
-        FJobs->CallOnWindow(
-            [&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
+        FJobs->CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
         return answer;
       }};
   FJobs->Run(
@@ -358,9 +361,9 @@ void TfrmVelmora::ShowPreview() {
 // outputs always go into the store, so the save dialogs give back the file name only.
 
 void TfrmVelmora::btnBrowseCACertClick() {
-  const auto path = FPlatform.OpenFileDialog(
-      {"Select CA Certificate", "PEM Files|*.pem;*.crt;*.cer|All Files|*.*", "",
-       FStore->GetStoreDir()});
+  const auto path = FPlatform.OpenFileDialog({"Select CA Certificate",
+                                              "PEM Files|*.pem;*.crt;*.cer|All Files|*.*", "",
+                                              FStore->GetStoreDir()});
   if (path) ui->edtCACertFile->setText(QString::fromStdString(*path));
 }
 
@@ -406,9 +409,9 @@ void TfrmVelmora::edtCACertFileChange() {
 }
 
 void TfrmVelmora::btnBrowseOutCertClick() {
-  const auto path = FPlatform.SaveFileDialog(
-      {"Save Certificate As", "PEM Certificate|*.crt;*.pem|All Files|*.*", "crt",
-       FStore->GetStoreDir()});
+  const auto path =
+      FPlatform.SaveFileDialog({"Save Certificate As", "PEM Certificate|*.crt;*.pem|All Files|*.*",
+                                "crt", FStore->GetStoreDir()});
   if (path) ui->edtOutCert->setText(SavedFileName(*path));
 }
 
@@ -419,9 +422,9 @@ void TfrmVelmora::btnBrowseOutKeyClick() {
 }
 
 void TfrmVelmora::btnBrowseOutPFXClick() {
-  const auto path = FPlatform.SaveFileDialog(
-      {"Save PKCS#12 Bundle As", "PKCS#12|*.pfx;*.p12|All Files|*.*", "pfx",
-       FStore->GetStoreDir()});
+  const auto path =
+      FPlatform.SaveFileDialog({"Save PKCS#12 Bundle As", "PKCS#12|*.pfx;*.p12|All Files|*.*",
+                                "pfx", FStore->GetStoreDir()});
   if (path) ui->edtOutPFX->setText(SavedFileName(*path));
 }
 

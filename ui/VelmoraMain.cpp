@@ -8,8 +8,8 @@
 #include "ui/GuardedConnect.h"
 #include "ui_VelmoraMain.h"
 
-#include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -108,10 +108,10 @@ TfrmVelmora::TfrmVelmora(IPlatform& Platform, QWidget* Parent)
     : QMainWindow(Parent), ui(std::make_unique<Ui::TfrmVelmora>()), FPlatform(Platform) {
   InitVelmoraResources();
   ui->setupUi(this);
-  FJobs = new TJobRunner(FPlatform, this, ui->pbProgress, ui->lblProgress,
-                         {ui->btnGenKey, ui->btnGenCert, ui->btnClear, ui->btnStoreRefresh,
-                          ui->btnStoreLoadCACert, ui->btnStoreLoadCAKey, ui->btnStoreDelete,
-                          ui->btnBrowseStoreDir});
+  FJobs = new TJobRunner(
+      FPlatform, this, ui->pbProgress, ui->lblProgress,
+      {ui->btnGenKey, ui->btnGenCert, ui->btnClear, ui->btnStoreRefresh, ui->btnStoreLoadCACert,
+       ui->btnStoreLoadCAKey, ui->btnStoreDelete, ui->btnBrowseStoreDir});
   FJobs->SetEndingRunner([this](const std::function<void()>& Done) { RunJobEnding(Done); });
   connect(FJobs, &TJobRunner::Idle, this, &TfrmVelmora::JobsIdle);
   FPlacer = std::make_unique<TWindowPlacer>(*this, FPlatform);
@@ -217,8 +217,8 @@ void TfrmVelmora::showEvent(QShowEvent* Event) {
 // instead of in Qt's event loop.
 void TfrmVelmora::BindEvents() {
   const auto bind = [this](auto* Sender, auto Signal, void (TfrmVelmora::*Handler)()) {
-    FConnections.push_back(ConnectGuarded(FPlatform, Sender, Signal, this,
-                                          [this, Handler] { (this->*Handler)(); }));
+    FConnections.push_back(
+        ConnectGuarded(FPlatform, Sender, Signal, this, [this, Handler] { (this->*Handler)(); }));
   };
   // A radio button's click handler runs when it becomes checked, by a click or by the program.
   const auto bindChecked = [this](QAbstractButton* Button, void (TfrmVelmora::*Handler)()) {
@@ -360,9 +360,8 @@ void TfrmVelmora::FillProfiles() {
 void TfrmVelmora::ApplyProfileToForm() {
   const int index = ui->cbProfile->currentIndex();
   if (index < 0 || index >= static_cast<int>(kAllProfiles.size())) return;
-  const std::optional<TProfileSettings> settings =
-      ProfileSettings(kAllProfiles[static_cast<std::size_t>(index)],
-                      ui->rbRSA->isChecked() ? ktRSA : ktECC);
+  const std::optional<TProfileSettings> settings = ProfileSettings(
+      kAllProfiles[static_cast<std::size_t>(index)], ui->rbRSA->isChecked() ? ktRSA : ktECC);
   if (!settings) return;
   FApplyingProfile = true;
   ui->chkIsCA->setChecked(settings->IsCA);
@@ -370,8 +369,9 @@ void TfrmVelmora::ApplyProfileToForm() {
   CheckKeyUsages(settings->KeyUsage);
   FKeyUsagesAreDefaults = false;
   for (std::size_t i = 0; i < kExtKeyUsages.size(); ++i)
-    ui->clbEKU->item(static_cast<int>(i))->setCheckState(
-        settings->ExtKeyUsage.contains(kExtKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
+    ui->clbEKU->item(static_cast<int>(i))
+        ->setCheckState(settings->ExtKeyUsage.contains(kExtKeyUsages[i].Member) ? Qt::Checked
+                                                                                : Qt::Unchecked);
   FApplyingProfile = false;
 }
 
@@ -390,13 +390,12 @@ void TfrmVelmora::UsagesFollowKeyType() {
 
 void TfrmVelmora::CheckKeyUsages(const TKeyUsageSet& Usages) {
   for (std::size_t i = 0; i < kKeyUsages.size(); ++i)
-    ui->clbKeyUsage->item(static_cast<int>(i))->setCheckState(
-        Usages.contains(kKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
+    ui->clbKeyUsage->item(static_cast<int>(i))
+        ->setCheckState(Usages.contains(kKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
 }
 
 void TfrmVelmora::ExtensionsChangedByHand() {
   if (!FApplyingProfile && ui->cbProfile->currentIndex() > 0) ui->cbProfile->setCurrentIndex(0);
 }
-
 
 }  // namespace velmora

@@ -65,9 +65,7 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   // Whether a job or the description of a picked store file is still being worked on.
   // The Expires dates of certificates met for the first time count as well.
   // So does the search for the store's key of a chosen CA certificate.
-  bool Busy() const noexcept {
-    return FJobs->Running() || FStore->Busy() || FCAKeyPairPending > 0;
-  }
+  bool Busy() const noexcept { return FJobs->Running() || FStore->Busy() || FCAKeyPairPending > 0; }
 
   // Opens the store tab on the folder of the file at Path (absolute) for this session only,
   // without changing the remembered store, and picks the file once it is listed.
@@ -157,7 +155,7 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   TJobRunner* FJobs = nullptr;  // owned by the window
   bool FCloseWhenDone = false;
   std::function<void()> FCancelKey;
-  bool FApplyingProfile = false;  // the profile's own changes are no hand changes
+  bool FApplyingProfile = false;      // the profile's own changes are no hand changes
   bool FKeyUsagesAreDefaults = true;  // neither the user nor a profile has set them yet
   // The store's key of a CA certificate, found for that certificate and store.
   struct TCAKeyPair {

@@ -54,8 +54,8 @@ class TWindowBandsLayout final : public QLayout {
   QSize minimumSize() const override {
     QSize least(0, 0);
     for (const QLayoutItem* item : FItems)
-      least = QSize(std::max(least.width(), item->minimumSize().width()),
-                    least.height() + Least(item));
+      least =
+          QSize(std::max(least.width(), item->minimumSize().width()), least.height() + Least(item));
     return least;
   }
 

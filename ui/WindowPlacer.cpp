@@ -49,8 +49,7 @@ void TWindowPlacer::PlaceOnScreen() {
   QRect outer(QPoint(0, 0), FWindow->size() + frameSize);
   outer.moveCenter(available.center());
   // On a screen smaller than the window keep the title bar reachable.
-  FWindow->move(std::max(outer.left(), available.left()),
-                std::max(outer.top(), available.top()));
+  FWindow->move(std::max(outer.left(), available.left()), std::max(outer.top(), available.top()));
 }
 
 // A maximised or minimised window keeps the place it had before it was.
