@@ -1,8 +1,9 @@
-// The certificate command, the file dialogs, the output names that follow the e-mail,
-// Clear/Reset and About.
+// The key and certificate commands, the file dialogs, the output names that follow the
+// e-mail, Clear/Reset and About.
 #include "ui/VelmoraMain.h"
 
 #include "core/CertRequest.h"
+#include "core/Defaults.h"
 #include "core/FailureText.h"
 #include "core/FileNameText.h"
 #include "core/Issuance.h"
@@ -22,9 +23,11 @@
 #include <QFutureWatcher>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -115,6 +118,75 @@ std::string AboutText() {
 
 }  // namespace
 
+// ---- "Generate Key Pair" ----
+
+// Every key starts a new certificate: the old builder goes with its key and certificate,
+// whatever happens afterwards.
+void TfrmVelmora::btnGenKeyClick() {
+  ui->memKeyInfo->clear();
+  ui->memPreview->clear();
+  // The new builder goes to the job and comes back with its key pair, or without one.
+  struct TKeyJob {
+    std::unique_ptr<TCertBuilder> Builder = std::make_unique<TCertBuilder>();
+    std::atomic<bool> Cancel{false};
+    std::atomic<int> Candidates{0};
+    std::optional<std::string> Error;
+  };
+  auto job = std::make_shared<TKeyJob>();
+  if (ui->rbRSA->isChecked()) {
+    const std::string bits = ui->cmbRSABits->currentText().toStdString();
+    job->Builder->KeyType = ktRSA;
+    job->Builder->RSABits = IntOrDefault(bits, kDefaultRSABits);
+    Log("Generating RSA-" + bits + " key pair ...");
+  } else {
+    job->Builder->KeyType = ktECC;
+    job->Builder->ECCurve = ui->cmbECCurve->currentText().toStdString();
+    Log("Generating ECC " + job->Builder->ECCurve + " key pair ...");
+  }
+  FCancelKey = [job] { job->Cancel = true; };
+  ui->btnCancelKey->setEnabled(true);
+  // The prime search reports each candidate it tries; the count shows that work goes on.
+  auto* progress = new QTimer(this);
+  connect(progress, &QTimer::timeout, this, [this, job] {
+    if (const int tried = job->Candidates.load()) {
+      ui->lblProgress->setText(QStringLiteral("Prime candidates tried: %1").arg(tried));
+    }
+  });
+  progress->start(100);
+  FJobs->Run(
+      TJobRunner::TKind::Command,
+      [job, step = KeyGenerationStep] {
+        try {
+          job->Builder->GenerateKey([&job = *job, &step] {
+            ++job.Candidates;
+            if (step) step(job.Cancel);
+            return !job.Cancel.load();
+          });
+        } catch (const std::exception& e) {
+          job->Error = e.what();
+        }
+      },
+      [this, job, progress] {
+        progress->deleteLater();
+        FCancelKey = nullptr;
+        ui->btnCancelKey->setEnabled(false);
+        FBuilder = std::move(job->Builder);
+        if (job->Error && job->Cancel) {
+          Log("Key generation cancelled.");
+        } else if (job->Error) {
+          Log("ERROR: " + *job->Error);
+          FPlatform.ShowMessage(KeyFailedText(*job->Error));
+        } else {
+          Log("Key pair generated successfully.");
+          ui->btnGenCert->setEnabled(true);
+        }
+      });
+}
+
+void TfrmVelmora::btnCancelKeyClick() {
+  if (FCancelKey) FCancelKey();
+}
+
 // ---- "Generate Certificate" ----
 
 // The form is read and the store made here; building and saving run as a job that owns the
@@ -146,7 +218,7 @@ void TfrmVelmora::btnGenCertClick() {
   TBusyCursor busy(FPlatform);  // until the job has taken over, boxes included
   try {
     ApplyRequestToBuilder(RequestFromForm(), *FBuilder);
-    EnsureStoreDir();
+    FStore->EnsureStoreDir();
     job = std::make_shared<TCertJob>(PasswordBytes(ui->edtCAPwd), PasswordBytes(ui->edtOutKeyPwd),
                                      PasswordBytes(ui->edtOutPFXPwd));
     TIssueRequest& request = job->Request;
@@ -157,7 +229,7 @@ void TfrmVelmora::btnGenCertClick() {
     request.KeyName = TextOf(ui->edtOutKey);
     request.BundleName = ui->chkSavePFX->isChecked() ? TextOf(ui->edtOutPFX) : "";
     request.FriendlyName = TextOf(ui->edtFriendly);
-    request.StoreDir = GetStoreDir();
+    request.StoreDir = FStore->GetStoreDir();
     request.BundleCompatible = ui->chkPFXCompatible->isChecked();
   } catch (const std::exception& e) {
     Log(std::string("ERROR: ") + e.what());
@@ -202,13 +274,14 @@ void TfrmVelmora::btnGenCertClick() {
           return;
         }
         if (job->Outcome == TIssueOutcome::Declined) return;
-        RememberKeyPairUse(
-            keyIdentity,
-            job->Request.CertName.empty() ? job->Request.BundleName : job->Request.CertName,
-            subject);
+        if (!keyIdentity.empty())
+          FKeyPairUses[keyIdentity].push_back(
+              {job->Request.CertName.empty() ? job->Request.BundleName : job->Request.CertName,
+               subject});
         ShowPreview();
-        RefreshStoreList();
-        FPlatform.ShowMessage("Certificate generation complete!\nFiles saved to: " + GetStoreDir());
+        FStore->RefreshStoreList();
+        FPlatform.ShowMessage("Certificate generation complete!\nFiles saved to: " +
+                              FStore->GetStoreDir());
       });
 }
 
@@ -252,11 +325,6 @@ bool TfrmVelmora::KeyPairReuseAccepted(const std::string& KeyIdentity, const std
   return true;
 }
 
-void TfrmVelmora::RememberKeyPairUse(const std::string& KeyIdentity, const std::string& File,
-                                     const std::string& Subject) {
-  if (!KeyIdentity.empty()) FKeyPairUses[KeyIdentity].push_back({File, Subject});
-}
-
 // Subject, validity and extensions as the tabs hold them, read the way every command reads
 // an edit.
 TCertRequest TfrmVelmora::RequestFromForm() const {
@@ -293,8 +361,9 @@ void TfrmVelmora::ShowPreview() {
 // outputs always go into the store, so the save dialogs give back the file name only.
 
 void TfrmVelmora::btnBrowseCACertClick() {
-  const auto path = FPlatform.OpenFileDialog(
-      {"Select CA Certificate", "PEM Files|*.pem;*.crt;*.cer|All Files|*.*", "", GetStoreDir()});
+  const auto path = FPlatform.OpenFileDialog({"Select CA Certificate",
+                                              "PEM Files|*.pem;*.crt;*.cer|All Files|*.*", "",
+                                              FStore->GetStoreDir()});
   if (path) ui->edtCACertFile->setText(QString::fromStdString(*path));
 }
 
@@ -302,9 +371,9 @@ void TfrmVelmora::btnBrowseCACertClick() {
 // on no name: the name chosen last, the certificate's, is never a key.
 void TfrmVelmora::btnBrowseCAKeyClick() {
   TFileDialogOptions options{"Select CA Private Key", "PEM Files|*.pem;*.key|All Files|*.*", "",
-                             GetStoreDir(), std::string()};
+                             FStore->GetStoreDir(), std::string()};
   if (FCAKeyPair && FCAKeyPair->CertPath == FileNameOf(ui->edtCACertFile) &&
-      FCAKeyPair->StoreDir == GetStoreDir())
+      FCAKeyPair->StoreDir == FStore->GetStoreDir())
     options.FileName = FCAKeyPair->KeyName;
   const auto path = FPlatform.OpenFileDialog(options);
   if (path) ui->edtCAKeyFile->setText(QString::fromStdString(*path));
@@ -319,7 +388,7 @@ void TfrmVelmora::edtCACertFileChange() {
   FCAKeyPair.reset();
   const std::string cert = FileNameOf(ui->edtCACertFile);
   if (cert.empty()) return;
-  const std::string dir = GetStoreDir();
+  const std::string dir = FStore->GetStoreDir();
   const std::uint64_t request = FCAKeyPairRequest;
   std::shared_ptr<std::atomic<bool>> cancel = FCAKeyPairCancel;
   ++FCAKeyPairPending;
@@ -340,20 +409,22 @@ void TfrmVelmora::edtCACertFileChange() {
 }
 
 void TfrmVelmora::btnBrowseOutCertClick() {
-  const auto path = FPlatform.SaveFileDialog(
-      {"Save Certificate As", "PEM Certificate|*.crt;*.pem|All Files|*.*", "crt", GetStoreDir()});
+  const auto path =
+      FPlatform.SaveFileDialog({"Save Certificate As", "PEM Certificate|*.crt;*.pem|All Files|*.*",
+                                "crt", FStore->GetStoreDir()});
   if (path) ui->edtOutCert->setText(SavedFileName(*path));
 }
 
 void TfrmVelmora::btnBrowseOutKeyClick() {
   const auto path = FPlatform.SaveFileDialog(
-      {"Save Private Key As", "PEM Key|*.key;*.pem|All Files|*.*", "key", GetStoreDir()});
+      {"Save Private Key As", "PEM Key|*.key;*.pem|All Files|*.*", "key", FStore->GetStoreDir()});
   if (path) ui->edtOutKey->setText(SavedFileName(*path));
 }
 
 void TfrmVelmora::btnBrowseOutPFXClick() {
-  const auto path = FPlatform.SaveFileDialog(
-      {"Save PKCS#12 Bundle As", "PKCS#12|*.pfx;*.p12|All Files|*.*", "pfx", GetStoreDir()});
+  const auto path =
+      FPlatform.SaveFileDialog({"Save PKCS#12 Bundle As", "PKCS#12|*.pfx;*.p12|All Files|*.*",
+                                "pfx", FStore->GetStoreDir()});
   if (path) ui->edtOutPFX->setText(SavedFileName(*path));
 }
 

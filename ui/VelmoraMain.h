@@ -1,25 +1,29 @@
 // TfrmVelmora: the program's one window. The form itself is VelmoraMain.ui; every control's
 // objectName is the name the code uses for it (btnGenCert, edtOutKeyPwd, lvCerts, ...).
 //
-// The routines are spread over three sources by concern:
-//   VelmoraMain.cpp      the window's life, its look, the log, enabling rules, the key command
-//   VelmoraCommands.cpp  the certificate command, the file dialogs, output names, Clear, About
-//   VelmoraStore.cpp     the certificate store: its directory, listing, file info and actions
-// Background work runs through a TJobRunner (JobRunner.h).
+// The window keeps its life, its look, the log, the enabling rules, the profiles and the
+// commands; it owns one object for each other concern and hands it what it needs:
+//   VelmoraMain.cpp         the window's life, its look, the log, enabling rules, profiles
+//   VelmoraCommands.cpp     the key and certificate commands, the file dialogs, output names,
+//                           Clear, About
+//   StorePanel.h            the Certificate Store tab (TStorePanel)
+//   WindowBands.h           the bands of the window and the pages that scroll (TWindowBands)
+//   WindowPlacer.h          where the window opens (TWindowPlacer)
+//   KeyboardNavigation.h    Tab order, page keys, Enter, focus marks (TKeyboardNavigation)
+//   JobRunner.h             background work (TJobRunner)
 #pragma once
 
 #include "core/CertRequest.h"
 #include "crypto/CertBuilder.h"
 #include "ui/JobRunner.h"
+#include "ui/KeyboardNavigation.h"
 #include "ui/Platform.h"
-#include "ui/StoreListModel.h"
+#include "ui/StorePanel.h"
+#include "ui/WindowBands.h"
+#include "ui/WindowPlacer.h"
 
 #include <QMainWindow>
 #include <QMetaObject>
-#include <QSize>
-
-class QFileSystemWatcher;
-class QTimer;
 
 #include <atomic>
 #include <cstdint>
@@ -31,11 +35,9 @@ class QTimer;
 #include <utility>
 #include <vector>
 
-class QAbstractButton;
 class QCloseEvent;
 class QKeyEvent;
 class QShowEvent;
-class QPoint;
 class QTime;
 
 namespace Ui {
@@ -47,7 +49,7 @@ namespace velmora {
 // The maker's web domain, shown in the caption, the title panel and the About box.
 inline constexpr char kMakerDomain[] = "brenmoor.example";
 
-class TfrmVelmora : public QMainWindow {
+class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   Q_OBJECT
 
  public:
@@ -63,9 +65,7 @@ class TfrmVelmora : public QMainWindow {
   // Whether a job or the description of a picked store file is still being worked on.
   // The Expires dates of certificates met for the first time count as well.
   // So does the search for the store's key of a chosen CA certificate.
-  bool Busy() const noexcept {
-    return FJobs->Running() || FFileInfoPending > 0 || FExpiryPending > 0 || FCAKeyPairPending > 0;
-  }
+  bool Busy() const noexcept { return FJobs->Running() || FStore->Busy() || FCAKeyPairPending > 0; }
 
   // Opens the store tab on the folder of the file at Path (absolute) for this session only,
   // without changing the remembered store, and picks the file once it is listed.
@@ -73,7 +73,7 @@ class TfrmVelmora : public QMainWindow {
 
   // Appends "[hh:nn:ss] " and Text as the last line of the activity log (memKeyInfo) and
   // scrolls it into view. A text with line breaks becomes several lines, the first stamped.
-  void Log(const std::string& Text);
+  void Log(const std::string& Text) override;
 
   // Called on the job's thread at each step of a key generation, before the step looks
   // whether Cancel was pressed. Tests hold the generation there until they have acted, so no
@@ -92,63 +92,29 @@ class TfrmVelmora : public QMainWindow {
   void FormClose();
   void FormDestroy();
   void ApplyLook();
-  // Where the window opens, the first time it is shown: where the user left it when that
-  // place lies wholly on one of the screens now there; otherwise at the form's size, made
-  // smaller to fit the free area of its screen, and centred there.
-  void PlaceOnScreen();
-  void SaveWindowPlacement();
   void BindEvents();
-  template <typename TSender, typename TSignal>
-  void Bind(TSender* Sender, TSignal Signal, void (TfrmVelmora::*Handler)());
-  void BindChecked(QAbstractButton* Button, void (TfrmVelmora::*Handler)());
-  void BindStoreListSelection();
   void SetDefaultOutputNames();
-  void AddStoreListColumns();
-  // The Modified column grows to the widest date and time the regional settings write.
-  void FitModifiedColumn();
-  bool PressDefaultButton();
 
-  // --- The keyboard and small screens (VelmoraMain.cpp) ---
-  // The title, tab area, preview and button bar as bands that give way in that order of need.
-  void UseWindowBands();
-  // Each page's contents scroll when the window is too short or narrow for them.
-  void MakePagesScroll();
-  void KeepFocusedControlInView(QWidget* Focused);
-  // The read-only panes show a frame while they have the focus, as the edits do.
-  void MarkFocusOnPanes();
-  // Tab walks the shown page in reading order, then the preview, the button bar and the tab bar.
-  void BuildTabOrder();
-  // The page keys, and Tab's stops among radio buttons.
-  void BindPageKeys();
-  void ShowPageByKeyboard(int Step);
-  // The focus goes to the first control of the shown page that takes it.
-  void FocusFirstInput(bool SelectText = true);
-  void MakeChosenRadioButtonsTheTabStops();
-  // Labelled inputs are named after their labels for screen readers.
-  void NameInputsAfterTheirLabels();
-  // Enter on the store tab: the directory edit applies its folder, the list describes its row.
-  bool StoreTabTakesEnter(QWidget* Focused);
+  // --- What the store tab asks of the window (IStorePanelHost) ---
+  void StoreDirChanged() override;
+  void UseAsCA(TCAPart Part, const std::string& Path) override;
 
-  // Enabling rules: each group follows its radio button or check box.
+  // Enabling rules: each group follows its radio button or check box (the handlers of
+  // rbRSA, rbECC, rbEd, rbSelfSigned, rbCASign and chkIsCA).
   void UpdateKeyTypeUI();
   void UpdateSignModeUI();
   void UpdateCAOptionsUI();
-  void rbRSAClick();
-  void rbECCClick();
-  void rbSelfSignedClick();
-  void rbCASignClick();
-  void chkIsCAClick();
 
   // Profiles: choosing one sets the CA flag, the path length and the usages for the key type
   // of the Key tab (again when that changes); a change to any of them by hand shows "Custom".
   void FillProfiles();
-  void cbProfileChange();
+  // cbProfile's handler.
   void ApplyProfileToForm();
   void ExtensionsChangedByHand();
   void UsagesFollowKeyType();
   void CheckKeyUsages(const TKeyUsageSet& Usages);
 
-  // "Generate Key Pair" and its Cancel.
+  // "Generate Key Pair" and its Cancel (VelmoraCommands.cpp).
   void btnGenKeyClick();
   void btnCancelKeyClick();
 
@@ -168,8 +134,6 @@ class TfrmVelmora : public QMainWindow {
   // A key pair that made a certificate for another subject is used again only when the user
   // says so; true to go on.
   bool KeyPairReuseAccepted(const std::string& KeyIdentity, const std::string& Subject);
-  void RememberKeyPairUse(const std::string& KeyIdentity, const std::string& File,
-                          const std::string& Subject);
   void ShowPreview();
   void btnBrowseCACertClick();
   void btnBrowseCAKeyClick();
@@ -183,74 +147,16 @@ class TfrmVelmora : public QMainWindow {
   void btnClearClick();
   void btnAboutClick();
 
-  // --- Certificate store (VelmoraStore.cpp) ---
-  // Directory and its setting.
-  void LoadSettings();
-  void SaveSettings();
-  std::string DefaultStoreDir() const;
-  std::string GetStoreDir() const;
-  void EnsureStoreDir();
-  std::string StorePath(const std::string& Name) const;
-  void btnOpenStoreDirClick();
-  // Listing.
-  void RefreshStoreList();
-  struct TStoreListing;
-  void ShowStoreListing(TStoreListing& Listing);
-  void ReadExpiryInBackground(const std::string& Dir, std::vector<TStoreEntry> Unread);
-  void edtStoreDirChange();
-  // Changes made in the listed folder by other programs list it again, keeping the selection.
-  void WatchStoreDir(const std::string& Dir);
-  void StoreDirChangedOutside();
-  void SelectStoreFile(const std::string& Name);
-  void btnBrowseStoreDirClick();
-  void btnStoreRefreshClick();
-  // File information and actions. The description is read on a worker thread, the store's
-  // related files after it; a newer pick or a cleared panel makes older results void.
-  void ShowFileInfo(const std::string& Path);
-  void ShowFileRelations(const std::string& Path, std::uint64_t Request);
-  void ClearFileInfo();
-  void lvCertsSelectItem(int Row, bool Selected);
-  // The row the user picked, or none.
-  std::optional<int> SelectedRow() const;
-  void lvCertsDblClick();
-  // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint.
-  void lvCertsContextMenu(const QPoint& Position);
-  void CopyCertificateText(const std::string& Path, bool Fingerprint);
-  enum class TCAPart { Certificate, Key };
-  void UseStoreFileAsCA(TCAPart Part);
-  void btnStoreDeleteClick();
-
   std::unique_ptr<Ui::TfrmVelmora> ui;
   IPlatform& FPlatform;
   std::unique_ptr<TCertBuilder> FBuilder;  // null while a job holds it
-  TStoreListModel* FStoreModel = nullptr;  // owned by the window, shown by lvCerts
   // Background work: one job at a time. A listing asked for meanwhile runs after it, and a
   // close that the user confirmed happens once it is over.
   TJobRunner* FJobs = nullptr;  // owned by the window
-  bool FListingWanted = false;
   bool FCloseWhenDone = false;
   std::function<void()> FCancelKey;
   bool FApplyingProfile = false;      // the profile's own changes are no hand changes
   bool FKeyUsagesAreDefaults = true;  // neither the user nor a profile has set them yet
-  std::string FStoreDir;
-  QFileSystemWatcher* FStoreWatcher = nullptr;  // owned by the window
-  QTimer* FStoreWatchDelay = nullptr;           // owned by the window
-  // Picked once the next listing of that folder shows: the picked file kept over a listing
-  // that follows the folder, or a file handed over on the command line.
-  struct TPendingPick {
-    std::string Dir;
-    std::string Name;
-  };
-  std::optional<TPendingPick> FPendingPick;
-  bool FOneTimeStore = false;       // the shown folder is not remembered when the window closes
-  std::uint64_t FListingShown = 0;  // counts the listings shown
-  int FExpiryPending = 0;
-  std::uint64_t FFileInfoRequest = 0;
-  int FFileInfoPending = 0;
-  std::shared_ptr<std::atomic<bool>> FFileInfoCancel;
-  // The window's first show places it; later shows leave it where it is.
-  QSize FFormSize;
-  bool FPlaced = false;
   // The store's key of a CA certificate, found for that certificate and store.
   struct TCAKeyPair {
     std::string CertPath;
@@ -269,6 +175,12 @@ class TfrmVelmora : public QMainWindow {
   std::map<std::string, std::vector<TKeyPairUse>> FKeyPairUses;
   // Dropped before the controls go, so no handler runs on a half-destroyed window.
   std::vector<QMetaObject::Connection> FConnections;
+  // The window's concerns, each working on the form's controls. They go before the controls
+  // do, and their connections with them; the keyboard goes first, as it borrows the store.
+  std::unique_ptr<TWindowPlacer> FPlacer;
+  std::unique_ptr<TWindowBands> FBands;
+  std::unique_ptr<TStorePanel> FStore;
+  std::unique_ptr<TKeyboardNavigation> FKeyboard;
 };
 
 // "[hh:nn:ss] " for the given time of day: the stamp in front of every log line.

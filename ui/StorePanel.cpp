@@ -1,12 +1,13 @@
-// The certificate store: the remembered store directory, the listing of its files, the
+// The Certificate Store tab: the remembered store directory, the listing of its files, the
 // description of a listed file and the actions on it.
 //
 // A file name here is bytes, not text. Each row keeps its file's name bytes beside the
 // caption (which is only a lossy picture of them), and every action builds its path from
 // those bytes, so it reaches exactly the file the row shows even when the name is not UTF-8.
-#include "ui/VelmoraMain.h"
+#include "ui/StorePanel.h"
 
 #include "core/FileNameText.h"
+#include "core/NameOrder.h"
 #include "core/Store.h"
 #include "core/StoreCertificate.h"
 #include "core/StoreExpiry.h"
@@ -14,19 +15,26 @@
 #include "core/StoreRelations.h"
 #include "core/TextFile.h"
 #include "core/ValueConventions.h"
+#include "ui/GuardedConnect.h"
 #include "ui_VelmoraMain.h"
 
 #include <QByteArray>
 #include <QClipboard>
+#include <QDateTime>
 #include <QFileSystemWatcher>
 #include <QFutureWatcher>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QMenu>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <ctime>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -42,15 +50,6 @@ void ShowLines(QPlainTextEdit& Pane, const std::vector<std::string>& Lines) {
   Pane.setPlainText(text.join(QLatin1Char('\n')));
 }
 
-// ---- Actions ----
-
-// Puts Path into one of the Signing tab's CA edits and brings that tab up in CA-signed mode.
-void HandToSigningTab(Ui::TfrmVelmora& Form, QLineEdit& CAEdit, const std::string& Path) {
-  CAEdit.setText(FileNameToText(Path));
-  Form.pgcMain->setCurrentWidget(Form.tabSigning);
-  Form.rbCASign->setChecked(true);
-}
-
 // A desktop without a file manager, or without a program for that kind of file, opens
 // nothing; the user hears why nothing appeared instead of waiting for a window.
 void OpenInDesktopOrSay(IPlatform& Platform, const std::string& Path) {
@@ -61,27 +60,143 @@ void OpenInDesktopOrSay(IPlatform& Platform, const std::string& Path) {
 
 }  // namespace
 
+TStorePanel::TStorePanel(Ui::TfrmVelmora& Form, IPlatform& Platform, TJobRunner& Jobs,
+                         IStorePanelHost& Host)
+    : ui(&Form), FPlatform(Platform), FJobs(&Jobs), FHost(Host) {
+  // The list's model first: its selection, which the events bind to, comes with it.
+  FStoreModel = new TStoreListModel(ui->lvCerts);
+  ui->lvCerts->setModel(FStoreModel);
+  ApplyLook();
+  BindEvents();
+}
+
+TStorePanel::~TStorePanel() = default;
+
+void TStorePanel::Open() {
+  AddStoreListColumns();
+  LoadSettings();
+}
+
+// ---- The list's look and events ----
+
+// Rows as high as a line of text and captions on the left, like a report-style list.
+void TStorePanel::ApplyLook() {
+  ui->lvCerts->verticalHeader()->setMinimumSectionSize(1);
+  // Rows of one height: the view then never measures rows one by one, which in a store of
+  // many thousands of files costs more than listing them.
+  ui->lvCerts->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  ui->lvCerts->verticalHeader()->setDefaultSectionSize(ui->lvCerts->fontMetrics().height() + 6);
+  ui->lvCerts->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void TStorePanel::AddStoreListColumns() {
+  struct Column {
+    const char* Caption;
+    int Width;
+  };
+  constexpr Column columns[] = {
+      {"File Name", 220}, {"Type", 60}, {"Size", 70}, {"Modified", 130}, {"Expires", 90}};
+  // The captions come from the model; sorted by name until the user clicks another header.
+  for (int i = 0; i < static_cast<int>(std::size(columns)); ++i)
+    ui->lvCerts->setColumnWidth(i, columns[i].Width);
+  // The name takes the width the other columns leave, so Expires, the last, is in view without
+  // scrolling; only a list narrower than all of them together scrolls.
+  ui->lvCerts->horizontalHeader()->setSectionResizeMode(TStoreListModel::colName,
+                                                        QHeaderView::Stretch);
+  ui->lvCerts->horizontalHeader()->setSortIndicator(TStoreListModel::colName, Qt::AscendingOrder);
+  FitModifiedColumn();
+}
+
+// Measured on sample dates rather than on the rows, which may be a hundred thousand: every
+// month (for formats that name it), days that fall on every weekday, both halves of the day
+// and wide digits. The column only grows, so a width the user gave it stays when it is enough.
+void TStorePanel::FitModifiedColumn() {
+  QTableView* list = ui->lvCerts;
+  const TDateTimeFormat format;
+  QStyleOptionViewItem option;
+  option.initFrom(list);
+  option.features = QStyleOptionViewItem::HasDisplay;
+  option.textElideMode = Qt::ElideNone;
+  const int year = QDate::currentDate().year();
+  int widest = 0;
+  for (int month = 1; month <= 12; ++month) {
+    for (int day : {18, 28}) {
+      for (const QTime& time : {QTime(10, 8, 48), QTime(18, 48, 58), QTime(23, 58, 58)}) {
+        option.text =
+            format.Text(QDateTime(QDate(year, month, day), time).toSecsSinceEpoch(), true);
+        widest =
+            std::max(widest, list->style()
+                                 ->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list)
+                                 .width());
+      }
+    }
+  }
+  const int needed = widest + (list->showGrid() ? 1 : 0);
+  if (list->columnWidth(TStoreListModel::colModified) < needed)
+    list->setColumnWidth(TStoreListModel::colModified, needed);
+}
+
+// The connections go with the panel, before the controls do.
+void TStorePanel::BindEvents() {
+  const auto bind = [this](auto* Sender, auto Signal, void (TStorePanel::*Handler)()) {
+    ConnectGuarded(FPlatform, Sender, Signal, this, [this, Handler] { (this->*Handler)(); });
+  };
+  bind(ui->edtStoreDir, &QLineEdit::textChanged, &TStorePanel::edtStoreDirChange);
+  bind(ui->btnBrowseStoreDir, &QPushButton::clicked, &TStorePanel::btnBrowseStoreDirClick);
+  bind(ui->btnOpenStoreDir, &QPushButton::clicked, &TStorePanel::btnOpenStoreDirClick);
+  bind(ui->btnStoreRefresh, &QPushButton::clicked, &TStorePanel::btnStoreRefreshClick);
+  for (const auto& [button, part] : {std::pair{ui->btnStoreLoadCACert, TCAPart::Certificate},
+                                     std::pair{ui->btnStoreLoadCAKey, TCAPart::Key}}) {
+    ConnectGuarded(FPlatform, button, &QPushButton::clicked, this,
+                   [this, part] { UseStoreFileAsCA(part); });
+  }
+  bind(ui->btnStoreDelete, &QPushButton::clicked, &TStorePanel::btnStoreDeleteClick);
+  bind(ui->lvCerts, &QAbstractItemView::doubleClicked, &TStorePanel::lvCertsDblClick);
+  ui->lvCerts->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui->lvCerts, &QWidget::customContextMenuRequested, this, [this](const QPoint& Position) {
+    RunGuarded(FPlatform, [&] { lvCertsContextMenu(Position); });
+  });
+  BindListSelection();
+}
+
+// The list reports the row that lost the selection, then the row that got it.
+void TStorePanel::BindListSelection() {
+  connect(ui->lvCerts->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& Selected, const QItemSelection& Deselected) {
+            const auto report = [this](const QItemSelection& Rows, bool IsSelected) {
+              for (const QModelIndex& index : Rows.indexes()) {
+                if (index.column() != 0) continue;
+                const int row = index.row();
+                RunGuarded(FPlatform,
+                           [this, row, IsSelected] { lvCertsSelectItem(row, IsSelected); });
+              }
+            };
+            report(Deselected, false);
+            report(Selected, true);
+          });
+}
+
 // ---- Directory and its setting ----
 
 // A setting that cannot be read counts as absent: the window starts on the default folder
 // and the log says why.
-void TfrmVelmora::LoadSettings() {
+void TStorePanel::LoadSettings() {
   FStoreDir = DefaultStoreDir();
   try {
     if (std::optional<std::string> stored = FPlatform.ReadStoreDirSetting()) FStoreDir = *stored;
   } catch (const Exception& e) {
-    Log(std::string(e.what()) + "; ignored.");
+    FHost.Log(std::string(e.what()) + "; ignored.");
   }
   // Setting the text runs edtStoreDirChange whenever it changes the edit, as typing would.
   ui->edtStoreDir->setText(QString::fromStdString(FStoreDir));
 }
 
 // A folder opened for one file is not remembered; one the user typed or chose is.
-void TfrmVelmora::SaveSettings() {
+void TStorePanel::SaveSettings() {
   if (!FOneTimeStore) FPlatform.WriteStoreDirSetting(FStoreDir);
 }
 
-void TfrmVelmora::OpenStoreFile(const std::string& Path) {
+void TStorePanel::OpenStoreFile(const std::string& Path) {
   std::string dir = Path;
   std::string name;
   if (!IsDirectoryAt(Path)) {
@@ -99,21 +214,21 @@ void TfrmVelmora::OpenStoreFile(const std::string& Path) {
   if (shownAlready) RefreshStoreList();
 }
 
-std::string TfrmVelmora::DefaultStoreDir() const {
+std::string TStorePanel::DefaultStoreDir() const {
   return DefaultStoreDirFor(FPlatform.ApplicationDir(), FPlatform.UserDataDir());
 }
 
-std::string TfrmVelmora::GetStoreDir() const {
+std::string TStorePanel::GetStoreDir() const {
   return FStoreDir.empty() ? DefaultStoreDir() : FStoreDir;
 }
 
-void TfrmVelmora::EnsureStoreDir() { CreateStoreDirectory(GetStoreDir()); }
+void TStorePanel::EnsureStoreDir() { CreateStoreDirectory(GetStoreDir()); }
 
-std::string TfrmVelmora::StorePath(const std::string& Name) const {
+std::string TStorePanel::StorePath(const std::string& Name) const {
   return JoinStorePath(GetStoreDir(), Name);
 }
 
-void TfrmVelmora::btnOpenStoreDirClick() {
+void TStorePanel::btnOpenStoreDirClick() {
   EnsureStoreDir();
   OpenInDesktopOrSay(FPlatform, GetStoreDir());
 }
@@ -121,7 +236,7 @@ void TfrmVelmora::btnOpenStoreDirClick() {
 // ---- Listing ----
 
 // What a listing job found: the rows in the list's order, or why there are none.
-struct TfrmVelmora::TStoreListing {
+struct TStorePanel::TStoreListing {
   std::string Dir;
   int SortColumn = TStoreListModel::colName;
   Qt::SortOrder SortOrder = Qt::AscendingOrder;
@@ -134,7 +249,7 @@ struct TfrmVelmora::TStoreListing {
 
 // The folder is read, and its rows put in the list's order, by a job; a listing asked for
 // while another job runs follows it.
-void TfrmVelmora::RefreshStoreList() {
+void TStorePanel::RefreshStoreList() {
   if (FJobs->Running()) {
     FListingWanted = true;
     return;
@@ -164,10 +279,16 @@ void TfrmVelmora::RefreshStoreList() {
       [this, listing] { ShowStoreListing(*listing); });
 }
 
+void TStorePanel::RunWantedListing() {
+  if (!FListingWanted) return;
+  FListingWanted = false;
+  RunGuarded(FPlatform, [this] { RefreshStoreList(); });
+}
+
 // The Expires cells of certificates met for the first time are filled once their files are
 // read, off the window's thread; a newer listing makes the result void. The commands stay
 // available meanwhile: nothing here conflicts with them.
-void TfrmVelmora::ReadExpiryInBackground(const std::string& Dir, std::vector<TStoreEntry> Unread) {
+void TStorePanel::ReadExpiryInBackground(const std::string& Dir, std::vector<TStoreEntry> Unread) {
   using TResult = std::vector<std::pair<std::string, std::optional<std::time_t>>>;
   ++FExpiryPending;
   const std::uint64_t listing = FListingShown;
@@ -189,7 +310,7 @@ void TfrmVelmora::ReadExpiryInBackground(const std::string& Dir, std::vector<TSt
   }));
 }
 
-void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
+void TStorePanel::ShowStoreListing(TStoreListing& Listing) {
   std::optional<TPendingPick> pick;
   if (FPendingPick && FPendingPick->Dir == Listing.Dir)
     pick = std::exchange(FPendingPick, std::nullopt);
@@ -212,7 +333,7 @@ void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
 }
 
 // One folder is watched at a time: the one the list shows.
-void TfrmVelmora::WatchStoreDir(const std::string& Dir) {
+void TStorePanel::WatchStoreDir(const std::string& Dir) {
   const int delay = FPlatform.FolderWatchDelayMs();
   if (delay < 0) return;
   if (!FStoreWatcher) {
@@ -233,13 +354,13 @@ void TfrmVelmora::WatchStoreDir(const std::string& Dir) {
 }
 
 // The listing that follows keeps the picked file picked, if it is still there.
-void TfrmVelmora::StoreDirChangedOutside() {
+void TStorePanel::StoreDirChangedOutside() {
   if (const std::optional<int> row = SelectedRow())
     FPendingPick = TPendingPick{GetStoreDir(), FStoreModel->Entry(*row).Name};
   RefreshStoreList();
 }
 
-void TfrmVelmora::SelectStoreFile(const std::string& Name) {
+void TStorePanel::SelectStoreFile(const std::string& Name) {
   for (int row = 0; row < FStoreModel->rowCount(); ++row) {
     if (FStoreModel->Entry(row).Name != Name) continue;
     ui->lvCerts->selectRow(row);
@@ -250,16 +371,16 @@ void TfrmVelmora::SelectStoreFile(const std::string& Name) {
 
 // The file described belongs to the folder shown before, and so may the key found for the CA
 // certificate: both go.
-void TfrmVelmora::edtStoreDirChange() {
+void TStorePanel::edtStoreDirChange() {
   FStoreDir = Trim(ui->edtStoreDir->text().toStdString());
   FOneTimeStore = false;
   ClearFileInfo();
-  if (!ui->edtCACertFile->text().isEmpty()) edtCACertFileChange();
+  FHost.StoreDirChanged();
   RefreshStoreList();
 }
 
 // The choice is saved before the folder is made, so it is kept even if making it fails.
-void TfrmVelmora::btnBrowseStoreDirClick() {
+void TStorePanel::btnBrowseStoreDirClick() {
   const std::optional<std::string> chosen =
       FPlatform.FolderDialog("Select Certificate Store Directory", GetStoreDir());
   if (!chosen) return;
@@ -269,17 +390,17 @@ void TfrmVelmora::btnBrowseStoreDirClick() {
   SaveSettings();
   EnsureStoreDir();
   RefreshStoreList();
-  Log("Certificate store directory set to: " + *chosen);
+  FHost.Log("Certificate store directory set to: " + *chosen);
 }
 
-void TfrmVelmora::btnStoreRefreshClick() { RefreshStoreList(); }
+void TStorePanel::btnStoreRefreshClick() { RefreshStoreList(); }
 
 // ---- File information and actions ----
 
 // The file's own description first, then (a folder's worth of reading later) the store's files
 // that belong with it. A file that vanished since it was listed shows the lines so far, then
 // its error.
-void TfrmVelmora::ShowFileInfo(const std::string& Path) {
+void TStorePanel::ShowFileInfo(const std::string& Path) {
   ClearFileInfo();
   const std::uint64_t request = FFileInfoRequest;
   ++FFileInfoPending;
@@ -306,7 +427,7 @@ void TfrmVelmora::ShowFileInfo(const std::string& Path) {
   watcher->setFuture(QtConcurrent::run([Path, now] { return DescribeStoreFile(Path, now); }));
 }
 
-void TfrmVelmora::ShowFileRelations(const std::string& Path, std::uint64_t Request) {
+void TStorePanel::ShowFileRelations(const std::string& Path, std::uint64_t Request) {
   ++FFileInfoPending;
   std::shared_ptr<std::atomic<bool>> cancel = FFileInfoCancel;
   auto* watcher = new QFutureWatcher<std::vector<std::string>>(this);
@@ -328,7 +449,7 @@ void TfrmVelmora::ShowFileRelations(const std::string& Path, std::uint64_t Reque
 
 // Results still on their way for an earlier pick are dropped when they arrive, and the
 // folder reading behind them stops at its next file.
-void TfrmVelmora::ClearFileInfo() {
+void TStorePanel::ClearFileInfo() {
   ++FFileInfoRequest;
   if (FFileInfoCancel) FFileInfoCancel->store(true);
   FFileInfoCancel = std::make_shared<std::atomic<bool>>(false);
@@ -337,7 +458,7 @@ void TfrmVelmora::ClearFileInfo() {
 
 // Enter never issues a certificate from here: in the directory edit it applies the folder as
 // typed and lists it afresh; on a row of the list it describes that row's file.
-bool TfrmVelmora::StoreTabTakesEnter(QWidget* Focused) {
+bool TStorePanel::TakesEnter(QWidget* Focused) {
   if (!Focused || !ui->tabStore->isAncestorOf(Focused)) return false;
   if (Focused == ui->edtStoreDir) {
     RunGuarded(FPlatform, [this] { edtStoreDirChange(); });
@@ -355,32 +476,32 @@ bool TfrmVelmora::StoreTabTakesEnter(QWidget* Focused) {
   return true;
 }
 
-std::optional<int> TfrmVelmora::SelectedRow() const {
+std::optional<int> TStorePanel::SelectedRow() const {
   const QModelIndexList rows = ui->lvCerts->selectionModel()->selectedRows();
   if (rows.isEmpty()) return std::nullopt;
   return rows.constFirst().row();
 }
 
-void TfrmVelmora::lvCertsSelectItem(int Row, bool Selected) {
+void TStorePanel::lvCertsSelectItem(int Row, bool Selected) {
   if (!Selected || Row < 0 || Row >= FStoreModel->rowCount()) return;
   ShowFileInfo(StorePath(FStoreModel->Entry(Row).Name));
 }
 
-void TfrmVelmora::lvCertsDblClick() {
+void TStorePanel::lvCertsDblClick() {
   if (const std::optional<int> row = SelectedRow())
     OpenInDesktopOrSay(FPlatform, StorePath(FStoreModel->Entry(*row).Name));
 }
 
 // A menu that pops up and goes: the window goes on while it is open, and each action does
 // its work when chosen.
-void TfrmVelmora::lvCertsContextMenu(const QPoint& Position) {
+void TStorePanel::lvCertsContextMenu(const QPoint& Position) {
   const QModelIndex index = ui->lvCerts->indexAt(Position);
   if (!index.isValid()) return;
   ui->lvCerts->selectRow(index.row());
   const TStoreEntry& entry = FStoreModel->Entry(index.row());
   const std::string path = StorePath(entry.Name);
   const bool certificate = entry.Kind == TStoreFileKind::Certificate;
-  auto* menu = new QMenu(this);
+  auto* menu = new QMenu(ui->lvCerts->window());
   menu->setObjectName(QStringLiteral("mnuStoreRow"));
   menu->setAttribute(Qt::WA_DeleteOnClose);
   menu->addAction(QStringLiteral("Copy Path"), this,
@@ -395,7 +516,7 @@ void TfrmVelmora::lvCertsContextMenu(const QPoint& Position) {
   menu->popup(ui->lvCerts->viewport()->mapToGlobal(Position));
 }
 
-void TfrmVelmora::CopyCertificateText(const std::string& Path, bool Fingerprint) {
+void TStorePanel::CopyCertificateText(const std::string& Path, bool Fingerprint) {
   const X509Ptr cert = ReadStoreCertificate(Path);
   if (!cert) throw Exception("No certificate can be read from \"" + Readable(Path) + "\"");
   const std::string text = Fingerprint ? SHA256Fingerprint(cert.get()) : CertificatePEM(cert.get());
@@ -404,7 +525,7 @@ void TfrmVelmora::CopyCertificateText(const std::string& Path, bool Fingerprint)
 
 // "Use as CA certificate" and "Use as CA key": the picked file goes to the signing tab's
 // field for it.
-void TfrmVelmora::UseStoreFileAsCA(TCAPart Part) {
+void TStorePanel::UseStoreFileAsCA(TCAPart Part) {
   const bool cert = Part == TCAPart::Certificate;
   const std::optional<int> row = SelectedRow();
   if (!row) {
@@ -413,21 +534,19 @@ void TfrmVelmora::UseStoreFileAsCA(TCAPart Part) {
     return;
   }
   const std::string path = StorePath(FStoreModel->Entry(*row).Name);
-  HandToSigningTab(*ui, cert ? *ui->edtCACertFile : *ui->edtCAKeyFile, path);
-  UpdateSignModeUI();
-  FocusFirstInput();  // the chosen "Signed by CA / Sub-CA", not the button left behind
-  Log((cert ? "CA certificate loaded from store: " : "CA key loaded from store: ") +
-      Readable(FileNamePart(path)));
+  FHost.UseAsCA(Part, path);
+  FHost.Log((cert ? "CA certificate loaded from store: " : "CA key loaded from store: ") +
+            Readable(FileNamePart(path)));
 }
 
-void TfrmVelmora::btnStoreDeleteClick() {
+void TStorePanel::btnStoreDeleteClick() {
   const std::optional<int> row = SelectedRow();
   if (!row) return;
   const std::string path = StorePath(FStoreModel->Entry(*row).Name);
   const std::string name = FileNamePart(path);
   if (!FPlatform.ConfirmYesNo("Delete " + Readable(name) + "?")) return;
   DeleteStoreFile(path);
-  Log("Deleted: " + Readable(name));
+  FHost.Log("Deleted: " + Readable(name));
   RefreshStoreList();
   ClearFileInfo();
 }

@@ -1,0 +1,119 @@
+// The store tab on its own: a TStorePanel on the form's controls, without the main window,
+// reaches the window only through what IStorePanelHost offers. A host that records the calls
+// stands in for the window.
+#include "tests/support/CryptoFixtures.h"
+#include "tests/ui/FakePlatform.h"
+#include "ui/JobRunner.h"
+#include "ui/StorePanel.h"
+#include "ui_VelmoraMain.h"
+
+#include <gtest/gtest.h>
+
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTest>
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmora::test {
+namespace {
+
+class RecordingHost final : public IStorePanelHost {
+ public:
+  void Log(const std::string& Text) override { Lines.push_back(Text); }
+  void StoreDirChanged() override { ++DirChanges; }
+  void UseAsCA(TCAPart Part, const std::string& Path) override {
+    HandedOver.emplace_back(Part, Path);
+  }
+
+  std::vector<std::string> Lines;
+  int DirChanges = 0;
+  std::vector<std::pair<TCAPart, std::string>> HandedOver;
+};
+
+class StorePanelOnItsOwn : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"ca.crt", "ca.key"}) std::ofstream(Store.File(name)) << "not PEM\n";
+    Panel.Open();
+    Window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window));
+    WaitIdle();
+  }
+
+  void WaitIdle() {
+    if (!QTest::qWaitFor([this] { return !Jobs.Running() && !Panel.Busy(); }, 60000))
+      throw std::runtime_error("the store panel's background work did not end");
+  }
+
+  void Pick(const std::string& Name) {
+    const QAbstractItemModel* rows = Form.lvCerts->model();
+    for (int row = 0; row < rows->rowCount(); ++row) {
+      if (rows->index(row, 0).data(Qt::UserRole).toByteArray().toStdString() != Name) continue;
+      Form.lvCerts->selectRow(row);
+      WaitIdle();
+      return;
+    }
+    throw std::runtime_error("no row for " + Name);
+  }
+
+  TempDir Store;
+  FakePlatform Platform;
+  QMainWindow Window;
+  Ui::TfrmVelmora Form;
+  // The controls are made, and the store remembered, before anything works on them.
+  const bool Prepared = [this] {
+    Form.setupUi(&Window);
+    Platform.StoreDirSetting = Store.Path().string();
+    return true;
+  }();
+  TJobRunner Jobs{Platform, &Window, Form.pbProgress, Form.lblProgress, {}};
+  RecordingHost Host;
+  TStorePanel Panel{Form, Platform, Jobs, Host};
+};
+
+TEST_F(StorePanelOnItsOwn, HandsThePickedFileToItsHostAndLogsIt) {
+  struct Case {
+    const char* Button;
+    const char* Name;
+    TCAPart Part;
+    const char* Logged;
+  };
+  const Case cases[] = {
+      {"btnStoreLoadCACert", "ca.crt", TCAPart::Certificate, "CA certificate loaded from store: "},
+      {"btnStoreLoadCAKey", "ca.key", TCAPart::Key, "CA key loaded from store: "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Button);
+    Host.HandedOver.clear();
+    Host.Lines.clear();
+    Pick(c.Name);
+    auto* button = Window.findChild<QPushButton*>(QString::fromLatin1(c.Button));
+    ASSERT_NE(button, nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_EQ(Host.HandedOver.size(), 1u);
+    EXPECT_EQ(Host.HandedOver[0].first, c.Part);
+    EXPECT_EQ(Host.HandedOver[0].second, Store.File(c.Name));
+    EXPECT_EQ(Host.Lines, std::vector<std::string>{c.Logged + std::string(c.Name)});
+  }
+  EXPECT_TRUE(Platform.Messages.empty());
+}
+
+TEST_F(StorePanelOnItsOwn, AnotherFolderTellsTheHostAndIsListed) {
+  TempDir other;
+  std::ofstream(other.File("other.key")) << "not PEM\n";
+  const int before = Host.DirChanges;
+  Form.edtStoreDir->setText(QString::fromStdString(other.Path().string()));
+  WaitIdle();
+  EXPECT_EQ(Host.DirChanges, before + 1);
+  EXPECT_EQ(Panel.GetStoreDir(), other.Path().string());
+  ASSERT_EQ(Form.lvCerts->model()->rowCount(), 1);
+  EXPECT_EQ(Form.lvCerts->model()->index(0, 0).data(Qt::UserRole).toByteArray().toStdString(),
+            "other.key");
+}
+
+}  // namespace
+}  // namespace velmora::test

@@ -1,0 +1,151 @@
+// TStorePanel: the Certificate Store tab. It works on the controls the form already made
+// (edtStoreDir, lvCerts, memStoreInfo, the tab's buttons): the remembered store directory, the
+// listing of its files, the description of a picked file, and the actions on it.
+//
+// The window owns the panel and outlives it. What the panel needs of the window (the log,
+// handing a file to the Signing tab) goes through IStorePanelHost; the platform and the job
+// runner are borrowed from the window as well.
+#pragma once
+
+#include "ui/JobRunner.h"
+#include "ui/Platform.h"
+#include "ui/StoreListModel.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QFileSystemWatcher;
+class QPoint;
+class QTimer;
+class QWidget;
+
+namespace Ui {
+class TfrmVelmora;
+}
+
+namespace velmora {
+
+// Which of the Signing tab's CA fields a store file is handed to.
+enum class TCAPart { Certificate, Key };
+
+// What the store tab asks of the window it sits in.
+class IStorePanelHost {
+ public:
+  // Appends Text as the last line of the activity log.
+  virtual void Log(const std::string& Text) = 0;
+  // The store shown is another folder now: what the window found in the old one is void.
+  virtual void StoreDirChanged() = 0;
+  // Puts the store file at Path into the Signing tab's field for Part and brings that tab up.
+  virtual void UseAsCA(TCAPart Part, const std::string& Path) = 0;
+
+ protected:
+  ~IStorePanelHost() = default;
+};
+
+class TStorePanel final : public QObject {
+  Q_OBJECT
+
+ public:
+  // Form, Platform, Jobs and Host are borrowed and must outlive the panel.
+  TStorePanel(Ui::TfrmVelmora& Form, IPlatform& Platform, TJobRunner& Jobs, IStorePanelHost& Host);
+  ~TStorePanel() override;
+  TStorePanel(const TStorePanel&) = delete;
+  TStorePanel& operator=(const TStorePanel&) = delete;
+
+  // The list's columns, then the remembered directory in edtStoreDir, which lists it.
+  void Open();
+  // Remembers the directory shown, unless it was opened for one file only.
+  void SaveSettings();
+  // Shows the folder of the file at Path (absolute) for this session only, without changing
+  // the remembered store, and picks the file once it is listed.
+  void OpenStoreFile(const std::string& Path);
+
+  // The directory the store is in: the one shown, or the default one.
+  std::string GetStoreDir() const;
+  void EnsureStoreDir();
+
+  // The folder is read by a job; a listing asked for while another job runs is kept until
+  // RunWantedListing.
+  void RefreshStoreList();
+  void RunWantedListing();
+
+  // Whether the description of a picked file, or the Expires dates of certificates met for
+  // the first time, are still being worked on.
+  bool Busy() const noexcept { return FFileInfoPending > 0 || FExpiryPending > 0; }
+
+  // Enter on the store tab: true when Focused is on it, which then had its use of the key.
+  bool TakesEnter(QWidget* Focused);
+
+ private:
+  struct TStoreListing;
+
+  void BindEvents();
+  void BindListSelection();
+  void ApplyLook();
+  void AddStoreListColumns();
+  // The Modified column grows to the widest date and time the regional settings write.
+  void FitModifiedColumn();
+
+  // Directory and its setting.
+  void LoadSettings();
+  std::string DefaultStoreDir() const;
+  std::string StorePath(const std::string& Name) const;
+  void btnOpenStoreDirClick();
+  void edtStoreDirChange();
+  void btnBrowseStoreDirClick();
+  void btnStoreRefreshClick();
+
+  // Listing.
+  void ShowStoreListing(TStoreListing& Listing);
+  void ReadExpiryInBackground(const std::string& Dir, std::vector<TStoreEntry> Unread);
+  // Changes made in the listed folder by other programs list it again, keeping the selection.
+  void WatchStoreDir(const std::string& Dir);
+  void StoreDirChangedOutside();
+  void SelectStoreFile(const std::string& Name);
+
+  // File information and actions. The description is read on a worker thread, the store's
+  // related files after it; a newer pick or a cleared panel makes older results void.
+  void ShowFileInfo(const std::string& Path);
+  void ShowFileRelations(const std::string& Path, std::uint64_t Request);
+  void ClearFileInfo();
+  void lvCertsSelectItem(int Row, bool Selected);
+  // The row the user picked, or none.
+  std::optional<int> SelectedRow() const;
+  void lvCertsDblClick();
+  // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint.
+  void lvCertsContextMenu(const QPoint& Position);
+  void CopyCertificateText(const std::string& Path, bool Fingerprint);
+  void UseStoreFileAsCA(TCAPart Part);
+  void btnStoreDeleteClick();
+
+  Ui::TfrmVelmora* const ui;  // borrowed, as are the three below
+  IPlatform& FPlatform;
+  TJobRunner* const FJobs;
+  IStorePanelHost& FHost;
+  TStoreListModel* FStoreModel = nullptr;  // owned by lvCerts, which shows it
+  bool FListingWanted = false;
+  std::string FStoreDir;
+  QFileSystemWatcher* FStoreWatcher = nullptr;  // owned by the panel
+  QTimer* FStoreWatchDelay = nullptr;           // owned by the panel
+  // Picked once the next listing of that folder shows: the picked file kept over a listing
+  // that follows the folder, or a file handed over on the command line.
+  struct TPendingPick {
+    std::string Dir;
+    std::string Name;
+  };
+  std::optional<TPendingPick> FPendingPick;
+  bool FOneTimeStore = false;       // the shown folder is not remembered when the window closes
+  std::uint64_t FListingShown = 0;  // counts the listings shown
+  int FExpiryPending = 0;
+  std::uint64_t FFileInfoRequest = 0;
+  int FFileInfoPending = 0;
+  std::shared_ptr<std::atomic<bool>> FFileInfoCancel;
+};
+
+}  // namespace velmora
