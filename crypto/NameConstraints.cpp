@@ -44,6 +44,11 @@ bool IsDomain(std::string_view Name) {
   }
 }
 
+// No top-level domain is all digits; a name ending in one is an address or a mistake.
+bool IsNumeric(std::string_view Label) {
+  return std::all_of(Label.begin(), Label.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // The address's bytes (4 or 16), or empty when Text is no address.
 std::string AddressBytes(std::string_view Text) {
   if (Text.find('\0') != std::string_view::npos) return {};
@@ -168,11 +173,13 @@ std::string ConfigurationText(const TNameConstraint& Constraint) {
 TNameConstraint ParseNameConstraint(std::string_view Item) {
   if (Item.find('/') != std::string_view::npos) return ParseRange(Item);
   if (!Item.empty() && Item.front() == '@') {
-    if (!IsDomain(Item.substr(1))) RaiseInvalid(Item);
+    const std::string_view domain = Item.substr(1);
+    if (!IsDomain(domain) || IsNumeric(domain.substr(domain.rfind('.') + 1))) RaiseInvalid(Item);
     return {TNameKind::Email, std::string(Item), std::string(Item.substr(1))};
   }
   const std::string_view domain = !Item.empty() && Item.front() == '.' ? Item.substr(1) : Item;
-  if (!IsDomain(domain)) RaiseInvalid(Item);
+  // An address is no domain: a verifier would compare it with DNS names only.
+  if (!IsDomain(domain) || IsNumeric(domain.substr(domain.rfind('.') + 1))) RaiseInvalid(Item);
   return {TNameKind::DNS, std::string(Item), std::string(Item)};
 }
 
