@@ -66,6 +66,29 @@ TEST(EdwardsKeys, GenerateBothCurvesAndRefuseAnyOther) {
   EXPECT_EQ(ERR_peek_error(), 0u);
 }
 
+// The public key is written without libcrypto's encoder: the bytes must be the encoder's.
+TEST(EdwardsKeys, PublicKeyInfoIsTheEncodersOwn) {
+  for (const char* algorithm : {kEd25519, kEd448}) {
+    SCOPED_TRACE(algorithm);
+    TNamedBuilder b;
+    b.KeyType = ktEdwards;
+    b.EdAlgorithm = algorithm;
+    b.GenerateKey();
+    b.BuildSelfSigned();
+    unsigned char* expected = nullptr;
+    const int expectedLength = i2d_PUBKEY(b.Key(), &expected);
+    unsigned char* written = nullptr;
+    const int writtenLength = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(b.Cert()), &written);
+    ASSERT_GT(expectedLength, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(written), writtenLength),
+              std::string(reinterpret_cast<char*>(expected), expectedLength));
+    OPENSSL_free(expected);
+    OPENSSL_free(written);
+    EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(b.Cert()), b.Key()), 1);
+    EXPECT_EQ(X509_verify(b.Cert(), b.Key()), 1);
+  }
+}
+
 // Every signer with every subject: the signature follows the signer's key, and every verifier
 // accepts the certificate under its CA.
 TEST(EdwardsKeys, EverySignerWithEverySubjectVerifiesEverywhere) {
