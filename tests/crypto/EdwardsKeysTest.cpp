@@ -38,6 +38,15 @@ std::unique_ptr<TCertBuilder> KeyOfKind(const TKeyKind& Kind, const std::string&
   return builder;
 }
 
+// A builder holding a new key of Algorithm ("Ed25519" or "Ed448").
+std::unique_ptr<TNamedBuilder> EdwardsBuilder(const std::string& Algorithm) {
+  auto builder = std::make_unique<TNamedBuilder>();
+  builder->KeyType = ktEdwards;
+  builder->EdAlgorithm = Algorithm;
+  builder->GenerateKey();
+  return builder;
+}
+
 void RequireTools() {
   for (const char* program : {"openssl", "certtool", "/usr/bin/python3", "pk12util"})
     ASSERT_EQ(RunCommand(std::string("command -v ") + program).status, 0)
@@ -49,20 +58,15 @@ void RequireTools() {
 TEST(EdwardsKeys, GenerateBothCurvesAndRefuseAnyOther) {
   for (const char* algorithm : {kEd25519, kEd448}) {
     SCOPED_TRACE(algorithm);
-    TNamedBuilder b;
-    b.KeyType = ktEdwards;
-    b.EdAlgorithm = algorithm;
-    b.GenerateKey();
-    ASSERT_NE(b.Key(), nullptr);
-    EXPECT_EQ(EdwardsAlgorithmOf(b.Key()), algorithm);
-    EXPECT_EQ(SignatureDigestFor(b.Key()), nullptr);
+    const std::unique_ptr<TNamedBuilder> b = EdwardsBuilder(algorithm);
+    ASSERT_NE(b->Key(), nullptr);
+    EXPECT_EQ(EdwardsAlgorithmOf(b->Key()), algorithm);
+    EXPECT_EQ(SignatureDigestFor(b->Key()), nullptr);
   }
-  TNamedBuilder b;
-  b.KeyType = ktEdwards;
-  b.EdAlgorithm = "X25519";
-  EXPECT_EQ(MessageOf([&] { b.GenerateKey(); }),
+  std::unique_ptr<TNamedBuilder> b;
+  EXPECT_EQ(MessageOf([&] { b = EdwardsBuilder("X25519"); }),
             "Unknown Edwards-curve algorithm \"X25519\": Ed25519 or Ed448.");
-  EXPECT_EQ(b.Key(), nullptr);
+  EXPECT_EQ(b, nullptr);
   EXPECT_EQ(ERR_peek_error(), 0u);
 }
 
@@ -70,10 +74,8 @@ TEST(EdwardsKeys, GenerateBothCurvesAndRefuseAnyOther) {
 TEST(EdwardsKeys, PublicKeyInfoIsTheEncodersOwn) {
   for (const char* algorithm : {kEd25519, kEd448}) {
     SCOPED_TRACE(algorithm);
-    TNamedBuilder b;
-    b.KeyType = ktEdwards;
-    b.EdAlgorithm = algorithm;
-    b.GenerateKey();
+    const std::unique_ptr<TNamedBuilder> owner = EdwardsBuilder(algorithm);
+    TNamedBuilder& b = *owner;
     b.BuildSelfSigned();
     unsigned char* expected = nullptr;
     const int expectedLength = i2d_PUBKEY(b.Key(), &expected);
@@ -166,10 +168,8 @@ TEST(EdwardsKeys, BundlesInBothProtectionsOpenElsewhere) {
   RequireTools();
   TTempDir dir;
   for (const char* algorithm : {kEd25519, kEd448}) {
-    TNamedBuilder leaf;
-    leaf.KeyType = ktEdwards;
-    leaf.EdAlgorithm = algorithm;
-    leaf.GenerateKey();
+    const std::unique_ptr<TNamedBuilder> owner = EdwardsBuilder(algorithm);
+    TNamedBuilder& leaf = *owner;
     leaf.BuildSignedBy(FirstCA().certPEM, FirstCA().keyPEM, "");
     for (const TPKCS12Format format : {TPKCS12Format::Modern, TPKCS12Format::Compatible}) {
       const std::string name = std::string(algorithm) +
