@@ -26,7 +26,10 @@ def self_signed(edwards):
 
     Names and extensions are made afresh each time, as the builder makes them. An Ed25519 key
     signs with no digest."""
-    key = ed25519.Ed25519PrivateKey.generate() if edwards else ec.generate_private_key(ec.SECP256R1())
+    if edwards:
+        key = ed25519.Ed25519PrivateKey.generate()
+    else:
+        key = ec.generate_private_key(ec.SECP256R1())
     public_key = key.public_key()
     name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "bench.example")])
     key_usage = x509.KeyUsage(

@@ -89,8 +89,9 @@ class TDevCommand : public TCommand {
                      "Bundle for older systems: 3DES and SHA-1 instead of AES and SHA-256");
     Command.add_option("--store", FStoreDir, "Store folder (default: the window's)");
     Command.add_flag("--force", FForce, "Replace an existing key and bundle for these names");
-    Command.add_option("--ca-name", FCAName,
-                       "Which development CA: velmora-dev-ca-NAME.crt (default: velmora-dev-ca.crt)");
+    Command.add_option(
+        "--ca-name", FCAName,
+        "Which development CA: velmora-dev-ca-NAME.crt (default: velmora-dev-ca.crt)");
     FUnconstrainedOption = Command.add_flag(
         "--unconstrained", FUnconstrained,
         "Make the CA without name constraints (for internal domains); it can then vouch for "
@@ -216,9 +217,13 @@ class TDevCommand : public TCommand {
     request.Subject.CN = "Velmora development CA " + UserAtHost();
     if (!FCAName.empty()) request.Subject.CN += " (" + FCAName + ")";
     // A common name holds at most 64 characters; a long host name is cut, not refused.
-    while (request.Subject.CN.size() > 64 ||
-           (static_cast<unsigned char>(request.Subject.CN.back()) & 0xC0) == 0x80)
-      request.Subject.CN.pop_back();
+    std::string& name = request.Subject.CN;
+    std::size_t characters = 0;
+    for (std::size_t at = 0; at < name.size(); ++at)
+      if ((static_cast<unsigned char>(name[at]) & 0xC0) != 0x80 && ++characters > 64) {
+        name.resize(at);
+        break;
+      }
     request.Subject.O = "Velmora development certificates";
     request.ValidDays = kCADays;
     request.IsCA = true;

@@ -77,11 +77,12 @@ std::optional<TProfileSettings> ProfileSettings(TProfile Profile, TKeyType KeyTy
     case TProfile::Email:
       // Mail is encrypted to an RSA key directly, to an EC key by key agreement (ECDH). An
       // Edwards-curve key only signs mail: RFC 8410 allows it no other usage.
+      if (KeyType == ktEdwards)
+        return TProfileSettings{false, 0, {kuDigitalSignature}, {ekuEmailProtection}};
       return TProfileSettings{false,
                               0,
-                              rsa                      ? TKeyUsageSet{kuDigitalSignature, kuKeyEncipherment}
-                              : KeyType == ktEdwards ? TKeyUsageSet{kuDigitalSignature}
-                                                       : TKeyUsageSet{kuDigitalSignature, kuKeyAgreement},
+                              rsa ? TKeyUsageSet{kuDigitalSignature, kuKeyEncipherment}
+                                  : TKeyUsageSet{kuDigitalSignature, kuKeyAgreement},
                               {ekuEmailProtection}};
     case TProfile::CodeSigning:
       return TProfileSettings{false, 0, {kuDigitalSignature}, {ekuCodeSigning}};

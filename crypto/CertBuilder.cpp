@@ -565,8 +565,8 @@ void TCertBuilder::SetPublicKey(X509* Cert) const {
 
 // A certificate whose key was written from the encoded point or the raw key carries the key's
 // bytes but no decoded key object, which X509_get0_pubkey and everything built on it (key
-// matching, bundle making) want. It gets one the first time anyone looks: our own key, as X509_set_pubkey
-// leaves it. The certificate's encoding stays byte for byte the same, so does its signature.
+// matching, bundle making) want. It gets one the first time anyone looks: our own key, as
+// X509_set_pubkey leaves it. The certificate's encoding stays byte for byte the same, so does its signature.
 void TCertBuilder::AttachCertKey() const noexcept {
   if (!FCert || FCertKeyAttached || !FKey) return;
   TolerateErrors tolerate;

@@ -220,7 +220,9 @@ bool NameWithin(const TNameConstraint& Constraint, std::string_view Name) {
 }
 
 bool NamePermitted(const TNameConstraints& Constraints, TNameKind Kind, std::string_view Name) {
-  const auto within = [&](const TNameConstraint& c) { return c.Kind == Kind && NameWithin(c, Name); };
+  const auto within = [&](const TNameConstraint& c) {
+    return c.Kind == Kind && NameWithin(c, Name);
+  };
   const auto ofKind = [&](const TNameConstraint& c) { return c.Kind == Kind; };
   if (std::any_of(Constraints.Excluded.begin(), Constraints.Excluded.end(), within)) return false;
   const bool restricted =

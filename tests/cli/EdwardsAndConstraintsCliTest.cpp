@@ -204,8 +204,9 @@ TEST_F(CliEdwardsAndConstraints, DevCAIsConstrainedToDevelopmentNames) {
   EXPECT_TRUE(ChangedFiles(before, FilesUnder(Store())).empty());
 }
 
-TEST_F(CliEdwardsAndConstraints, AConstrainedDevCARefusesTheFirstNameBeforeItExists) {
-  const TProcessResult outside = Cli({"dev", "localhost", "public.example.org", "--store", Store()});
+TEST_F(CliEdwardsAndConstraints, ANameOutsideIsRefusedBeforeTheCAIsMade) {
+  const TProcessResult outside =
+      Cli({"dev", "localhost", "public.example.org", "--store", Store()});
   EXPECT_EQ(outside.Status, 1);
   EXPECT_NE(outside.Err.find("may not issue for public.example.org"), std::string::npos)
       << outside.Err;

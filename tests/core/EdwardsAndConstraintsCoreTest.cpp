@@ -101,7 +101,8 @@ TEST(NameConstraintLists, ItemsAreTrimmedAndTheFirstBadOneNamed) {
   EXPECT_TRUE(NameConstraintsFromList("  ").empty());
   for (const auto& [list, item] :
        {std::pair{"example.org, 10.0.0.1, bad item", "10.0.0.1"},
-        std::pair{"*.example.org", "*.example.org"}, std::pair{"192.168.1.0/16", "192.168.1.0/16"}}) {
+        std::pair{"*.example.org", "*.example.org"},
+        std::pair{"192.168.1.0/16", "192.168.1.0/16"}}) {
     SCOPED_TRACE(list);
     try {
       NameConstraintsFromList(list);
