@@ -258,6 +258,12 @@ std::vector<std::string> NamesOutside(const TCertRequest& Request,
     if (!NamePermitted(Constraints, Kind, Name)) outside.push_back(Name);
   };
   for (const std::string& name : Request.SANDNSNames) check(TNameKind::DNS, name);
+  // Without DNS alternative names, OpenSSL judges a common name that looks like a host name
+  // ("www.example.org") by the DNS constraints instead.
+  const std::string& cn = Request.Subject.CN;
+  if (Request.SANDNSNames.empty() && cn.find('.') != std::string::npos &&
+      cn.find('*') == std::string::npos && DNSNameProblem(cn).empty())
+    check(TNameKind::DNS, cn);
   for (const std::string& ip : Request.SANIPs) check(TNameKind::IP, ip);
   for (const std::string& email : Request.SANEmails) check(TNameKind::Email, email);
   // The subject's e-mail address is checked against the mail constraints too (RFC 5280).

@@ -38,7 +38,8 @@ std::vector<std::string> CheckRequest(const TCertRequest& Request, const TKeyFac
                                       X509* CACert);
 
 // The request's names that a CA under Constraints may not issue for, in the request's order:
-// the alternative names (DNS, IP, e-mail) and the subject's e-mail address.
+// the alternative names (DNS, IP, e-mail), a common name that is a host name when there is no
+// DNS alternative name, and the subject's e-mail address.
 std::vector<std::string> NamesOutside(const TCertRequest& Request,
                                       const TNameConstraints& Constraints);
 

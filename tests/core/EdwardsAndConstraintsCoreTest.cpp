@@ -161,6 +161,14 @@ TEST(NameConstraintChecks, EachNameOutsideTheCAsConstraintsIsFound) {
   request.Subject.Email = "carol@elsewhere.org";
   EXPECT_EQ(CheckRequest(request, {ktECC, 256}, ca.get()),
             std::vector<std::string>{finding("carol@elsewhere.org")});
+  // With no DNS alternative name, a common name that is a host name counts as one.
+  request.Subject.Email.clear();
+  request.SANDNSNames.clear();
+  request.Subject.CN = "www.elsewhere.org";
+  EXPECT_EQ(CheckRequest(request, {ktECC, 256}, ca.get()),
+            std::vector<std::string>{finding("www.elsewhere.org")});
+  request.Subject.CN = "Carol's device";
+  EXPECT_EQ(CheckRequest(request, {ktECC, 256}, ca.get()), std::vector<std::string>{});
 }
 
 // The store shows an Edwards key by its curve and pairs it with its certificate.
