@@ -1,5 +1,6 @@
 # The user's entry points. Each one first makes sure the Debian packages are there.
-.PHONY: deps build run test test-unprivileged test-sanitize bench fuzz package
+.PHONY: deps build run test test-unprivileged test-sanitize bench fuzz package format \
+        format-check tidy
 
 deps:
 	scripts/install-deps
@@ -44,3 +45,16 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	scripts/run-fuzzers
+
+# The C++ sources in the style of .clang-format: check-format lists what is not, format
+# rewrites it.
+format-check: deps
+	scripts/check-format
+
+format: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# The checks of .clang-tidy over the program's own sources, with the release build's
+# compile commands.
+tidy: build
+	run-clang-tidy -p build/release -quiet -j 2 '$(CURDIR)/(app|cli|core|crypto|ui)/[^/]*\.cpp$$'

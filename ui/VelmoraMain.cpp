@@ -313,7 +313,6 @@ void TfrmVelmora::FormCreate() {
   setWindowTitle(ToQt(std::string("X.509 Velmora \u2014 ") + kMakerDomain));
   FillFromCommaList(ui->cmbRSABits, QStringLiteral("1024,2048,3072,4096,8192"), 1);
   FillFromCommaList(ui->cmbECCurve, QStringLiteral("P-256,P-384,P-521"), 0);
-  FillFromCommaList(ui->cbEdAlg, QStringLiteral("Ed25519,Ed448"), 0);
   ui->edtDays->setText(QString::number(kDefaultValidDays));
   // Filling the lists is no change by hand; the key usages follow the key type below.
   FApplyingProfile = true;
@@ -506,9 +505,7 @@ void TfrmVelmora::BindEvents() {
   BindChecked(ui->rbCASign, &TfrmVelmora::rbCASignClick);
   Bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::chkIsCAClick);
   Bind(ui->cbProfile, &QComboBox::currentIndexChanged, &TfrmVelmora::cbProfileChange);
-  Bind(ui->rbEd, &QRadioButton::toggled, &TfrmVelmora::UpdateKeyTypeUI);
-  // Leaving RSA or coming to it is what changes the usages a key can have.
-  Bind(ui->rbRSA, &QRadioButton::toggled, &TfrmVelmora::UsagesFollowKeyType);
+  Bind(ui->rbECC, &QRadioButton::toggled, &TfrmVelmora::UsagesFollowKeyType);
   Bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::ExtensionsChangedByHand);
   Bind(ui->edtPathLen, &QLineEdit::textChanged, &TfrmVelmora::ExtensionsChangedByHand);
   Bind(ui->clbKeyUsage, &QListWidget::itemChanged, &TfrmVelmora::ExtensionsChangedByHand);
@@ -609,15 +606,15 @@ void TfrmVelmora::BuildTabOrder() {
   const std::initializer_list<QWidget*> order = {
       ui->pgcMain->tabBar(),
       // 1 - Key
-      ui->rbRSA, ui->rbECC, ui->rbEd, ui->cmbRSABits, ui->cmbECCurve, ui->cbEdAlg, ui->btnGenKey,
-      ui->btnCancelKey, ui->memKeyInfo,
+      ui->rbRSA, ui->rbECC, ui->cmbRSABits, ui->cmbECCurve, ui->btnGenKey, ui->btnCancelKey,
+      ui->memKeyInfo,
       // 2 - Subject DN
       ui->edtCN, ui->edtO, ui->edtOU, ui->edtC, ui->edtST, ui->edtL, ui->edtEmail,
       // 3 - Validity
       ui->edtDays,
       // 4 - Extensions: the profile, basic constraints beside the alternative names, then the
       // two usage lists side by side
-      ui->cbProfile, ui->chkIsCA, ui->edtPathLen, ui->edtPermitted, ui->edtExcluded, ui->edtSANDNS, ui->edtSANIP, ui->edtSANEmail,
+      ui->cbProfile, ui->chkIsCA, ui->edtPathLen, ui->edtSANDNS, ui->edtSANIP, ui->edtSANEmail,
       ui->clbKeyUsage, ui->clbEKU,
       // 5 - Signing
       ui->rbSelfSigned, ui->rbCASign, ui->edtCACertFile, ui->btnBrowseCACert, ui->edtCAKeyFile,
@@ -798,17 +795,15 @@ void TfrmVelmora::Log(const std::string& Text) {
 void TfrmVelmora::UpdateKeyTypeUI() {
   ui->grpRSA->setEnabled(ui->rbRSA->isChecked());
   ui->grpECC->setEnabled(ui->rbECC->isChecked());
-  ui->grpEd->setEnabled(ui->rbEd->isChecked());
 }
 
 void TfrmVelmora::UpdateSignModeUI() { ui->grpCA->setEnabled(ui->rbCASign->isChecked()); }
 
 void TfrmVelmora::UpdateCAOptionsUI() {
   const bool isCA = ui->chkIsCA->isChecked();
-  for (QWidget* control : std::initializer_list<QWidget*>{
-           ui->edtPathLen, ui->lblPathLen, ui->lblPathHint, ui->lblPermitted, ui->edtPermitted,
-           ui->lblExcluded, ui->edtExcluded})
-    control->setEnabled(isCA);
+  ui->edtPathLen->setEnabled(isCA);
+  ui->lblPathLen->setEnabled(isCA);
+  ui->lblPathHint->setEnabled(isCA);
 }
 
 // --- Profiles ---

@@ -20,12 +20,6 @@
 namespace velmora::test {
 namespace {
 
-// A label's caption as the name of its input: "Common Name (CN):" names "Common Name (CN)".
-QString WithoutColon(QString Caption) {
-  if (Caption.endsWith(QLatin1Char(':'))) Caption.chop(1);
-  return Caption;
-}
-
 QString NameOf(const QWidget* Widget) {
   return Widget ? Widget->objectName() : QStringLiteral("(nothing)");
 }
@@ -296,7 +290,7 @@ TEST_F(Keyboard, EveryInputHasAnAccessibleName) {
   std::map<const QWidget*, std::string> labels;
   for (const QLabel* label : Window->findChildren<QLabel*>())
     if (label->buddy())
-      labels[label->buddy()] = WithoutColon(WithoutAccessKey(label->text())).toStdString();
+      labels[label->buddy()] = WithoutAccessKey(label->text()).chopped(1).toStdString();
   int inputs = 0;
   for (QWidget* widget : Window->findChildren<QWidget*>()) {
     if (!qobject_cast<QLineEdit*>(widget) && !qobject_cast<QComboBox*>(widget) &&
