@@ -60,7 +60,8 @@ TCommandLine ParseCommandLine() {
   else if (parser.positionalArguments().size() > 1)
     error = QStringLiteral("Only one file can be opened at a time.");
   if (!error.isEmpty()) {
-    std::fprintf(stderr, "velmora: %s\nUsage: velmora [options] [file]\nRun with --help for more.\n",
+    std::fprintf(stderr,
+                 "velmora: %s\nUsage: velmora [options] [file]\nRun with --help for more.\n",
                  qPrintable(error));
     return {kExitUsage, {}};
   }
@@ -89,8 +90,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const TCommandLine commandLine = ParseCommandLine();
     if (commandLine.ExitCode) return *commandLine.ExitCode;
-    std::fputs("velmora: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
-               stderr);
+    std::fputs(
+        "velmora: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
+        stderr);
     return 1;
   }
 
@@ -103,6 +105,8 @@ int main(int argc, char* argv[]) {
   velmora::TfrmVelmora frmVelmora(platform);
   frmVelmora.show();
   if (!commandLine.File.isEmpty())
-    velmora::RunGuarded(platform, [&] { frmVelmora.OpenStoreFile(QFile::encodeName(commandLine.File).toStdString()); });
+    velmora::RunGuarded(platform, [&] {
+      frmVelmora.OpenStoreFile(QFile::encodeName(commandLine.File).toStdString());
+    });
   return QApplication::exec();
 }

@@ -62,8 +62,8 @@ double RunSide(const TSide& Side, TClock Clock, std::string& Failure) {
   for (const TArgv& argv : Side.Runs) {
     const TRunCost cost = RunToEnd(argv);
     if (cost.ExitStatus != 0) {
-      Failure = argv.front() + (argv.size() > 1 ? " " + argv[1] : "") +
-                " ended with status " + std::to_string(cost.ExitStatus);
+      Failure = argv.front() + (argv.size() > 1 ? " " + argv[1] : "") + " ended with status " +
+                std::to_string(cost.ExitStatus);
       return -1;
     }
     wall += cost.WallSeconds;
@@ -87,8 +87,7 @@ void BM_Processes(benchmark::State& state, const TSide& Side, TClock Clock) {
 
 // Runs both sides once untimed, which also leaves every output in place, so that each timed
 // run replaces files as a repeated command does. Registers the pair only when both succeed.
-void RegisterPair(const std::string& Work, const TSide& Ours, const TSide& Baseline,
-                  TClock Clock) {
+void RegisterPair(const std::string& Work, const TSide& Ours, const TSide& Baseline, TClock Clock) {
   std::string failure;
   if (RunSide(Ours, Clock, failure) < 0 || RunSide(Baseline, Clock, failure) < 0) {
     NoteSkipped(Work, failure);
@@ -103,12 +102,21 @@ void RegisterPair(const std::string& Work, const TSide& Ours, const TSide& Basel
 // openssl making a P-256 leaf into Dir, self-signed or as Signer's options say; Suffix ends
 // the output names.
 TArgv OpensslLeaf(const fs::path& Dir, const TArgv& Signer, const std::string& Suffix = "") {
-  TArgv argv{"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-             "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=bench.example", "-addext",
+  TArgv argv{"openssl",
+             "req",
+             "-x509",
+             "-newkey",
+             "ec",
+             "-pkeyopt",
+             "ec_paramgen_curve:P-256",
+             "-nodes",
+             "-subj",
+             "/CN=bench.example",
+             "-addext",
              "subjectAltName=DNS:bench.example"};
   argv.insert(argv.end(), Signer.begin(), Signer.end());
   argv.insert(argv.end(), {"-keyout", (Dir / "leaf.key").string() + Suffix, "-out",
-                               (Dir / "leaf.crt").string() + Suffix, "-days", "365"});
+                           (Dir / "leaf.crt").string() + Suffix, "-days", "365"});
   return argv;
 }
 
@@ -123,7 +131,8 @@ void RegisterAll(const fs::path& Scratch) {
   const bool haveCA = RunSide(makeCA, TClock::Wall, failure) >= 0;
 
   // A self-signed P-256 certificate with its key, both as PEM.
-  const fs::path oursSelf = Scratch / "ours-selfsigned", theirsSelf = Scratch / "openssl-selfsigned";
+  const fs::path oursSelf = Scratch / "ours-selfsigned",
+                 theirsSelf = Scratch / "openssl-selfsigned";
   fs::create_directories(theirsSelf);
   const TSide cliSelf{{{cli, "cert", "--store", oursSelf, "--cn", "bench.example", "--dns",
                         "bench.example", "--force"}}};
@@ -138,10 +147,10 @@ void RegisterAll(const fs::path& Scratch) {
   // is the gap that is not the flush. The flush's share of CLI-cert-selfsigned/wall's gap is
   // this row's baseline less that row's baseline, over that row's ours less its baseline. On
   // a folder in memory (tmpfs) the flush costs next to nothing.
-  RegisterPair("CLI-cert-selfsigned-durable/wall", cliSelf,
-               {{OpensslLeaf(theirsSelf, {}, ".new")},
-                {theirsSelf / "leaf.crt", theirsSelf / "leaf.key"}},
-               TClock::Wall);
+  RegisterPair(
+      "CLI-cert-selfsigned-durable/wall", cliSelf,
+      {{OpensslLeaf(theirsSelf, {}, ".new")}, {theirsSelf / "leaf.crt", theirsSelf / "leaf.key"}},
+      TClock::Wall);
 
   // A leaf signed by a CA read from PEM files, with a PKCS#12 bundle holding the chain;
   // openssl needs a second process for the bundle.
@@ -152,9 +161,9 @@ void RegisterAll(const fs::path& Scratch) {
                         "bench.example", "--sign-with", caCert, "--sign-key", caKey, "--p12",
                         "leaf.p12", "--p12-pass", "pass:x", "--force"}}};
     const TSide opensslCA{{OpensslLeaf(theirsCA, {"-CA", caCert, "-CAkey", caKey}),
-                           {"openssl", "pkcs12", "-export", "-inkey", theirsCA / "leaf.key",
-                            "-in", theirsCA / "leaf.crt", "-certfile", caCert, "-passout",
-                            "pass:x", "-out", theirsCA / "leaf.p12"}}};
+                           {"openssl", "pkcs12", "-export", "-inkey", theirsCA / "leaf.key", "-in",
+                            theirsCA / "leaf.crt", "-certfile", caCert, "-passout", "pass:x",
+                            "-out", theirsCA / "leaf.p12"}}};
     RegisterPair("CLI-cert-casigned-p12/wall", cliCA, opensslCA, TClock::Wall);
     RegisterPair("CLI-cert-casigned-p12/cpu", cliCA, opensslCA, TClock::Cpu);
   } else {

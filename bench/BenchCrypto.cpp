@@ -151,7 +151,8 @@ void BM_SelfSigned_baseline(benchmark::State& state, const std::string& kind) {
   for (auto _ : state) {
     EVP_PKEYPtr key = PlainKey(kind);
     X509Ptr cert = PlainCert(key.get(), nullptr, key.get(), DigestFor(kind));
-    benchmark::DoNotOptimize(PlainPEM(cert.get(), nullptr, nullptr) + PlainPEM(nullptr, key.get(), nullptr));
+    benchmark::DoNotOptimize(PlainPEM(cert.get(), nullptr, nullptr) +
+                             PlainPEM(nullptr, key.get(), nullptr));
   }
 }
 
@@ -200,7 +201,8 @@ void BM_SelfSignedRSA_baseline(benchmark::State& state) {
   EVP_PKEY* key = SharedRSAKey();
   for (auto _ : state) {
     X509Ptr cert = PlainCert(key, nullptr, key, EVP_sha256());
-    benchmark::DoNotOptimize(PlainPEM(cert.get(), nullptr, nullptr) + PlainPEM(nullptr, key, nullptr));
+    benchmark::DoNotOptimize(PlainPEM(cert.get(), nullptr, nullptr) +
+                             PlainPEM(nullptr, key, nullptr));
   }
 }
 
@@ -309,8 +311,8 @@ PKCS12Ptr PlainBundle(const TCertBuilder& leaf) {
   BIOPtr caBio(BIO_new_mem_buf(SharedCA().certPEM.c_str(), -1));
   X509StackPtr chain(sk_X509_new_null());
   sk_X509_push(chain.get(), PEM_read_bio_X509(caBio.get(), nullptr, nullptr, nullptr));
-  return PKCS12Ptr(PKCS12_create("secret", "Bench", leaf.Key(), leaf.Cert(), chain.get(), 0, 0,
-                                 2048, 2048, 0));
+  return PKCS12Ptr(
+      PKCS12_create("secret", "Bench", leaf.Key(), leaf.Cert(), chain.get(), 0, 0, 2048, 2048, 0));
 }
 
 void BM_SaveToPKCS12_baseline(benchmark::State& state) {

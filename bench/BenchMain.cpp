@@ -72,8 +72,8 @@ const TEntry* BudgetFor(const TEntry (&Table)[N], const std::string& Work) {
 
 // The unit that shows Seconds with one to three digits before the point.
 benchmark::TimeUnit ReadableUnit(double Seconds) {
-  for (const benchmark::TimeUnit unit : {benchmark::kSecond, benchmark::kMillisecond,
-                                         benchmark::kMicrosecond})
+  for (const benchmark::TimeUnit unit :
+       {benchmark::kSecond, benchmark::kMillisecond, benchmark::kMicrosecond})
     if (Seconds * benchmark::GetTimeUnitMultiplier(unit) >= 1) return unit;
   return benchmark::kNanosecond;
 }
@@ -137,9 +137,10 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 
   void PrintSummary() const {
-    std::printf("\nmedian [min-max] per iteration over the repetitions; ratio = ours / baseline "
-                "(medians); budget = highest ratio accepted, or with a unit the highest median "
-                "of ours\n");
+    std::printf(
+        "\nmedian [min-max] per iteration over the repetitions; ratio = ours / baseline "
+        "(medians); budget = highest ratio accepted, or with a unit the highest median "
+        "of ours\n");
     std::printf("%-44s %-31s %-31s %7s %7s\n", "benchmark", "ours", "baseline", "ratio", "budget");
     const std::string suffix = "/ours";
     for (const auto& [name, ours] : FSides) {

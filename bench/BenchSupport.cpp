@@ -108,7 +108,8 @@ std::optional<std::string> TChildProcess::ReadLine(int TimeoutMs) {
       FPending.erase(0, end + 1);
       return line;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd ready{FOutput, POLLIN, 0};
     if (FOutput < 0 || left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
       return std::nullopt;
@@ -155,7 +156,8 @@ TRunCost RunToEnd(const std::vector<std::string>& Argv) {
   rusage usage{};
   while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
-  cost.WallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  cost.WallSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   cost.CpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
   cost.ExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return cost;

@@ -225,8 +225,9 @@ BENCHMARK(BM_WindowStart_bare_form)
 void BM_WindowProcess(benchmark::State& state, const std::string& Program,
                       const std::string& QtPlatformName) {
   QtPlatform().WriteStoreDirSetting(gStores->Empty.string());  // what the real window lists
-  const std::string path = (QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-                            QString::fromStdString(Program)).toStdString();
+  const std::string path =
+      (QCoreApplication::applicationDirPath() + QLatin1Char('/') + QString::fromStdString(Program))
+          .toStdString();
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     TChildProcess probe({path}, {{"QT_QPA_PLATFORM", QtPlatformName}});
@@ -322,7 +323,7 @@ void BM_StoreList_baseline(benchmark::State& state, const fs::path& (*Store)()) 
 
 void RegisterStoreLists() {
   const std::pair<const char*, const fs::path& (*)()> stores[] = {
-      {"StoreList-10000", [] () -> const fs::path& { return gStores->Big; }},
+      {"StoreList-10000", []() -> const fs::path& { return gStores->Big; }},
       {"StoreList-100000", HugeStore}};
   for (const auto& [work, store] : stores) {
     benchmark::RegisterBenchmark((std::string(work) + "/ours").c_str(), BM_StoreList_ours, store)
@@ -346,9 +347,9 @@ void BM_FileInfo_ours(benchmark::State& state, const std::string& FileName) {
   if (!WaitExposed(&window)) state.SkipWithError("window not exposed");
   while (window.JobRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   QTableView* list = Control<QTableView>(&window, "lvCerts");
-  const QModelIndexList found = list->model()->match(list->model()->index(0, 0), Qt::DisplayRole,
-                                                     QString::fromStdString(FileName), 1,
-                                                     Qt::MatchExactly);
+  const QModelIndexList found =
+      list->model()->match(list->model()->index(0, 0), Qt::DisplayRole,
+                           QString::fromStdString(FileName), 1, Qt::MatchExactly);
   if (found.isEmpty()) {
     state.SkipWithError("file not listed");
     return;
@@ -516,13 +517,12 @@ void BM_LongestGap_GenKey(benchmark::State& state) {
 void BM_LongestGap_GenCert(benchmark::State& state) {
   TAgreeingPlatform platform(gStores->Issue);
   TfrmVelmora window(platform);
-  const std::pair<const char*, fs::path> edits[] = {
-      {"edtCN", "gap.example"},
-      {"edtCACertFile", gStores->Issue / kCACertFile},
-      {"edtCAKeyFile", gStores->Issue / kCAKeyFile},
-      {"edtCAPwd", kCAPassword},
-      {"edtOutPFXPwd", "gap-bundle-pass"},
-      {"edtOutPFXPwdConfirm", "gap-bundle-pass"}};
+  const std::pair<const char*, fs::path> edits[] = {{"edtCN", "gap.example"},
+                                                    {"edtCACertFile", gStores->Issue / kCACertFile},
+                                                    {"edtCAKeyFile", gStores->Issue / kCAKeyFile},
+                                                    {"edtCAPwd", kCAPassword},
+                                                    {"edtOutPFXPwd", "gap-bundle-pass"},
+                                                    {"edtOutPFXPwdConfirm", "gap-bundle-pass"}};
   for (const auto& [edit, text] : edits)
     Control<QLineEdit>(&window, edit)->setText(QString::fromStdString(text.string()));
   Control<QAbstractButton>(&window, "rbCASign")->click();

@@ -4,8 +4,8 @@
 // setting the window reads at each in turn and runs itself with --measure, which starts the
 // window as the program does, says when the window is shown with its store listed, reports
 // the high-water mark of its resident set, then lists the store once more and reports how
-// long that took. The start-up time is from starting the process until the window is shown; the starts are interleaved over the stores and
-// repeated, and medians are shown.
+// long that took. The start-up time is from starting the process until the window is shown; the
+// starts are interleaved over the stores and repeated, and medians are shown.
 #include "bench/BenchSupport.h"
 #include "ui/Platform.h"
 #include "ui/VelmoraMain.h"
@@ -60,8 +60,8 @@ int Measure(int argc, char** argv) {
   refresh->click();
   while (window.Busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   QApplication::processEvents();
-  std::printf("%.1f %d %.6f\n", usage.ru_maxrss / 1024.0, static_cast<int>(list->model()->rowCount()),
-              listing.nsecsElapsed() / 1e9);
+  std::printf("%.1f %d %.6f\n", usage.ru_maxrss / 1024.0,
+              static_cast<int>(list->model()->rowCount()), listing.nsecsElapsed() / 1e9);
   return 0;
 }
 
@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
   std::map<int, TSamples> samples;
   std::map<int, std::filesystem::path> stores;
   for (const int files : kStoreSizes) {
-    stores[files] = std::filesystem::path(home.path().toStdString()) / ("store-" + std::to_string(files));
+    stores[files] =
+        std::filesystem::path(home.path().toStdString()) / ("store-" + std::to_string(files));
     MakeStore(stores[files], files);
   }
   for (int repetition = 0; repetition < kRepetitions; ++repetition) {
@@ -130,12 +131,12 @@ int main(int argc, char** argv) {
   if (!empty.PeakMB.empty() && !huge.PeakMB.empty()) {
     // Budgets: 300 ms to the window with 100,000 files, no more than 1.3 times an empty
     // store's start plus one listing (the store is listed once), and 40 MB over an empty store.
-    const double ratio = Median(huge.StartSeconds) /
-                         (Median(empty.StartSeconds) + Median(huge.ListingSeconds));
-    std::printf("100000 files: start %.1f ms (budget 300 ms), %.2fx empty start + one listing "
-                "(budget 1.30x), peak +%.1f MB over an empty store (budget 40 MB)\n",
-                Median(huge.StartSeconds) * 1e3, ratio,
-                Median(huge.PeakMB) - Median(empty.PeakMB));
+    const double ratio =
+        Median(huge.StartSeconds) / (Median(empty.StartSeconds) + Median(huge.ListingSeconds));
+    std::printf(
+        "100000 files: start %.1f ms (budget 300 ms), %.2fx empty start + one listing "
+        "(budget 1.30x), peak +%.1f MB over an empty store (budget 40 MB)\n",
+        Median(huge.StartSeconds) * 1e3, ratio, Median(huge.PeakMB) - Median(empty.PeakMB));
   }
   return 0;
 }

@@ -35,9 +35,10 @@ class TCertCommand : public TCommand {
   }
 
   void DefineOptions(CLI::App& Command) override {
-    Command.add_option("--key", FKey,
-                       "rsa:BITS (1024 to 16384), ec:CURVE (P-256, P-384, P-521; also "
-                       "prime256v1, secp256r1, secp384r1, secp521r1), ed25519 or ed448")
+    Command
+        .add_option("--key", FKey,
+                    "rsa:BITS (1024 to 16384), ec:CURVE (P-256, P-384, P-521; also "
+                    "prime256v1, secp256r1, secp384r1, secp521r1), ed25519 or ed448")
         ->default_str("ec:P-256");
     Command.add_option("--cn", FRequest.Subject.CN, "Common name");
     Command.add_option("--o", FRequest.Subject.O, "Organisation");
@@ -52,8 +53,9 @@ class TCertCommand : public TCommand {
                        "Certificate profile: " + ProfileSlugs() +
                            "; sets CA flag, path length and usages for the key type");
     FCAOption = Command.add_flag("--ca", FIsCA, "A CA certificate (overrides the profile)");
-    FPathLenOption = Command.add_option("--pathlen", FPathLen,
-                                        "CA path length limit, -1 for none (overrides the profile)")
+    FPathLenOption = Command
+                         .add_option("--pathlen", FPathLen,
+                                     "CA path length limit, -1 for none (overrides the profile)")
                          ->default_val(0);
     FKeyUsagesOption =
         Command
@@ -80,13 +82,15 @@ class TCertCommand : public TCommand {
     Command.add_option("--sign-key", FIssue.CAKeyFile,
                        "CA private key (PEM); a relative path is taken from the current folder, "
                        "not the store");
-    FCAPassOption = Command.add_option(
-        "--ca-pass", FCAPass, "CA key pass phrase: pass:, env:, file:, fd: or stdin");
-    Command.add_option("--out-cert", FIssue.CertName,
-                       "Certificate file name, in the store folder; empty for none")
+    FCAPassOption = Command.add_option("--ca-pass", FCAPass,
+                                       "CA key pass phrase: pass:, env:, file:, fd: or stdin");
+    Command
+        .add_option("--out-cert", FIssue.CertName,
+                    "Certificate file name, in the store folder; empty for none")
         ->default_str(kDefaultCertName);
-    Command.add_option("--out-key", FIssue.KeyName,
-                       "Private key file name, in the store folder; empty for none")
+    Command
+        .add_option("--out-key", FIssue.KeyName,
+                    "Private key file name, in the store folder; empty for none")
         ->default_str(kDefaultKeyName);
     FKeyPassOption = Command.add_option(
         "--key-pass", FKeyPass,
@@ -163,8 +167,7 @@ class TCertCommand : public TCommand {
   // Without a profile (or with "custom") the defaults are a TLS server and client certificate
   // with the key usages that suit the key: an EC key cannot encipher, so it does not claim to.
   void ApplyUsages() {
-    std::optional<TProfile> profile =
-        FProfile.empty() ? TProfile::Custom : ProfileByName(FProfile);
+    std::optional<TProfile> profile = FProfile.empty() ? TProfile::Custom : ProfileByName(FProfile);
     if (!profile)
       throw UsageError("Unknown profile \"" + FProfile + "\": use one of " + ProfileSlugs() + ".");
     if (*profile == TProfile::Custom) profile = TProfile::TLSServerClient;
@@ -172,8 +175,7 @@ class TCertCommand : public TCommand {
     if (FCAOption->count() > 0) FRequest.IsCA = FIsCA;
     if (FPathLenOption->count() > 0) FRequest.PathLenConstraint = FPathLen;
     if (FKeyUsagesOption->count() > 0) FRequest.KeyUsage = KeyUsagesOrUsage(FKeyUsages);
-    if (FExtKeyUsagesOption->count() > 0)
-      FRequest.ExtKeyUsage = ExtKeyUsagesOrUsage(FExtKeyUsages);
+    if (FExtKeyUsagesOption->count() > 0) FRequest.ExtKeyUsage = ExtKeyUsagesOrUsage(FExtKeyUsages);
   }
 
   // Constraints bind only what a CA signs: on any other certificate they would be dropped

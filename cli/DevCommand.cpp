@@ -32,7 +32,7 @@ namespace {
 // The files of the development CA: "velmora-dev-ca" for the one made without --ca-name (as
 // earlier versions made it), "velmora-dev-ca-<name>" for each named one.
 constexpr const char* kCABase = "velmora-dev-ca";
-constexpr std::int32_t kCADays = 3650;    // ten years
+constexpr std::int32_t kCADays = 3650;  // ten years
 
 // Names reserved for private use (RFC 2606, 6761, 6762, 8375, the ICANN-reserved .internal)
 // and address ranges that are never routed on the internet (loopback, RFC 1918, unique local
@@ -117,10 +117,10 @@ class TDevCommand : public TCommand {
     if (FUnconstrained && FPermitOption->count() > 0)
       throw UsageError("--unconstrained and --permit contradict each other: choose one.");
     try {
-      FConstraints = FUnconstrained ? std::vector<std::string>{}
-                                    : NameConstraintsFromList(FPermitOption->count() > 0
-                                                                  ? FPermit
-                                                                  : kDevelopmentNames);
+      FConstraints =
+          FUnconstrained
+              ? std::vector<std::string>{}
+              : NameConstraintsFromList(FPermitOption->count() > 0 ? FPermit : kDevelopmentNames);
     } catch (const Exception& e) {
       throw UsageError(e.what());
     }
@@ -149,8 +149,9 @@ class TDevCommand : public TCommand {
           constraints.Permitted.push_back(ParseNameConstraint(item));
         RefuseNamesOutside(leaf, constraints, caCertName);
         MakeCA(store, base);
-        if (FConstraints.empty()) std::fprintf(stderr, "Warning: %s is unconstrained: %s\n",
-                                               caCertName.c_str(), kUnconstrainedRisk);
+        if (FConstraints.empty())
+          std::fprintf(stderr, "Warning: %s is unconstrained: %s\n", caCertName.c_str(),
+                       kUnconstrainedRisk);
       } else {
         UseExistingCA(leaf, caCert, caCertName);
       }
@@ -164,8 +165,8 @@ class TDevCommand : public TCommand {
         "  sudo cp %s /usr/local/share/ca-certificates/%s\n"
         "  sudo update-ca-certificates\n",
         caCert.c_str(), JoinStorePath(store, first + ".crt").c_str(),
-        JoinStorePath(store, first + ".key").c_str(),
-        JoinStorePath(store, first + ".p12").c_str(), caCert.c_str(), caCertName.c_str());
+        JoinStorePath(store, first + ".key").c_str(), JoinStorePath(store, first + ".p12").c_str(),
+        caCert.c_str(), caCertName.c_str());
     return 0;
   }
 

@@ -22,9 +22,8 @@ struct TCurveName {
   const char* Curve;  // as the window names it
 };
 constexpr TCurveName kCurveNames[] = {
-    {"P-256", "P-256"}, {"prime256v1", "P-256"}, {"secp256r1", "P-256"},
-    {"P-384", "P-384"}, {"secp384r1", "P-384"},
-    {"P-521", "P-521"}, {"secp521r1", "P-521"},
+    {"P-256", "P-256"},     {"prime256v1", "P-256"}, {"secp256r1", "P-256"}, {"P-384", "P-384"},
+    {"secp384r1", "P-384"}, {"P-521", "P-521"},      {"secp521r1", "P-521"},
 };
 
 bool SameIgnoringCase(const std::string& A, const char* B) {
@@ -62,7 +61,8 @@ TKeyChoice ParseKeyChoice(const std::string& Choice) {
     const char* last = Choice.data() + Choice.size();
     const auto [end, error] = std::from_chars(first, last, key.RSABits);
     if (error == std::errc::result_out_of_range ||
-        (error == std::errc() && end == last && (key.RSABits < kMinRSABits || key.RSABits > kMaxRSABits)))
+        (error == std::errc() && end == last &&
+         (key.RSABits < kMinRSABits || key.RSABits > kMaxRSABits)))
       throw UsageError("Invalid key " + Readable(Quoted(Choice)) + ": an RSA key has " +
                        std::to_string(kMinRSABits) + " to " + std::to_string(kMaxRSABits) +
                        " bits.");

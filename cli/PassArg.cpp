@@ -17,9 +17,7 @@ namespace velmora::cli {
 
 namespace {
 
-bool StartsWith(const std::string& Text, const char* Prefix) {
-  return Text.rfind(Prefix, 0) == 0;
-}
+bool StartsWith(const std::string& Text, const char* Prefix) { return Text.rfind(Prefix, 0) == 0; }
 
 // The source as messages name it: the argument itself, which holds no secret, except for
 // "pass:", whose text is the secret.
@@ -50,7 +48,8 @@ struct TLineWiper {
   ~TLineWiper() { Wipe(Line); }
 };
 
-std::unique_ptr<TSecretText> FirstLineOf(int Fd, const std::string& Source, const std::string& Arg) {
+std::unique_ptr<TSecretText> FirstLineOf(int Fd, const std::string& Source,
+                                         const std::string& Arg) {
   std::string line;
   // Room for the longest line taken, so the text never moves and leaves a copy behind.
   line.reserve(kMaxPasswordBytes + 2);
@@ -75,7 +74,8 @@ std::unique_ptr<TSecretText> FirstLineOf(int Fd, const std::string& Source, cons
 }
 
 std::unique_ptr<TSecretText> ReadSource(const std::string& Arg, const std::string& Option) {
-  if (StartsWith(Arg, "pass:")) return std::make_unique<TSecretText>(Arg.data() + 5, Arg.size() - 5);
+  if (StartsWith(Arg, "pass:"))
+    return std::make_unique<TSecretText>(Arg.data() + 5, Arg.size() - 5);
   if (StartsWith(Arg, "env:")) {
     const char* value = std::getenv(Arg.c_str() + 4);
     if (value == nullptr)
@@ -106,16 +106,15 @@ std::unique_ptr<TSecretText> ReadSource(const std::string& Arg, const std::strin
     const char* last = Arg.data() + Arg.size();
     const auto [end, error] = std::from_chars(first, last, fd);
     if (error != std::errc() || end != last || fd < 0 || first == last)
-      throw UsageError("Invalid pass phrase source: fd: takes a descriptor number, for " +
-                       Option + ".");
+      throw UsageError("Invalid pass phrase source: fd: takes a descriptor number, for " + Option +
+                       ".");
     return FirstLineOf(fd, "descriptor " + std::to_string(fd), Arg);
   }
   if (Arg == "stdin") return FirstLineOf(STDIN_FILENO, "the standard input", Arg);
   // The argument is not repeated: "--key-pass MyS3cret" is the pass phrase without its
   // "pass:", and would end up in a terminal's scrollback or a build log.
-  throw UsageError(
-      "Invalid pass phrase source: expected pass:, env:, file:, fd: or stdin for " + Option +
-      ".");
+  throw UsageError("Invalid pass phrase source: expected pass:, env:, file:, fd: or stdin for " +
+                   Option + ".");
 }
 
 // What to do instead of an empty pass phrase, by the option it was given to.
@@ -134,8 +133,8 @@ std::unique_ptr<TSecretText> ReadPassArg(const std::string& Arg, const std::stri
   // a wish: it would leave the key unencrypted while the command line says otherwise. Only a
   // bundle's password may be empty on purpose, and then it is spelled out.
   if (text.empty() && !(Option == "--p12-pass" && Arg == "pass:"))
-    throw UsageError("The pass phrase from " + SourceName(Arg) + " is empty: " +
-                     EmptyAdvice(Option));
+    throw UsageError("The pass phrase from " + SourceName(Arg) +
+                     " is empty: " + EmptyAdvice(Option));
   if (text.size() > kMaxPasswordBytes) RaiseTooLong(Arg);
   if (text.find('\0') != std::string::npos)
     throw UsageError("The pass phrase from " + SourceName(Arg) +

@@ -43,8 +43,8 @@ void InsertName(QJsonObject& Object, const QString& Key, const std::string& Name
   Object.insert(Key, JsonText(Name));
   if (!IsUtf8(Name))
     Object.insert(Key + QStringLiteral("_bytes"),
-                  QString::fromLatin1(QByteArray(Name.data(), static_cast<qsizetype>(Name.size()))
-                                          .toBase64()));
+                  QString::fromLatin1(
+                      QByteArray(Name.data(), static_cast<qsizetype>(Name.size())).toBase64()));
 }
 
 // Text as a terminal may be given it: a file name or a certificate's value may hold control
@@ -113,8 +113,10 @@ class TInfoCommand : public TCommand {
                           {"details", JsonLines(description.Details)},
                           {"related", JsonLines(related)}};
         InsertName(entry, QStringLiteral("path"), file);
-        if (description.Error) entry.insert("error", JsonText(*description.Error));
-        else if (description.Problem) entry.insert("error", JsonText(*description.Problem));
+        if (description.Error)
+          entry.insert("error", JsonText(*description.Error));
+        else if (description.Problem)
+          entry.insert("error", JsonText(*description.Problem));
         all.append(entry);
         continue;
       }
@@ -182,12 +184,12 @@ class TListCommand : public TCommand {
         InsertName(row, QStringLiteral("name"), entry.Name);
         if (entry.Found) {
           row.insert("size", static_cast<qint64>(entry.Size));
-          row.insert("modified", QDateTime::fromSecsSinceEpoch(entry.Modified, Qt::UTC)
-                                     .toString(Qt::ISODate));
+          row.insert("modified",
+                     QDateTime::fromSecsSinceEpoch(entry.Modified, Qt::UTC).toString(Qt::ISODate));
         }
         if (expiry[i]) {
-          row.insert("expires", QDateTime::fromSecsSinceEpoch(*expiry[i], Qt::UTC)
-                                    .toString(Qt::ISODate));
+          row.insert("expires",
+                     QDateTime::fromSecsSinceEpoch(*expiry[i], Qt::UTC).toString(Qt::ISODate));
           row.insert("days_left", static_cast<qint64>(DaysLeft(*expiry[i], now)));
         }
         rows.append(row);
@@ -202,8 +204,8 @@ class TListCommand : public TCommand {
       const std::string modified =
           entry.Found ? dates.Text(entry.Modified, true).toStdString() : "";
       const std::string expires = expiry[i] ? ExpiresText(*expiry[i], now) : "";
-      std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalText(entry.Name).c_str(),
-                  TypeText(entry.Kind), size.c_str(), modified.c_str(), expires.c_str());
+      std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalText(entry.Name).c_str(), TypeText(entry.Kind),
+                  size.c_str(), modified.c_str(), expires.c_str());
     }
     return 0;
   }

@@ -26,8 +26,8 @@ std::vector<std::unique_ptr<TCommand>> AllCommands() {
 namespace {
 
 // A failure as the window's box says it, in the command line's words (options, not fields):
-// a common cause in plain words first, then the message. Of the arguments only the CA certificate file matters to the words: when it held no
-// certificate they say what it holds instead.
+// a common cause in plain words first, then the message. Of the arguments only the CA certificate
+// file matters to the words: when it held no certificate they say what it holds instead.
 std::string InPlainWords(const std::string& Message, const CLI::App& Command) {
   std::string caCertFile;
   const CLI::Option* signWith = Command.get_option_no_throw("--sign-with");
@@ -38,8 +38,8 @@ std::string InPlainWords(const std::string& Message, const CLI::App& Command) {
 
 int UsageFailure(const std::string& Command, const std::string& Message) {
   std::fflush(stdout);  // what was said so far stands before the error in a shared terminal
-  std::fprintf(stderr, "velmora-cli: %s\nUsage: %s\nRun with --help for more.\n",
-               Message.c_str(), Command.c_str());
+  std::fprintf(stderr, "velmora-cli: %s\nUsage: %s\nRun with --help for more.\n", Message.c_str(),
+               Command.c_str());
   return kExitUsage;
 }
 

@@ -81,9 +81,7 @@ std::string SignatureAlgorithmText(const X509* Cert) {
 }  // namespace
 
 std::string ExpiryNote(std::time_t NotAfter, std::time_t Now) {
-  const auto count = [](std::int64_t N) {
-    return std::to_string(N) + (N == 1 ? " day" : " days");
-  };
+  const auto count = [](std::int64_t N) { return std::to_string(N) + (N == 1 ? " day" : " days"); };
   if (NotAfter < Now) {
     const std::int64_t ago = DaysLeft(Now, NotAfter);
     return ago == 0 ? "(expired today)" : "(expired " + count(ago) + " ago)";
@@ -150,7 +148,8 @@ std::vector<std::string> CertificateDetailLines(X509* Cert, std::time_t Now) {
       {"Authority Key Identifier: ", NID_authority_key_identifier},
   };
   for (const auto& [label, nid] : extensions)
-    if (const std::optional<std::string> text = ExtensionText(Cert, nid)) lines.push_back(label + *text);
+    if (const std::optional<std::string> text = ExtensionText(Cert, nid))
+      lines.push_back(label + *text);
 
   lines.push_back("Signature Algorithm: " + SignatureAlgorithmText(Cert));
   lines.push_back("SHA-256 Fingerprint: " + CertificateFingerprint(Cert, EVP_sha256()));

@@ -185,8 +185,8 @@ bool NameSameFile(const std::string& A, const std::string& B) {
   if (fs::equivalent(A, B, ec) && !ec) return true;
   const fs::path a = fs::absolute(A, ec), b = fs::absolute(B, ec);
   const fs::path dirA = a.parent_path(), dirB = b.parent_path();
-  const bool sameDir = dirA.lexically_normal() == dirB.lexically_normal() ||
-                       (fs::equivalent(dirA, dirB, ec) && !ec);
+  const bool sameDir =
+      dirA.lexically_normal() == dirB.lexically_normal() || (fs::equivalent(dirA, dirB, ec) && !ec);
   if (!sameDir) return false;
   const std::string nameA = a.filename().string(), nameB = b.filename().string();
   if (nameA == nameB) return true;
@@ -289,9 +289,9 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
   if (!bundle.Path.empty()) {
     // The chain is the CA file as it is now, read again.
     const std::string chainPEM = Request.CASigned ? ReadTextFile(Request.CACertFile) : "";
-    Builder.StagePKCS12(outputs, bundle.Path, Passwords.Bundle, Request.FriendlyName, chainPEM,
-                        Request.BundleCompatible ? TPKCS12Format::Compatible
-                                                 : TPKCS12Format::Modern);
+    Builder.StagePKCS12(
+        outputs, bundle.Path, Passwords.Bundle, Request.FriendlyName, chainPEM,
+        Request.BundleCompatible ? TPKCS12Format::Compatible : TPKCS12Format::Modern);
   }
   outputs.Commit();
   if (!cert.Path.empty()) Events.Log("Certificate saved -> " + cert.Name);

@@ -195,8 +195,7 @@ std::string CAKeyPasswordSentence(std::string_view Message, TWording Wording) {
   if (step == std::string_view::npos) return {};
   const std::string_view reason = Message.substr(step);
   for (const std::string_view words : kPasswordReasons)
-    if (Contains(reason, words))
-      return Say(TSentence::CAKeyPassword, Wording);
+    if (Contains(reason, words)) return Say(TSentence::CAKeyPassword, Wording);
   return {};
 }
 
@@ -214,8 +213,7 @@ std::string CACertSentence(std::string_view Message, const TFileLook& File, TWor
     case TFileContent::PKCS12: return Say(TSentence::CACertPKCS12, Wording);
     case TFileContent::OtherPEM:
       return Say(TSentence::CACertOtherPEM, Wording, Quoted(File.PEMLabel));
-    case TFileContent::Unknown:
-      break;
+    case TFileContent::Unknown: break;
   }
   return Say(TSentence::CACertNoPEM, Wording);
 }

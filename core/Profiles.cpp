@@ -60,10 +60,8 @@ std::optional<TProfileSettings> ProfileSettings(TProfile Profile, TKeyType KeyTy
   const TKeyUsageSet tlsServer =
       rsa ? TKeyUsageSet{kuDigitalSignature, kuKeyEncipherment} : TKeyUsageSet{kuDigitalSignature};
   switch (Profile) {
-    case TProfile::Custom:
-      return std::nullopt;
-    case TProfile::TLSServer:
-      return TProfileSettings{false, 0, tlsServer, {ekuServerAuth}};
+    case TProfile::Custom: return std::nullopt;
+    case TProfile::TLSServer: return TProfileSettings{false, 0, tlsServer, {ekuServerAuth}};
     case TProfile::TLSClient:
       return TProfileSettings{false, 0, {kuDigitalSignature}, {ekuClientAuth}};
     case TProfile::TLSServerClient:

@@ -325,7 +325,8 @@ std::string DNSNameProblem(std::string_view Name) {
     const std::string_view suffix = Name.substr(2);
     if (IsPublicSuffix(suffix))
       return "The DNS name " + quoted + " is a wildcard directly over the public suffix " +
-             Quoted(suffix) + ": it would cover every site under it, so clients refuse to match it.";
+             Quoted(suffix) +
+             ": it would cover every site under it, so clients refuse to match it.";
   }
   return {};
 }

@@ -2,8 +2,8 @@
 
 #include "core/CertDetails.h"
 #include "core/PlainWords.h"
-#include "core/StoreExpiry.h"
 #include "core/StoreCertificate.h"
+#include "core/StoreExpiry.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
 #include "crypto/AtomicFile.h"
@@ -21,8 +21,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <system_error>
@@ -93,9 +93,7 @@ QString TDateTimeFormat::WithoutTimeZone(const QString& Format) {
 
 // ---- Listing ----
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool IsDirectoryAt(const std::string& Path) {
   struct stat info {};
@@ -112,8 +110,8 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
     // A folder the user may not read is an empty store; anything else (the folder vanished
     // since it was found) is worth telling.
     if (error == EACCES || error == EPERM) return {};
-    throw Exception("Cannot list the store directory \"" + Readable(Dir) + "\": " +
-                    SystemMessage(error));
+    throw Exception("Cannot list the store directory \"" + Readable(Dir) +
+                    "\": " + SystemMessage(error));
   }
   const int dirFd = ::dirfd(dir.get());
   std::vector<TStoreEntry> entries;
@@ -147,7 +145,6 @@ std::vector<TStoreEntry> ReadStoreEntries(const std::string& Dir) {
   if (leftovers && TidyInterruptedWrites(Dir)) return ReadStoreEntries(Dir);
   return entries;
 }
-
 
 std::string ExpiresText(std::time_t NotAfter, std::time_t Now) {
   const std::int64_t days = DaysLeft(NotAfter, Now);
@@ -225,8 +222,7 @@ std::unique_ptr<TOpenSSLCert> LoadPEMOrDERCertificate(const std::string& Bytes) 
     const auto* der = reinterpret_cast<const unsigned char*>(Bytes.data());
     TolerateErrors tolerate;
     X509Ptr cert(d2i_X509(nullptr, &der, static_cast<long>(Bytes.size())));
-    if (!cert || der != reinterpret_cast<const unsigned char*>(Bytes.data()) + Bytes.size())
-      throw;
+    if (!cert || der != reinterpret_cast<const unsigned char*>(Bytes.data()) + Bytes.size()) throw;
     EVP_PKEY* key = X509_get_pubkey(cert.get());
     return std::make_unique<TOpenSSLCert>(key, false, cert.release());
   }
@@ -356,9 +352,7 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWo
   lines.emplace_back();
 
   switch (StoreFileKind(FileNamePart(Path))) {
-    case TStoreFileKind::Certificate:
-      DescribeCertificate(file, info, Now, description);
-      break;
+    case TStoreFileKind::Certificate: DescribeCertificate(file, info, Now, description); break;
     case TStoreFileKind::Key:
       DescribeKey(file, info, description);
       WarnIfReadableByOthers(info, description.Details);
@@ -372,9 +366,7 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWo
       DescribeBundleContents(file, info, description);
       WarnIfReadableByOthers(info, description.Details);
       break;
-    case TStoreFileKind::Other:
-      DescribeOtherFile(file, info, description);
-      break;
+    case TStoreFileKind::Other: DescribeOtherFile(file, info, description); break;
   }
   return description;
 }

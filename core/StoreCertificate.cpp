@@ -73,7 +73,8 @@ std::optional<TBundleContents> ReadBundleWithoutPassword(const std::string& Byte
   contents.Key.reset(key);
   if (cert) contents.Certificates.emplace_back(cert);
   X509StackPtr rest(others);
-  while (rest && sk_X509_num(rest.get()) > 0) contents.Certificates.emplace_back(sk_X509_shift(rest.get()));
+  while (rest && sk_X509_num(rest.get()) > 0)
+    contents.Certificates.emplace_back(sk_X509_shift(rest.get()));
   return contents;
 }
 

@@ -28,9 +28,9 @@ struct TFileIdentity {
 struct TFileIdentityHash {
   std::size_t operator()(const TFileIdentity& Id) const noexcept {
     std::size_t hash = std::hash<std::uint64_t>()(Id.Inode);
-    for (const std::uint64_t part : {Id.Device, static_cast<std::uint64_t>(Id.Size),
-                                     static_cast<std::uint64_t>(Id.Seconds),
-                                     static_cast<std::uint64_t>(Id.Nanoseconds)})
+    for (const std::uint64_t part :
+         {Id.Device, static_cast<std::uint64_t>(Id.Size), static_cast<std::uint64_t>(Id.Seconds),
+          static_cast<std::uint64_t>(Id.Nanoseconds)})
       hash ^= std::hash<std::uint64_t>()(part) + 0x9e3779b97f4a7c15ULL + (hash << 6) + (hash >> 2);
     return hash;
   }

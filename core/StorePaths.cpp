@@ -1,8 +1,8 @@
 #include "core/StorePaths.h"
 
-#include "crypto/OpenSSLWrapper.h"
 #include "core/FileNameText.h"
 #include "core/ValueConventions.h"
+#include "crypto/OpenSSLWrapper.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

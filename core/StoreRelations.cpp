@@ -56,7 +56,8 @@ TStoreContents ReadStoreContents(const std::string& Dir, const std::function<boo
   while (const dirent* found = ::readdir(dir.get())) {
     if (found->d_type == DT_DIR) continue;
     const TStoreFileKind kind = StoreFileKind(found->d_name);
-    if (kind == TStoreFileKind::Certificate || kind == TStoreFileKind::Key) names.emplace_back(found->d_name);
+    if (kind == TStoreFileKind::Certificate || kind == TStoreFileKind::Key)
+      names.emplace_back(found->d_name);
   }
   // The same files are compared whatever order the folder lists them in.
   std::sort(names.begin(), names.end());

@@ -1,8 +1,8 @@
 #include "core/TextFile.h"
 
+#include "core/Utf8.h"
 #include "crypto/OpenSSLWrapper.h"
 #include "crypto/SecretText.h"
-#include "core/Utf8.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -104,8 +104,7 @@ void ReadWholeFile(const std::string& FileName, std::string& Bytes) {
   if (file.Error() != 0) RaiseReadError(FileName, SystemReason(file.Error()));
   if (S_ISDIR(file.Info().st_mode)) RaiseReadError(FileName, SystemReason(EISDIR));
   if (!file.IsRegularFile()) RaiseReadError(FileName, "It is not a regular file.");
-  if (file.Info().st_size > kMaxCertificateFileSize)
-    RaiseReadError(FileName, SystemReason(EFBIG));
+  if (file.Info().st_size > kMaxCertificateFileSize) RaiseReadError(FileName, SystemReason(EFBIG));
   if (const int error = file.ReadAll(Bytes, kMaxCertificateFileSize); error != 0)
     RaiseReadError(FileName, SystemReason(error));
 }

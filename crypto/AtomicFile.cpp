@@ -262,9 +262,9 @@ bool RecoverIntent(const fs::path& Intent) {
   ::close(fd);
   SyncDirectory(Intent.parent_path());
   if (entries.empty()) return true;
-  Report(forward ? "Completed an interrupted save: " + NamesOf(entries) + "."
-                 : "Undid an interrupted save; the earlier files are back: " +
-                       NamesOf(entries) + ".");
+  Report(forward
+             ? "Completed an interrupted save: " + NamesOf(entries) + "."
+             : "Undid an interrupted save; the earlier files are back: " + NamesOf(entries) + ".");
   return true;
 }
 
@@ -406,9 +406,8 @@ struct TAtomicFileSet::TPublication {
     LockHeld(IntentFd);
     std::string text = std::string(kIntentHeader) + "\n";
     for (const TIntentEntry& e : Entries)
-      text += Hex(e.Temp.string()) + " " + Hex(e.Target.string()) + " " +
-              Hex(e.Backup.string()) + " " + std::to_string(e.Device) + " " +
-              std::to_string(e.Inode) + "\n";
+      text += Hex(e.Temp.string()) + " " + Hex(e.Target.string()) + " " + Hex(e.Backup.string()) +
+              " " + std::to_string(e.Device) + " " + std::to_string(e.Inode) + "\n";
     text += std::string(kIntentEnd) + "\n";
     if (::write(IntentFd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
         ::fsync(IntentFd) != 0) {

@@ -169,8 +169,8 @@ PKCS12Ptr NewPKCS12(const std::string& Password, const std::string& FriendlyName
                     X509* Cert, STACK_OF(X509) * Chain, TPKCS12Format Format) {
   constexpr int kIterations = 2048;
   if (Format == TPKCS12Format::Modern) {
-    PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), Key, Cert, Chain, 0,
-                                   0, kIterations, kIterations, 0));
+    PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), Key, Cert, Chain, 0, 0,
+                                   kIterations, kIterations, 0));
     if (!bundle) RaiseOpenSSLError("PKCS12_create");
     return bundle;
   }
@@ -180,8 +180,7 @@ PKCS12Ptr NewPKCS12(const std::string& Password, const std::string& FriendlyName
   PKCS12Ptr bundle(PKCS12_create(Password.c_str(), FriendlyName.c_str(), Key, Cert, Chain,
                                  kTripleDES, kTripleDES, kIterations, -1, 0));
   if (!bundle) RaiseOpenSSLError("PKCS12_create");
-  if (PKCS12_set_mac(bundle.get(), Password.c_str(), -1, nullptr, 0, kIterations, EVP_sha1()) !=
-      1)
+  if (PKCS12_set_mac(bundle.get(), Password.c_str(), -1, nullptr, 0, kIterations, EVP_sha1()) != 1)
     RaiseOpenSSLError("PKCS12_set_mac");
   return bundle;
 }
@@ -327,8 +326,9 @@ EVP_PKEYPtr TCertBuilder::GenerateECKey() const {
 
 // Made at once, like an EC key: there is nothing to search for.
 EVP_PKEYPtr TCertBuilder::GenerateEdwardsKey() const {
-  const char* algorithm = EdAlgorithm == kEd25519 ? "ED25519" : EdAlgorithm == kEd448 ? "ED448"
-                                                                                       : nullptr;
+  const char* algorithm = EdAlgorithm == kEd25519 ? "ED25519"
+                          : EdAlgorithm == kEd448 ? "ED448"
+                                                  : nullptr;
   if (algorithm == nullptr)
     throw Exception("Unknown Edwards-curve algorithm \"" + EdAlgorithm + "\": " + kEd25519 +
                     " or " + kEd448 + ".");
@@ -348,8 +348,12 @@ void TCertBuilder::AddSubjectName(X509* Cert) const {
     const std::string TSubjectDN::*value;
   };
   static constexpr Entry entries[] = {
-      {"C", &TSubjectDN::C},   {"ST", &TSubjectDN::ST}, {"L", &TSubjectDN::L},
-      {"O", &TSubjectDN::O},   {"OU", &TSubjectDN::OU}, {"CN", &TSubjectDN::CN},
+      {"C", &TSubjectDN::C},
+      {"ST", &TSubjectDN::ST},
+      {"L", &TSubjectDN::L},
+      {"O", &TSubjectDN::O},
+      {"OU", &TSubjectDN::OU},
+      {"CN", &TSubjectDN::CN},
       {"emailAddress", &TSubjectDN::Email},
   };
   X509_NAME* name = X509_get_subject_name(Cert);
@@ -417,20 +421,21 @@ const EVP_MD* SignatureDigestFor(EVP_PKEY* SigningKey) {
   if (id == EVP_PKEY_EC) {
     char group[80] = {};
     TolerateErrors tolerate;  // a curve given by its parameters has no name: SHA-256
-    if (EVP_PKEY_get_utf8_string_param(SigningKey, OSSL_PKEY_PARAM_GROUP_NAME, group,
-                                       sizeof group, nullptr) != 1)
+    if (EVP_PKEY_get_utf8_string_param(SigningKey, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
+                                       nullptr) != 1)
       return SignatureDigestBy(ktECC, 0, {});
     const std::string_view name(group);
     return SignatureDigestBy(ktECC, 0,
-                             name == "secp521r1" ? "P-521" : name == "secp384r1" ? "P-384" : "");
+                             name == "secp521r1"   ? "P-521"
+                             : name == "secp384r1" ? "P-384"
+                                                   : "");
   }
   return SignatureDigestBy(ktRSA, EVP_PKEY_get_bits(SigningKey), {});
 }
 
 // ---- Extensions --------------------------------------------------------------------
 
-void TCertBuilder::AddExtension(X509* Cert, X509* Issuer, int NID,
-                                const std::string& Value) const {
+void TCertBuilder::AddExtension(X509* Cert, X509* Issuer, int NID, const std::string& Value) const {
   X509V3_CTX context{};
   X509V3_set_ctx(&context, Issuer, Cert, nullptr, nullptr, 0);
   X509_EXTENSIONPtr extension(X509V3_EXT_conf_nid(nullptr, &context, NID, Value.c_str()));
@@ -443,9 +448,8 @@ std::string TCertBuilder::KeyUsageText() const {
   // Bit 1 is called contentCommitment today, but libcrypto 3.0 only knows its older name
   // nonRepudiation and would refuse the whole extension; both name the same bit.
   static constexpr const char* names[] = {
-      "digitalSignature", "nonRepudiation",  "keyEncipherment",
-      "dataEncipherment", "keyAgreement",      "keyCertSign",
-      "cRLSign",          "encipherOnly",      "decipherOnly",
+      "digitalSignature", "nonRepudiation", "keyEncipherment", "dataEncipherment", "keyAgreement",
+      "keyCertSign",      "cRLSign",        "encipherOnly",    "decipherOnly",
   };
   std::vector<std::string> present;
   for (int bit = 0; bit <= kuDecipherOnly; ++bit)
@@ -511,8 +515,7 @@ void TCertBuilder::CheckAlternativeNames() const {
   auto check = [](const std::string& value, bool isEmail) {
     const bool syntax = value.find_first_of(std::string(",\r\n\0", 4)) != std::string::npos;
     const bool special = isEmail && (value == "copy" || value == "move");
-    if (syntax || special)
-      throw Exception("Invalid subject alternative name \"" + value + "\".");
+    if (syntax || special) throw Exception("Invalid subject alternative name \"" + value + "\".");
   };
   for (const std::string& name : SANDNSNames) check(name, false);
   for (const std::string& ip : SANIPs) check(ip, false);
@@ -526,8 +529,7 @@ void CheckPassword(const std::string& Password) {
   if (Password.find('\0') != std::string::npos)
     throw Exception("A password cannot contain a NUL character.");
   if (Password.size() > kMaxPasswordBytes)
-    throw Exception("Password too long: at most " + std::to_string(kMaxPasswordBytes) +
-                    " bytes.");
+    throw Exception("Password too long: at most " + std::to_string(kMaxPasswordBytes) + " bytes.");
 }
 
 // ---- Issuance ----------------------------------------------------------------------
@@ -566,7 +568,8 @@ void TCertBuilder::SetPublicKey(X509* Cert) const {
 // A certificate whose key was written from the encoded point or the raw key carries the key's
 // bytes but no decoded key object, which X509_get0_pubkey and everything built on it (key
 // matching, bundle making) want. It gets one the first time anyone looks: our own key, as
-// X509_set_pubkey leaves it. The certificate's encoding stays byte for byte the same, so does its signature.
+// X509_set_pubkey leaves it. The certificate's encoding stays byte for byte the same, so does its
+// signature.
 void TCertBuilder::AttachCertKey() const noexcept {
   if (!FCert || FCertKeyAttached || !FKey) return;
   TolerateErrors tolerate;

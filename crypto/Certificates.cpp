@@ -16,8 +16,8 @@ namespace {
 // --- Base64 -----------------------------------------------------------------------------
 
 bool IsBase64Digit(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-         c == '+' || c == '/';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
 }
 
 std::string EncodeBase64(const unsigned char* Data, size_t Length) {
@@ -74,8 +74,8 @@ BIOPtr OpenBytesOrRaise(const std::string& Bytes) {
 // Password is handed to the pass-phrase callback; null means there is none to give, so an
 // encrypted key is not read (and libcrypto never prompts).
 EVP_PKEYPtr ReadPrivateKey(BIO* Stream, const char* Password) {
-  return EVP_PKEYPtr(PEM_read_bio_PrivateKey(Stream, nullptr, PassphraseCallback,
-                                             const_cast<char*>(Password)));
+  return EVP_PKEYPtr(
+      PEM_read_bio_PrivateKey(Stream, nullptr, PassphraseCallback, const_cast<char*>(Password)));
 }
 
 X509Ptr ReadCertificate(BIO* Stream) {
@@ -290,8 +290,7 @@ TSigAlgorithm TOpenSSLCert::DetectSigAlg() const {
       if (FBits >= 4096) return saRS512;
       if (FBits >= 3072) return saRS384;
       return saRS256;
-    default:
-      return saUnknown;
+    default: return saUnknown;
   }
 }
 

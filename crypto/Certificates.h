@@ -135,9 +135,9 @@ class TCertLoader {
 
 // What decides whether a certificate can sign other certificates, and how safely.
 struct TSignerFacts {
-  bool IsCA = false;         // its basic constraints say CA:TRUE
-  bool HasKeyUsage = false;  // it has a key usage extension
-  bool KeyCertSign = false;  // that extension allows signing certificates
+  bool IsCA = false;                 // its basic constraints say CA:TRUE
+  bool HasKeyUsage = false;          // it has a key usage extension
+  bool KeyCertSign = false;          // that extension allows signing certificates
   TKeyFamily KeyFamily = ctUnknown;  // RSA-PSS keys count as RSA here: the size rule is the same
   std::int32_t KeyBits = 0;          // the size of its public key; 0 when unreadable
   // "MD2", "MD4", "MD5", "MD5 and SHA-1" or "SHA-1" when its own signature uses a digest that

@@ -23,12 +23,12 @@ TFileLock::TFileLock(const std::string& LockFile) : FPath(LockFile) {
       if (errno == EINTR) continue;
       const int error = errno;
       ::close(FFd);
-      throw Exception("Cannot lock \"" + LockFile + "\". " +
-                      std::system_category().message(error));
+      throw Exception("Cannot lock \"" + LockFile + "\". " + std::system_category().message(error));
     }
     // The holder before us removed the file on release: our lock is on a file nobody else
     // will ever open, and the next writer makes a new one. Only the file at the name counts.
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     if (::fstat(FFd, &held) == 0 && ::stat(LockFile.c_str(), &named) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino)
       return;

@@ -18,9 +18,9 @@ using NAME_CONSTRAINTSPtr = DeleteFnPtr<NAME_CONSTRAINTS, NAME_CONSTRAINTS_free>
 char LowerASCII(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
 
 bool EqualIgnoringCase(std::string_view A, std::string_view B) {
-  return A.size() == B.size() &&
-         std::equal(A.begin(), A.end(), B.begin(),
-                    [](char X, char Y) { return LowerASCII(X) == LowerASCII(Y); });
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
+           return LowerASCII(X) == LowerASCII(Y);
+         });
 }
 
 bool IsLabel(std::string_view Label) {
@@ -138,8 +138,7 @@ bool ReadSubtree(const GENERAL_SUBTREE* Subtree, TNameConstraint& Constraint) {
                     value};
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

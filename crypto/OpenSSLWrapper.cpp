@@ -24,8 +24,6 @@ int PassphraseCallback(char* buf, int size, int /*rwflag*/, void* password) noex
   return static_cast<int>(length);
 }
 
-BIOPtr NewMemBuf(const std::string& text) {
-  return BIOPtr(BIO_new_mem_buf(text.c_str(), -1));
-}
+BIOPtr NewMemBuf(const std::string& text) { return BIOPtr(BIO_new_mem_buf(text.c_str(), -1)); }
 
 }  // namespace velmora

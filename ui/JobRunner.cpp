@@ -24,8 +24,8 @@ void TJobRunner::Run(TKind Kind, std::function<void()> Work, std::function<void(
   const QPointer<QWidget> before = FWindow->focusWidget();
   auto landed = std::make_shared<QPointer<QWidget>>();
   Start(Kind, std::move(Work), [this, before, landed, Done = std::move(Done)] {
-    if (before && before != *landed && FWindow->focusWidget() == *landed &&
-        before->isEnabled() && before->isVisible())
+    if (before && before != *landed && FWindow->focusWidget() == *landed && before->isEnabled() &&
+        before->isVisible())
       before->setFocus(Qt::OtherFocusReason);
     Done();
   });

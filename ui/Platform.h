@@ -134,7 +134,6 @@ class TBusyCursor {
 // "*.*" becomes "*": here a file name needs no dot to be a file.
 std::string ToQtFilter(const std::string& Filter);
 
-
 // Runs an event handler so that no exception reaches Qt's event loop: an error that ends the
 // handler is shown in the platform's error box and the program goes on waiting for input.
 void RunGuarded(IPlatform& Platform, const std::function<void()>& Handler) noexcept;

@@ -22,17 +22,14 @@ void SortRows(std::vector<TStoreRow>& Rows, int Column, Qt::SortOrder Order) {
     switch (Column) {
       case TStoreListModel::colType:
         return std::string_view(TypeText(A.Kind)).compare(TypeText(B.Kind));
-      case TStoreListModel::colSize:
-        return A.Size < B.Size ? -1 : (B.Size < A.Size ? 1 : 0);
+      case TStoreListModel::colSize: return A.Size < B.Size ? -1 : (B.Size < A.Size ? 1 : 0);
       case TStoreListModel::colModified:
         return A.Modified < B.Modified ? -1 : (B.Modified < A.Modified ? 1 : 0);
       case TStoreListModel::colExpires:
-        if (RowA.NotAfter.has_value() != RowB.NotAfter.has_value())
-          return RowA.NotAfter ? -1 : 1;
+        if (RowA.NotAfter.has_value() != RowB.NotAfter.has_value()) return RowA.NotAfter ? -1 : 1;
         if (!RowA.NotAfter) return 0;
         return *RowA.NotAfter < *RowB.NotAfter ? -1 : (*RowB.NotAfter < *RowA.NotAfter ? 1 : 0);
-      default:
-        return 0;
+      default: return 0;
     }
   };
   // Sorted by position with the names' keys made once, then put in that order.
@@ -76,7 +73,8 @@ void TStoreListModel::SetExpiry(
   byName.reserve(NotAfter.size());
   for (const auto& [name, when] : NotAfter) byName.emplace(name, when);
   for (TStoreRow& row : FRows)
-    if (const auto found = byName.find(row.Entry.Name); found != byName.end()) row.NotAfter = found->second;
+    if (const auto found = byName.find(row.Entry.Name); found != byName.end())
+      row.NotAfter = found->second;
   if (FRows.empty()) return;
   if (FSortColumn == colExpires) {
     sort(FSortColumn, FSortOrder);
@@ -98,8 +96,7 @@ QVariant TStoreListModel::data(const QModelIndex& Index, int Role) const {
   const TStoreRow& row = FRows[static_cast<std::size_t>(Index.row())];
   const TStoreEntry& entry = row.Entry;
   if (Role == kNameBytesRole) return QByteArray::fromStdString(entry.Name);
-  if (Index.column() == colExpires && row.NotAfter)
-    return ExpiresData(*row.NotAfter, Role);
+  if (Index.column() == colExpires && row.NotAfter) return ExpiresData(*row.NotAfter, Role);
   if (Role != Qt::DisplayRole) return {};
   switch (Index.column()) {
     case colName: return FileNameCaption(entry.Name);

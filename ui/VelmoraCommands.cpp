@@ -8,11 +8,11 @@
 #include "core/Issuance.h"
 #include "core/StoreKeyPair.h"
 #include "core/StorePaths.h"
-#include "crypto/KeyIdentity.h"
-#include "crypto/SecretText.h"
 #include "core/TextFile.h"
 #include "core/Usages.h"
 #include "core/ValueConventions.h"
+#include "crypto/KeyIdentity.h"
+#include "crypto/SecretText.h"
 #include "ui_VelmoraMain.h"
 #include "velmora/Version.h"
 
@@ -70,9 +70,13 @@ TSet CheckedMembers(const QListWidget* List, const std::array<TUsageInfo<TMember
 
 // The subject as the question about a key pair shows it: "CN=web, O=Example, C=DE".
 std::string SubjectText(const TSubjectDN& Subject) {
-  const std::pair<const char*, const std::string*> parts[] = {
-      {"CN", &Subject.CN}, {"OU", &Subject.OU}, {"O", &Subject.O},         {"L", &Subject.L},
-      {"ST", &Subject.ST}, {"C", &Subject.C},   {"emailAddress", &Subject.Email}};
+  const std::pair<const char*, const std::string*> parts[] = {{"CN", &Subject.CN},
+                                                              {"OU", &Subject.OU},
+                                                              {"O", &Subject.O},
+                                                              {"L", &Subject.L},
+                                                              {"ST", &Subject.ST},
+                                                              {"C", &Subject.C},
+                                                              {"emailAddress", &Subject.Email}};
   std::string text;
   for (const auto& [name, value] : parts)
     if (!value->empty()) text += (text.empty() ? "" : ", ") + std::string(name) + "=" + *value;
@@ -175,8 +179,7 @@ void TfrmVelmora::btnGenCertClick() {
           for (const std::string& finding : Findings) Log("Warning: " + finding);
         });
         bool answer = false;
-        FJobs->CallOnWindow(
-            [&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
+        FJobs->CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
         return answer;
       }};
   FJobs->Run(
@@ -199,14 +202,13 @@ void TfrmVelmora::btnGenCertClick() {
           return;
         }
         if (job->Outcome == TIssueOutcome::Declined) return;
-        RememberKeyPairUse(keyIdentity,
-                           job->Request.CertName.empty() ? job->Request.BundleName
-                                                         : job->Request.CertName,
-                           subject);
+        RememberKeyPairUse(
+            keyIdentity,
+            job->Request.CertName.empty() ? job->Request.BundleName : job->Request.CertName,
+            subject);
         ShowPreview();
         RefreshStoreList();
-        FPlatform.ShowMessage("Certificate generation complete!\nFiles saved to: " +
-                              GetStoreDir());
+        FPlatform.ShowMessage("Certificate generation complete!\nFiles saved to: " + GetStoreDir());
       });
 }
 

@@ -11,8 +11,8 @@
 #include "ui_VelmoraMain.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -164,8 +164,8 @@ class TWindowBandsLayout final : public QLayout {
   QSize minimumSize() const override {
     QSize least(0, 0);
     for (const QLayoutItem* item : FItems)
-      least = QSize(std::max(least.width(), item->minimumSize().width()),
-                    least.height() + Least(item));
+      least =
+          QSize(std::max(least.width(), item->minimumSize().width()), least.height() + Least(item));
     return least;
   }
 
@@ -220,14 +220,9 @@ class TFocusMark final : public QWidget {
         raise();
         show();
         break;
-      case QEvent::FocusOut:
-        hide();
-        break;
-      case QEvent::Resize:
-        setGeometry(FPane->rect());
-        break;
-      default:
-        break;
+      case QEvent::FocusOut: hide(); break;
+      case QEvent::Resize: setGeometry(FPane->rect()); break;
+      default: break;
     }
     return false;
   }
@@ -261,10 +256,10 @@ TfrmVelmora::TfrmVelmora(IPlatform& Platform, QWidget* Parent)
     : QMainWindow(Parent), ui(std::make_unique<Ui::TfrmVelmora>()), FPlatform(Platform) {
   InitVelmoraResources();
   ui->setupUi(this);
-  FJobs = new TJobRunner(FPlatform, this, ui->pbProgress, ui->lblProgress,
-                         {ui->btnGenKey, ui->btnGenCert, ui->btnClear, ui->btnStoreRefresh,
-                          ui->btnStoreLoadCACert, ui->btnStoreLoadCAKey, ui->btnStoreDelete,
-                          ui->btnBrowseStoreDir});
+  FJobs = new TJobRunner(
+      FPlatform, this, ui->pbProgress, ui->lblProgress,
+      {ui->btnGenKey, ui->btnGenCert, ui->btnClear, ui->btnStoreRefresh, ui->btnStoreLoadCACert,
+       ui->btnStoreLoadCAKey, ui->btnStoreDelete, ui->btnBrowseStoreDir});
   FJobs->SetEndingRunner([this](const std::function<void()>& Done) { RunJobEnding(Done); });
   connect(FJobs, &TJobRunner::Idle, this, &TfrmVelmora::JobsIdle);
   FFormSize = size();
@@ -385,9 +380,10 @@ void TfrmVelmora::FitModifiedColumn() {
       for (const QTime& time : {QTime(10, 8, 48), QTime(18, 48, 58), QTime(23, 58, 58)}) {
         option.text =
             format.Text(QDateTime(QDate(year, month, day), time).toSecsSinceEpoch(), true);
-        widest = std::max(
-            widest, list->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list)
-                        .width());
+        widest =
+            std::max(widest, list->style()
+                                 ->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list)
+                                 .width());
       }
     }
   }
@@ -624,9 +620,8 @@ void TfrmVelmora::BuildTabOrder() {
       ui->edtOutKeyPwdConfirm, ui->chkSavePFX, ui->chkPFXCompatible, ui->edtOutPFX,
       ui->btnBrowseOutPFX, ui->edtOutPFXPwd, ui->edtOutPFXPwdConfirm, ui->edtFriendly,
       // 7 - Certificate Store
-      ui->edtStoreDir, ui->btnBrowseStoreDir, ui->btnOpenStoreDir, ui->lvCerts,
-      ui->btnStoreRefresh, ui->btnStoreLoadCACert, ui->btnStoreLoadCAKey, ui->btnStoreDelete,
-      ui->memStoreInfo,
+      ui->edtStoreDir, ui->btnBrowseStoreDir, ui->btnOpenStoreDir, ui->lvCerts, ui->btnStoreRefresh,
+      ui->btnStoreLoadCACert, ui->btnStoreLoadCAKey, ui->btnStoreDelete, ui->memStoreInfo,
       // Below the tabs
       ui->memPreview, ui->btnGenCert, ui->btnClear, ui->btnAbout};
   QWidget* previous = nullptr;
@@ -650,8 +645,8 @@ void TfrmVelmora::BindPageKeys() {
   const auto bind = [this](QList<QKeySequence> Keys, int Step) {
     auto* shortcut = new QShortcut(this);
     shortcut->setKeys(Keys);
-    FConnections.push_back(connect(shortcut, &QShortcut::activated, this,
-                                   [this, Step] { ShowPageByKeyboard(Step); }));
+    FConnections.push_back(
+        connect(shortcut, &QShortcut::activated, this, [this, Step] { ShowPageByKeyboard(Step); }));
   };
   bind({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, 1);
   // Shift+Tab arrives as Backtab, with or without the Shift it took.
@@ -821,9 +816,8 @@ void TfrmVelmora::cbProfileChange() { ApplyProfileToForm(); }
 void TfrmVelmora::ApplyProfileToForm() {
   const int index = ui->cbProfile->currentIndex();
   if (index < 0 || index >= static_cast<int>(kAllProfiles.size())) return;
-  const std::optional<TProfileSettings> settings =
-      ProfileSettings(kAllProfiles[static_cast<std::size_t>(index)],
-                      ui->rbRSA->isChecked() ? ktRSA : ktECC);
+  const std::optional<TProfileSettings> settings = ProfileSettings(
+      kAllProfiles[static_cast<std::size_t>(index)], ui->rbRSA->isChecked() ? ktRSA : ktECC);
   if (!settings) return;
   FApplyingProfile = true;
   ui->chkIsCA->setChecked(settings->IsCA);
@@ -831,8 +825,9 @@ void TfrmVelmora::ApplyProfileToForm() {
   CheckKeyUsages(settings->KeyUsage);
   FKeyUsagesAreDefaults = false;
   for (std::size_t i = 0; i < kExtKeyUsages.size(); ++i)
-    ui->clbEKU->item(static_cast<int>(i))->setCheckState(
-        settings->ExtKeyUsage.contains(kExtKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
+    ui->clbEKU->item(static_cast<int>(i))
+        ->setCheckState(settings->ExtKeyUsage.contains(kExtKeyUsages[i].Member) ? Qt::Checked
+                                                                                : Qt::Unchecked);
   FApplyingProfile = false;
 }
 
@@ -851,8 +846,8 @@ void TfrmVelmora::UsagesFollowKeyType() {
 
 void TfrmVelmora::CheckKeyUsages(const TKeyUsageSet& Usages) {
   for (std::size_t i = 0; i < kKeyUsages.size(); ++i)
-    ui->clbKeyUsage->item(static_cast<int>(i))->setCheckState(
-        Usages.contains(kKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
+    ui->clbKeyUsage->item(static_cast<int>(i))
+        ->setCheckState(Usages.contains(kKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
 }
 
 void TfrmVelmora::ExtensionsChangedByHand() {

@@ -230,7 +230,7 @@ class TfrmVelmora : public QMainWindow {
   bool FListingWanted = false;
   bool FCloseWhenDone = false;
   std::function<void()> FCancelKey;
-  bool FApplyingProfile = false;  // the profile's own changes are no hand changes
+  bool FApplyingProfile = false;      // the profile's own changes are no hand changes
   bool FKeyUsagesAreDefaults = true;  // neither the user nor a profile has set them yet
   std::string FStoreDir;
   QFileSystemWatcher* FStoreWatcher = nullptr;  // owned by the window
@@ -242,7 +242,7 @@ class TfrmVelmora : public QMainWindow {
     std::string Name;
   };
   std::optional<TPendingPick> FPendingPick;
-  bool FOneTimeStore = false;  // the shown folder is not remembered when the window closes
+  bool FOneTimeStore = false;       // the shown folder is not remembered when the window closes
   std::uint64_t FListingShown = 0;  // counts the listings shown
   int FExpiryPending = 0;
   std::uint64_t FFileInfoRequest = 0;

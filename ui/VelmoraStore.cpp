@@ -10,8 +10,8 @@
 #include "core/Store.h"
 #include "core/StoreCertificate.h"
 #include "core/StoreExpiry.h"
-#include "core/StoreRelations.h"
 #include "core/StorePaths.h"
+#include "core/StoreRelations.h"
 #include "core/TextFile.h"
 #include "core/ValueConventions.h"
 #include "ui_VelmoraMain.h"
@@ -191,7 +191,8 @@ void TfrmVelmora::ReadExpiryInBackground(const std::string& Dir, std::vector<TSt
 
 void TfrmVelmora::ShowStoreListing(TStoreListing& Listing) {
   std::optional<TPendingPick> pick;
-  if (FPendingPick && FPendingPick->Dir == Listing.Dir) pick = std::exchange(FPendingPick, std::nullopt);
+  if (FPendingPick && FPendingPick->Dir == Listing.Dir)
+    pick = std::exchange(FPendingPick, std::nullopt);
   ui->lvCerts->clearSelection();
   if (Listing.Error || !Listing.IsDirectory) {
     FStoreModel->SetRows({});
@@ -283,23 +284,24 @@ void TfrmVelmora::ShowFileInfo(const std::string& Path) {
   const std::uint64_t request = FFileInfoRequest;
   ++FFileInfoPending;
   auto* watcher = new QFutureWatcher<TFileDescription>(this);
-  connect(watcher, &QFutureWatcher<TFileDescription>::finished, this, [this, watcher, Path, request] {
-    watcher->deleteLater();
-    --FFileInfoPending;
-    if (request != FFileInfoRequest) return;
-    const TFileDescription description = watcher->result();
-    std::vector<std::string> lines = description.Lines;
-    if (!description.Details.empty()) {
-      lines.emplace_back();
-      lines.insert(lines.end(), description.Details.begin(), description.Details.end());
-    }
-    ShowLines(*ui->memStoreInfo, lines);
-    if (description.Error) {
-      RunGuarded(FPlatform, [&] { throw Exception(*description.Error); });
-      return;
-    }
-    ShowFileRelations(Path, request);
-  });
+  connect(watcher, &QFutureWatcher<TFileDescription>::finished, this,
+          [this, watcher, Path, request] {
+            watcher->deleteLater();
+            --FFileInfoPending;
+            if (request != FFileInfoRequest) return;
+            const TFileDescription description = watcher->result();
+            std::vector<std::string> lines = description.Lines;
+            if (!description.Details.empty()) {
+              lines.emplace_back();
+              lines.insert(lines.end(), description.Details.begin(), description.Details.end());
+            }
+            ShowLines(*ui->memStoreInfo, lines);
+            if (description.Error) {
+              RunGuarded(FPlatform, [&] { throw Exception(*description.Error); });
+              return;
+            }
+            ShowFileRelations(Path, request);
+          });
   const std::time_t now = std::time(nullptr);
   watcher->setFuture(QtConcurrent::run([Path, now] { return DescribeStoreFile(Path, now); }));
 }
@@ -381,15 +383,15 @@ void TfrmVelmora::lvCertsContextMenu(const QPoint& Position) {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("mnuStoreRow"));
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  menu->addAction(QStringLiteral("Copy Path"), this, [path] {
-    QGuiApplication::clipboard()->setText(FileNameToText(path));
-  });
-  menu->addAction(QStringLiteral("Copy PEM"), this, [this, path] {
-    RunGuarded(FPlatform, [&] { CopyCertificateText(path, false); });
-  })->setEnabled(certificate);
-  menu->addAction(QStringLiteral("Copy SHA-256 Fingerprint"), this, [this, path] {
-    RunGuarded(FPlatform, [&] { CopyCertificateText(path, true); });
-  })->setEnabled(certificate);
+  menu->addAction(QStringLiteral("Copy Path"), this,
+                  [path] { QGuiApplication::clipboard()->setText(FileNameToText(path)); });
+  menu->addAction(
+          QStringLiteral("Copy PEM"), this,
+          [this, path] { RunGuarded(FPlatform, [&] { CopyCertificateText(path, false); }); })
+      ->setEnabled(certificate);
+  menu->addAction(QStringLiteral("Copy SHA-256 Fingerprint"), this,
+                  [this, path] { RunGuarded(FPlatform, [&] { CopyCertificateText(path, true); }); })
+      ->setEnabled(certificate);
   menu->popup(ui->lvCerts->viewport()->mapToGlobal(Position));
 }
 

@@ -85,14 +85,14 @@ const ArgCase kCases[] = {
      .args = {"cert", "--cn", "x", "--key", "rsa:512", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
-     .err = "velmora-cli: Invalid key \"rsa:512\": an RSA key has 1024 to 16384 bits." +
-            kCertUsage},
+     .err =
+         "velmora-cli: Invalid key \"rsa:512\": an RSA key has 1024 to 16384 bits." + kCertUsage},
     {.name = "RSAKeyJustTooSmall",
      .args = {"cert", "--cn", "x", "--key", "rsa:1023", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
-     .err = "velmora-cli: Invalid key \"rsa:1023\": an RSA key has 1024 to 16384 bits." +
-            kCertUsage},
+     .err =
+         "velmora-cli: Invalid key \"rsa:1023\": an RSA key has 1024 to 16384 bits." + kCertUsage},
     {.name = "RSAKeyTooLarge",
      .args = {"cert", "--cn", "x", "--key", "rsa:100000", "--store", "{store}"},
      .status = 2,
@@ -104,31 +104,36 @@ const ArgCase kCases[] = {
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: Invalid key \"rsa:99999999999\": an RSA key has 1024 to 16384 "
-            "bits." + kCertUsage},
+            "bits." +
+            kCertUsage},
     {.name = "CurveThatVerifiersReject",
      .args = {"cert", "--cn", "x", "--key", "ec:SM2", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: Unknown curve \"SM2\": use ec:P-256, ec:P-384 or ec:P-521 (also "
-            "named prime256v1 or secp256r1, secp384r1, secp521r1)." + kCertUsage},
+            "named prime256v1 or secp256r1, secp384r1, secp521r1)." +
+            kCertUsage},
     {.name = "KoblitzCurve",
      .args = {"cert", "--cn", "x", "--key", "ec:secp256k1", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: Unknown curve \"secp256k1\": use ec:P-256, ec:P-384 or ec:P-521 "
-            "(also named prime256v1 or secp256r1, secp384r1, secp521r1)." + kCertUsage},
+            "(also named prime256v1 or secp256r1, secp384r1, secp521r1)." +
+            kCertUsage},
     {.name = "CurveOfNoKind",
      .args = {"cert", "--cn", "x", "--key", "ec:P-999", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: Unknown curve \"P-999\": use ec:P-256, ec:P-384 or ec:P-521 (also "
-            "named prime256v1 or secp256r1, secp384r1, secp521r1)." + kCertUsage},
+            "named prime256v1 or secp256r1, secp384r1, secp521r1)." +
+            kCertUsage},
     {.name = "CountryAsAWord",
      .args = {"cert", "--cn", "x", "--dns", "x", "--c", "Germany", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: The country is two letters, such as DE, FR or US: --c \"Germany\" is "
-            "not." + kCertUsage},
+            "not." +
+            kCertUsage},
     {.name = "CountryOfOneLetter",
      .args = {"cert", "--cn", "x", "--dns", "x", "--c", "D", "--store", "{store}"},
      .status = 2,
@@ -140,20 +145,22 @@ const ArgCase kCases[] = {
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: The country is two letters, such as DE, FR or US: --c \"USA\" is "
-            "not." + kCertUsage},
+            "not." +
+            kCertUsage},
     {.name = "NothingToWrite",
      .args = {"cert", "--cn", "x", "--out-cert", "", "--out-key", "", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: There is nothing to write: --out-cert and --out-key are empty and "
-            "--p12 is not given." + kCertUsage},
+            "--p12 is not given." +
+            kCertUsage},
     {.name = "EncryptedKeyIntoABundleWithoutItsPassPhrase",
-     .args = {"cert", "--cn", "x", "--key-pass", "pass:k", "--p12", "x.p12", "--store",
-              "{store}"},
+     .args = {"cert", "--cn", "x", "--key-pass", "pass:k", "--p12", "x.p12", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: --key-pass encrypts the key, but the bundle from --p12 would hold it "
-            "without one: give --p12-pass; pass: for an empty one." + kCertUsage},
+            "without one: give --p12-pass; pass: for an empty one." +
+            kCertUsage},
     {.name = "UnknownKeyUsage",
      .args = {"cert", "--cn", "x", "--ku", "digitalSignature,unknownName", "--store", "{store}"},
      .status = 2,
@@ -179,20 +186,23 @@ const ArgCase kCases[] = {
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: Invalid pass phrase source: expected pass:, env:, file:, fd: or "
-            "stdin for --ca-pass." + kCertUsage},
+            "stdin for --ca-pass." +
+            kCertUsage},
     // A pass phrase given without its "pass:" is refused without being repeated.
     {.name = "PassPhraseWithoutSource",
      .args = {"cert", "--cn", "x", "--key-pass", "MyS3cretPass", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: Invalid pass phrase source: expected pass:, env:, file:, fd: or "
-            "stdin for --key-pass." + kCertUsage},
+            "stdin for --key-pass." +
+            kCertUsage},
     {.name = "DescriptorSourceWithoutNumber",
      .args = {"cert", "--cn", "x", "--key-pass", "fd:three", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: Invalid pass phrase source: fd: takes a descriptor number, for "
-            "--key-pass." + kCertUsage},
+            "--key-pass." +
+            kCertUsage},
     {.name = "DevWithoutNames",
      .args = {"dev", "--store", "{store}"},
      .status = 2,
@@ -202,8 +212,7 @@ const ArgCase kCases[] = {
      .args = {"dev", "a/b", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
-     .err = "velmora-cli: Invalid name \"a/b\".\nUsage: velmora-cli dev [OPTIONS]\n" +
-            kUsageHint},
+     .err = "velmora-cli: Invalid name \"a/b\".\nUsage: velmora-cli dev [OPTIONS]\n" + kUsageHint},
 
     // The work fails: status 1 with the reason, nothing written.
     {.name = "UnsetEnvironmentVariable",
@@ -274,15 +283,15 @@ const ArgCase kCases[] = {
      .outMatch = TMatch::Exact,
      .out = ""},
     {.name = "MissingCACertificate",
-     .args = {"cert", "--cn", "x", "--sign-with", "{root}/absent.crt", "--sign-key",
-              "{ca}/one.key", "--store", "{store}"},
+     .args = {"cert", "--cn", "x", "--sign-with", "{root}/absent.crt", "--sign-key", "{ca}/one.key",
+              "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
      .err = "Certificate generation failed:\nCA certificate file not found: "
             "\"{root}/absent.crt\" (--sign-with, taken from the current folder).\n"},
     {.name = "MissingCAKey",
-     .args = {"cert", "--cn", "x", "--sign-with", "{ca}/one.crt", "--sign-key",
-              "{root}/absent.key", "--store", "{store}"},
+     .args = {"cert", "--cn", "x", "--sign-with", "{ca}/one.crt", "--sign-key", "{root}/absent.key",
+              "--store", "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
      .err = "Certificate generation failed:\nCA key file not found: "
@@ -307,7 +316,8 @@ const ArgCase kCases[] = {
      .errMatch = TMatch::Exact,
      .err = "velmora-cli: Unknown profile \"web-server\": use one of custom, tls-server, "
             "tls-client, tls-server-client, root-ca, intermediate-ca, email, code-signing, "
-            "time-stamping." + kCertUsage},
+            "time-stamping." +
+            kCertUsage},
     {.name = "StrictRefusesWhatTheChecksFind",
      .args = {"cert", "--cn", "Test Server", "--ku", "digitalSignature,keyEncipherment", "--strict",
               "--store", "{store}"},
@@ -317,8 +327,8 @@ const ArgCase kCases[] = {
             "\nCertificate generation failed:\nThe checks before issuing found problems, and "
             "--strict refuses to issue such a certificate.\n"},
     {.name = "StrictSeesAnOptionThatOverridesTheProfile",
-     .args = {"cert", "--cn", "x", "--profile", "root-ca", "--ku", "cRLSign", "--strict",
-              "--store", "{store}"},
+     .args = {"cert", "--cn", "x", "--profile", "root-ca", "--ku", "cRLSign", "--strict", "--store",
+              "{store}"},
      .status = 1,
      .errMatch = TMatch::Exact,
      .err = "Warning: A CA certificate without Key Cert Sign cannot issue certificates: "
@@ -415,11 +425,8 @@ void PrintTo(const ArgCase& Case, std::ostream* Out) { *Out << Case.name; }
 void ExpectText(const char* Stream, TMatch Match, const std::string& Expected,
                 const std::string& Actual) {
   switch (Match) {
-    case TMatch::Any:
-      return;
-    case TMatch::Exact:
-      EXPECT_EQ(Actual, Expected) << Stream;
-      return;
+    case TMatch::Any: return;
+    case TMatch::Exact: EXPECT_EQ(Actual, Expected) << Stream; return;
     case TMatch::Prefix:
       EXPECT_EQ(Actual.substr(0, Expected.size()), Expected) << Stream << ":\n" << Actual;
       return;
@@ -433,19 +440,18 @@ class CliArguments : public CliTest, public testing::WithParamInterface<ArgCase>
  protected:
   // Two CAs made by the command line itself, the second one's key under a pass phrase.
   void MakeCAs() {
-    const std::vector<std::string> ca{"cert", "--ca", "--ku", "keyCertSign,cRLSign", "--eku", "",
-                                      "--store", At("cas")};
+    const std::vector<std::string> ca{"cert",  "--ca", "--ku",    "keyCertSign,cRLSign",
+                                      "--eku", "",     "--store", At("cas")};
     auto with = [&](std::vector<std::string> extra) {
       std::vector<std::string> args = ca;
       args.insert(args.end(), extra.begin(), extra.end());
       return args;
     };
-    const TProcessResult one = Cli(with({"--cn", "Velmora CLI Test CA One", "--out-cert",
-                                         "one.crt", "--out-key", "one.key"}));
+    const TProcessResult one = Cli(
+        with({"--cn", "Velmora CLI Test CA One", "--out-cert", "one.crt", "--out-key", "one.key"}));
     ASSERT_EQ(one.Status, 0) << one.Err;
-    const TProcessResult two =
-        Cli(with({"--cn", "Velmora CLI Test CA Two", "--out-cert", "two.crt", "--out-key",
-                  "two.key", "--key-pass", "pass:second ca"}));
+    const TProcessResult two = Cli(with({"--cn", "Velmora CLI Test CA Two", "--out-cert", "two.crt",
+                                         "--out-key", "two.key", "--key-pass", "pass:second ca"}));
     ASSERT_EQ(two.Status, 0) << two.Err;
   }
 };

@@ -58,8 +58,8 @@ std::vector<char*> PointersTo(std::vector<std::string>& Strings) {
   return pointers;
 }
 
-pid_t Start(const std::string& Program, const std::vector<std::string>& Args, char** Env,
-            int In, int Out, int Err, const std::vector<int>& Inherited, bool DieWithParent) {
+pid_t Start(const std::string& Program, const std::vector<std::string>& Args, char** Env, int In,
+            int Out, int Err, const std::vector<int>& Inherited, bool DieWithParent) {
   std::vector<std::string> argStrings{Program};
   argStrings.insert(argStrings.end(), Args.begin(), Args.end());
   std::vector<char*> argv = PointersTo(argStrings);
@@ -114,8 +114,8 @@ TProcessResult RunProcess(const std::string& Program, const std::vector<std::str
   TPipe in, out, err;
   std::vector<std::string> envStrings = Env;
   std::vector<char*> envp = PointersTo(envStrings);
-  const pid_t pid = Start(Program, Args, envp.data(), in.Fd[0], out.Fd[1], err.Fd[1],
-                          Input.InheritedFds, false);
+  const pid_t pid =
+      Start(Program, Args, envp.data(), in.Fd[0], out.Fd[1], err.Fd[1], Input.InheritedFds, false);
   in.CloseRead();
   out.CloseWrite();
   err.CloseWrite();
@@ -219,8 +219,7 @@ bool WaitUntilAccepting(int Port, TBackgroundProcess& Server) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(Port));
-    const bool accepted =
-        ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const bool accepted = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(s);
     if (accepted) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

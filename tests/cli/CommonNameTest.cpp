@@ -54,8 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TCommonNameCase{"DNSName", {"--cn", "www.example.org"}, "DNS:www.example.org", true, ""},
         TCommonNameCase{"IPv4", {"--cn", "192.0.2.7"}, "IP Address:192.0.2.7", true, ""},
-        TCommonNameCase{"IPv6", {"--cn", "2001:db8::1"}, "IP Address:2001:DB8:0:0:0:0:0:1",
-                        true, ""},
+        TCommonNameCase{
+            "IPv6", {"--cn", "2001:db8::1"}, "IP Address:2001:DB8:0:0:0:0:0:1", true, ""},
         // A person's or a service's name is no host name: nothing is added, and the check
         // still says the certificate serves no server.
         TCommonNameCase{"NotAHostName", {"--cn", "Test Server"}, "", false, kNoServerName},

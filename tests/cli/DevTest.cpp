@@ -12,18 +12,19 @@ class CliDev : public CliTest {
   void SetUp() override {
     if (const std::string missing = MissingPrograms({"openssl", "curl"}); !missing.empty())
       GTEST_FAIL() << "A real TLS server (openssl s_server) and client (curl) check the "
-                      "development certificates; not installed: " << missing;
+                      "development certificates; not installed: "
+                   << missing;
   }
 
   // The HTTP status curl reports for Url, trusting nothing but the development CA. No proxy
   // and no ~/.curlrc of the machine take part.
   std::string Fetch(const std::string& Url, const std::string& Extra) const {
-    const TRun run = RunCommand("curl -q -sS --noproxy '*' --max-time 60 -o /dev/null -w "
-                                "'%{http_code}' --cacert " +
-                                Quoted(At("store/velmora-dev-ca.crt")) + " " + Extra + " " +
-                                Quoted(Url));
-    return run.status == 0 ? run.output : "curl failed (" + std::to_string(run.status) +
-                                              "): " + run.output;
+    const TRun run = RunCommand(
+        "curl -q -sS --noproxy '*' --max-time 60 -o /dev/null -w "
+        "'%{http_code}' --cacert " +
+        Quoted(At("store/velmora-dev-ca.crt")) + " " + Extra + " " + Quoted(Url));
+    return run.status == 0 ? run.output
+                           : "curl failed (" + std::to_string(run.status) + "): " + run.output;
   }
 };
 
@@ -35,8 +36,8 @@ TEST_F(CliDev, CurlTrustsTheServerThroughTheDevelopmentCA) {
   EXPECT_EQ(PermissionsOf(store + "/velmora-dev-ca.key"), 0600u);
   EXPECT_EQ(PermissionsOf(store + "/localhost.key"), 0600u);
   // The handshakes below go through the CA as dev makes it by default: name-constrained.
-  const TRun constraints = OpenSSL("x509 -noout -ext nameConstraints -in " +
-                                   Quoted(store + "/velmora-dev-ca.crt"));
+  const TRun constraints =
+      OpenSSL("x509 -noout -ext nameConstraints -in " + Quoted(store + "/velmora-dev-ca.crt"));
   EXPECT_NE(constraints.output.find("X509v3 Name Constraints: critical"), std::string::npos)
       << constraints.output;
 
@@ -53,8 +54,8 @@ TEST_F(CliDev, CurlTrustsTheServerThroughTheDevelopmentCA) {
     const int port = FreeLocalPort();
     portText = std::to_string(port);
     server.emplace(FindProgram("openssl"),
-                   std::vector<std::string>{"s_server", "-accept", "127.0.0.1:" + portText,
-                                            "-cert", store + "/localhost.crt", "-key",
+                   std::vector<std::string>{"s_server", "-accept", "127.0.0.1:" + portText, "-cert",
+                                            store + "/localhost.crt", "-key",
                                             store + "/localhost.key", "-www"},
                    At("s_server.log"));
     if (WaitUntilAccepting(port, *server)) break;

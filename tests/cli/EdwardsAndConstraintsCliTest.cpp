@@ -44,35 +44,33 @@ TEST_F(CliEdwardsAndConstraints, TLSHandshakeCompletesWithAnEd25519Leaf) {
   Cert({"--key", "ed25519", "--cn", "Edwards CA", "--profile", "root-ca", "--out-cert", "ca.crt",
         "--out-key", "ca.key"});
   Cert({"--key", "ed25519", "--cn", "localhost", "--profile", "tls-server", "--sign-with",
-        InStore("ca.crt"), "--sign-key", InStore("ca.key"), "--out-cert", "leaf.crt",
-        "--out-key", "leaf.key"});
+        InStore("ca.crt"), "--sign-key", InStore("ca.key"), "--out-cert", "leaf.crt", "--out-key",
+        "leaf.key"});
   std::optional<TBackgroundProcess> server;
   std::string port;
   for (int attempt = 0; attempt < 3 && !server; ++attempt) {
     port = std::to_string(FreeLocalPort());
-    server.emplace(FindProgram("openssl"),
-                   std::vector<std::string>{"s_server", "-accept", "127.0.0.1:" + port, "-cert",
-                                            InStore("leaf.crt"), "-key", InStore("leaf.key"),
-                                            "-www"},
-                   At("s_server.log"));
+    server.emplace(
+        FindProgram("openssl"),
+        std::vector<std::string>{"s_server", "-accept", "127.0.0.1:" + port, "-cert",
+                                 InStore("leaf.crt"), "-key", InStore("leaf.key"), "-www"},
+        At("s_server.log"));
     if (!WaitUntilAccepting(std::stoi(port), *server)) server.reset();
   }
   ASSERT_TRUE(server) << ReadFileText(At("s_server.log"));
-  const TRun client =
-      RunCommand("openssl s_client -connect 127.0.0.1:" + port +
-                 " -verify_return_error -verify_hostname localhost -CAfile " +
-                 Quoted(InStore("ca.crt")) + " </dev/null");
+  const TRun client = RunCommand("openssl s_client -connect 127.0.0.1:" + port +
+                                 " -verify_return_error -verify_hostname localhost -CAfile " +
+                                 Quoted(InStore("ca.crt")) + " </dev/null");
   EXPECT_EQ(client.status, 0) << client.output;
-  EXPECT_NE(client.output.find("Verify return code: 0 (ok)"), std::string::npos)
-      << client.output;
+  EXPECT_NE(client.output.find("Verify return code: 0 (ok)"), std::string::npos) << client.output;
   EXPECT_NE(client.output.find("a:PKEY: ED25519, 256 (bit); sigalg: ED25519"), std::string::npos)
       << client.output;
 }
 
 TEST_F(CliEdwardsAndConstraints, InfoJsonShowsEdwardsKeysAndPairsThem) {
   Cert({"--key", "ed448", "--cn", "ed448.example", "--profile", "code-signing", "--out-cert",
-        "ed.crt", "--out-key", "ed.key", "--p12", "ed.p12", "--p12-pass", "pass:",
-        "--p12-compatible"});
+        "ed.crt", "--out-key", "ed.key", "--p12", "ed.p12", "--p12-pass",
+        "pass:", "--p12-compatible"});
   const TProcessResult info = Cli({"info", "--json", InStore("ed.crt"), InStore("ed.key")});
   ASSERT_EQ(info.Status, 0) << info.Err;
   const QJsonArray entries = QJsonDocument::fromJson(QByteArray::fromStdString(info.Out)).array();
@@ -114,10 +112,10 @@ TEST_F(CliEdwardsAndConstraints, PermitAndExcludeAreEnforcedByOpenSSL) {
              InStore("ca.crt"), "--sign-key", InStore("ca.key"), "--out-cert", leaf, "--out-key",
              std::string(c.name) + ".key"});
     ASSERT_EQ(run.Status, 0) << run.Err;
-    const std::string warning =
-        c.warning ? std::string("Warning: The CA may not issue for ") + c.warning +
-                        ": clients will refuse this certificate.\n"
-                  : "";
+    const std::string warning = c.warning
+                                    ? std::string("Warning: The CA may not issue for ") +
+                                          c.warning + ": clients will refuse this certificate.\n"
+                                    : "";
     EXPECT_EQ(run.Err, warning);
     const TRun verify = Verify("ca.crt", leaf);
     EXPECT_EQ(verify.status == 0, c.inside) << verify.output;

@@ -32,16 +32,15 @@ TEST_P(CliKeyChoice, EachNameGivesItsKey) {
   ASSERT_EQ(MissingPrograms({"openssl"}), "");
   const KeyCase& c = GetParam();
   const std::string store = At("store");
-  const TProcessResult run =
-      Cli({"cert", "--cn", "key.example", "--dns", "key.example", "--key", c.key, "--store", store});
+  const TProcessResult run = Cli(
+      {"cert", "--cn", "key.example", "--dns", "key.example", "--key", c.key, "--store", store});
   ASSERT_EQ(run.Status, 0) << run.Err;
   const TRun text = OpenSSL("pkey -noout -text -in " + Quoted(store + "/private.key"));
   ASSERT_EQ(text.status, 0) << text.output;
   EXPECT_NE(text.output.find(c.openSSLSays), std::string::npos) << text.output;
   const TRun cert = OpenSSL("x509 -noout -text -in " + Quoted(store + "/certificate.crt"));
   ASSERT_EQ(cert.status, 0) << cert.output;
-  EXPECT_NE(cert.output.find(std::string("Signature Algorithm: ") + c.signature),
-            std::string::npos)
+  EXPECT_NE(cert.output.find(std::string("Signature Algorithm: ") + c.signature), std::string::npos)
       << cert.output;
 }
 

@@ -60,7 +60,8 @@ class CliPassPhrase : public CliTest, public testing::WithParamInterface<PassCas
   void SetUp() override {
     if (const std::string missing = MissingPrograms({"openssl"}); !missing.empty())
       GTEST_FAIL() << "These checks open our keys with the openssl command line; not "
-                      "installed: " << missing;
+                      "installed: "
+                   << missing;
   }
 
   // Whether openssl opens Key with Pass, and its words when it does not.
@@ -115,10 +116,9 @@ INSTANTIATE_TEST_SUITE_P(Sources, CliPassPhrase, testing::ValuesIn(kCases),
 // nothing beyond its own line is taken for the first.
 TEST_F(CliPassPhrase, TwoPassPhrasesFromStandardInputTakeOneLineEach) {
   const std::string store = At("store");
-  const TProcessResult run =
-      Cli({"cert", "--cn", "pass.example", "--key-pass", "stdin", "--p12", "pass.p12",
-           "--p12-pass", "stdin", "--store", store},
-          {}, {"key line\nbundle line\n", {}});
+  const TProcessResult run = Cli({"cert", "--cn", "pass.example", "--key-pass", "stdin", "--p12",
+                                  "pass.p12", "--p12-pass", "stdin", "--store", store},
+                                 {}, {"key line\nbundle line\n", {}});
   ASSERT_EQ(run.Status, 0) << run.Err;
   const TRun key = OpenKey(store + "/private.key", "key line");
   EXPECT_EQ(key.status, 0) << key.output;

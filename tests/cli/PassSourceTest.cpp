@@ -28,12 +28,11 @@ class CliPassSource : public CliTest {
 
   // velmora-cli run by bash, for what only a shell gives: "<(...)" and redirections.
   TProcessResult Shell(const std::string& Script) const {
-    return RunProcess("/bin/bash", {"-c", Script},
-                      [&] {
-                        std::vector<std::string> env = Environment();
-                        env.push_back(std::string("VELMORA_CLI=") + VELMORA_CLI_PATH);
-                        return env;
-                      }());
+    return RunProcess("/bin/bash", {"-c", Script}, [&] {
+      std::vector<std::string> env = Environment();
+      env.push_back(std::string("VELMORA_CLI=") + VELMORA_CLI_PATH);
+      return env;
+    }());
   }
 };
 
@@ -57,8 +56,8 @@ TEST_F(CliPassSource, NamedPipeIsWaitedFor) {
     ::close(fd);
   });
   const std::string store = At("store");
-  const TProcessResult run = Cli(
-      {"cert", "--cn", "pipe.example", "--key-pass", "file:" + fifo, "--store", store});
+  const TProcessResult run =
+      Cli({"cert", "--cn", "pipe.example", "--key-pass", "file:" + fifo, "--store", store});
   writer.join();
   ASSERT_EQ(run.Status, 0) << run.Err;
   const std::string key = store + "/private.key";
@@ -82,7 +81,7 @@ struct RefusedCase {
   std::vector<std::string> args;  // "{file}" an empty file
   std::vector<std::string> env = {};
   std::string stdinText = "";
-  std::string err;                // the message after "velmora-cli: "
+  std::string err;  // the message after "velmora-cli: "
 };
 
 const RefusedCase kRefused[] = {
@@ -168,12 +167,10 @@ INSTANTIATE_TEST_SUITE_P(Sources, CliPassRefused, testing::ValuesIn(kRefused),
 // without a password, here beside a key under a pass phrase of its own.
 TEST_F(CliPassSource, ExplicitEmptyTextGivesABundleWithoutAPassword) {
   const std::string store = At("store");
-  const TProcessResult run =
-      Cli({"cert", "--cn", "open.example", "--key-pass", "pass:key phrase", "--p12", "o.p12",
-           "--p12-pass", "pass:", "--store", store});
+  const TProcessResult run = Cli({"cert", "--cn", "open.example", "--key-pass", "pass:key phrase",
+                                  "--p12", "o.p12", "--p12-pass", "pass:", "--store", store});
   ASSERT_EQ(run.Status, 0) << run.Err;
-  const TRun bundle =
-      OpenSSL("pkcs12 -info -noout -passin pass: -in " + Quoted(store + "/o.p12"));
+  const TRun bundle = OpenSSL("pkcs12 -info -noout -passin pass: -in " + Quoted(store + "/o.p12"));
   EXPECT_EQ(bundle.status, 0) << bundle.output;
   const TRun key = OpenKey(store + "/private.key", "key phrase");
   EXPECT_EQ(key.status, 0) << key.output;
@@ -200,7 +197,8 @@ TEST_F(CliPassSource, AMistypedSourceIsNotRepeated) {
     EXPECT_EQ(run.Status, 2);
     EXPECT_EQ(run.Err.find("MyS3cretPass"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("Invalid pass phrase source: expected pass:, env:, file:, fd: or "
-                           "stdin for " + std::string(option)),
+                           "stdin for " +
+                           std::string(option)),
               std::string::npos)
         << run.Err;
   }

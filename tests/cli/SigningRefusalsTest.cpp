@@ -18,18 +18,18 @@ class CliSigningRefusals : public CliTest {
   // A self-signed certificate and its key made by the openssl command line, with the
   // extensions given as -addext arguments.
   void MakeCA(const std::string& Key, const std::string& AddExt) {
-    const TRun made = OpenSSL("req -x509 -newkey " + Key + " -nodes -days 30 -subj /CN=Given-CA"
-                              " -keyout " + Quoted(CAKey) + " -out " + Quoted(CACert) + " " +
-                              AddExt);
+    const TRun made = OpenSSL("req -x509 -newkey " + Key +
+                              " -nodes -days 30 -subj /CN=Given-CA"
+                              " -keyout " +
+                              Quoted(CAKey) + " -out " + Quoted(CACert) + " " + AddExt);
     ASSERT_EQ(made.status, 0) << made.output;
   }
 
   TProcessResult SignedLeaf(const std::vector<std::string>& More = {}) const {
     // Within the CA's 30 days, so that the CA ending first is no finding here.
-    std::vector<std::string> args{"cert",   "--cn",        "leaf.example", "--dns",
-                                  "leaf.example", "--days", "20",          "--sign-with",
-                                  CACert, "--sign-key",  CAKey,          "--store",
-                                  Store};
+    std::vector<std::string> args{"cert",   "--cn",    "leaf.example", "--dns", "leaf.example",
+                                  "--days", "20",      "--sign-with",  CACert,  "--sign-key",
+                                  CAKey,    "--store", Store};
     args.insert(args.end(), More.begin(), More.end());
     return Cli(args);
   }
@@ -39,8 +39,7 @@ class CliSigningRefusals : public CliTest {
     return std::filesystem::exists(Store, ec) && !std::filesystem::is_empty(Store, ec);
   }
 
-  const std::string CACert = At("given ca.crt"), CAKey = At("given ca.key"),
-                    Store = At("store");
+  const std::string CACert = At("given ca.crt"), CAKey = At("given ca.key"), Store = At("store");
   const std::string kSoundCA =
       "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign";
 };
@@ -60,8 +59,9 @@ TEST_F(CliSigningRefusals, AValidityOfNoDaysIsAWrongArgument) {
   const TProcessResult far =
       Cli({"cert", "--cn", "days.example", "--days", "3000000", "--store", Store});
   EXPECT_EQ(far.Status, 2);
-  EXPECT_TRUE(far.Err.starts_with("velmora-cli: The validity must end before the year 10000: "
-                                  "at most "))
+  EXPECT_TRUE(
+      far.Err.starts_with("velmora-cli: The validity must end before the year 10000: "
+                          "at most "))
       << far.Err;
   EXPECT_FALSE(StoreHasFiles());
 }

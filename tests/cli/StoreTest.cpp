@@ -18,8 +18,7 @@ namespace fs = std::filesystem;
 
 QJsonArray ParseArray(const std::string& Json) {
   QJsonParseError error{};
-  const QJsonDocument document =
-      QJsonDocument::fromJson(QByteArray::fromStdString(Json), &error);
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(Json), &error);
   EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n"
                                                    << Json;
   EXPECT_TRUE(document.isArray()) << Json;
@@ -53,9 +52,9 @@ class CliStore : public CliTest {
  protected:
   // Issues name.crt and name.key (and name.p12 when asked) into the store.
   void Issue(const std::string& Name, std::vector<std::string> Extra) {
-    std::vector<std::string> args{"cert",      "--cn",      Name + ".example",
-                                  "--out-cert", Name + ".crt", "--out-key",
-                                  Name + ".key", "--store",   At("store")};
+    std::vector<std::string> args{"cert",        "--cn",        Name + ".example",
+                                  "--out-cert",  Name + ".crt", "--out-key",
+                                  Name + ".key", "--store",     At("store")};
     args.insert(args.end(), Extra.begin(), Extra.end());
     const TProcessResult run = Cli(args);
     ASSERT_EQ(run.Status, 0) << run.Err;
@@ -125,16 +124,24 @@ TEST_F(CliStore, InfoJsonDescribesCertificatesKeysAndBundles) {
   };
   const char* const selfSigned = "Issued by (in store): itself (self-signed)";
   const Expected files[] = {
-      {"a.crt", {"Key Type:     ECC P-256", "Sig Algorithm: ES256", "Has Private Key: False"},
-       "Subject: CN=a.example", {"Private key in store: a.key", selfSigned}},
-      {"a.key", {"Key Type: ECC P-256 private key"}, nullptr, {"Certificates with this key: a.crt"}},
-      {"e.crt", {"Key Type:     ECC P-384", "Sig Algorithm: ES384", "Has Private Key: False"},
+      {"a.crt",
+       {"Key Type:     ECC P-256", "Sig Algorithm: ES256", "Has Private Key: False"},
+       "Subject: CN=a.example",
+       {"Private key in store: a.key", selfSigned}},
+      {"a.key",
+       {"Key Type: ECC P-256 private key"},
+       nullptr,
+       {"Certificates with this key: a.crt"}},
+      {"e.crt",
+       {"Key Type:     ECC P-384", "Sig Algorithm: ES384", "Has Private Key: False"},
        "Subject: CN=e.example",
        {"Private key in store: none found (1 key has a password and could not be compared)",
         selfSigned}},
       {"e.key", {"(Encrypted or unreadable key \u2014 password required)"}, nullptr, {}},
-      {"a.p12", {"PKCS#12 bundle \u2014 the program that imports it asks for its password."},
-       "Bundle contents: private key, 1 certificate", {}},
+      {"a.p12",
+       {"PKCS#12 bundle \u2014 the program that imports it asks for its password."},
+       "Bundle contents: private key, 1 certificate",
+       {}},
   };
   std::vector<std::string> args{"info", "--json"};
   for (const Expected& file : files) args.push_back(store + "/" + file.name);

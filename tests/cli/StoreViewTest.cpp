@@ -37,9 +37,9 @@ class CliStoreView : public CliTest {
  protected:
   // name.crt and name.key issued into the store; ExtraArgs added to the command.
   void Issue(const std::string& Name, const std::vector<std::string>& ExtraArgs = {}) {
-    std::vector<std::string> args{"cert",     "--cn",        Name + ".example", "--dns",
-                                  "x.example", "--out-cert", Name + ".crt",     "--out-key",
-                                  Name + ".key", "--store",  Store()};
+    std::vector<std::string> args{
+        "cert",        "--cn",      Name + ".example", "--dns",   "x.example", "--out-cert",
+        Name + ".crt", "--out-key", Name + ".key",     "--store", Store()};
     args.insert(args.end(), ExtraArgs.begin(), ExtraArgs.end());
     const TProcessResult run = Cli(args);
     ASSERT_EQ(run.Status, 0) << run.Err;
@@ -93,11 +93,11 @@ TEST_F(CliStoreView, InfoFailsForFilesItCannotReadOrUnderstand) {
 TEST_F(CliStoreView, OutputBeforeAnErrorStaysBeforeIt) {
   ASSERT_EQ(MissingPrograms({"bash"}), "");
   ASSERT_NO_FATAL_FAILURE(Issue("good"));
-  const TProcessResult run = RunProcess(
-      "/bin/bash",
-      {"-c", "\"$0\" info \"$1\" \"$2\" >\"$3\" 2>&1", VELMORA_CLI_PATH, InStore("good.crt"),
-       InStore("absent.crt"), At("both.txt")},
-      Environment());
+  const TProcessResult run =
+      RunProcess("/bin/bash",
+                 {"-c", "\"$0\" info \"$1\" \"$2\" >\"$3\" 2>&1", VELMORA_CLI_PATH,
+                  InStore("good.crt"), InStore("absent.crt"), At("both.txt")},
+                 Environment());
   EXPECT_EQ(run.Status, 1) << run.Err;
   const std::string both = ReadFileText(At("both.txt"));
   const std::size_t facts = both.find("File: good.crt");
@@ -109,7 +109,9 @@ TEST_F(CliStoreView, OutputBeforeAnErrorStaysBeforeIt) {
 
 TEST_F(CliStoreView, ControlCharactersInNamesAreEscaped) {
   ASSERT_NO_FATAL_FAILURE(Issue("plain"));
-  const std::string evil = "evil\x1b]0;owned\x07\x9b" "2J.crt";
+  const std::string evil =
+      "evil\x1b]0;owned\x07\x9b"
+      "2J.crt";
   fs::copy_file(InStore("plain.crt"), InStore(evil));
   const std::string shown = "evil\\x1b]0;owned\\x07\\x9b2J.crt";
 
@@ -149,8 +151,7 @@ TEST_F(CliStoreView, JsonKeepsTheBytesOfNamesThatAreNoUtf8) {
   ASSERT_EQ(info.Status, 0) << info.Err;
   const QJsonArray entries = JsonArrayOf(info.Out);
   ASSERT_EQ(entries.size(), 2);
-  EXPECT_EQ(entries[0].toObject()["path_bytes"].toString().toStdString(),
-            Base64(InStore(latin1)));
+  EXPECT_EQ(entries[0].toObject()["path_bytes"].toString().toStdString(), Base64(InStore(latin1)));
   EXPECT_FALSE(entries[1].toObject().contains("path_bytes"));
 }
 
@@ -159,8 +160,7 @@ TEST_F(CliStoreView, ListShowsWhenCertificatesExpire) {
   const TRun end = OpenSSL("x509 -noout -enddate -in " + Quoted(InStore("month.crt")));
   ASSERT_EQ(end.status, 0) << end.output;
   std::tm notAfterUTC{};
-  ASSERT_NE(::strptime(end.output.c_str(), "notAfter=%b %d %H:%M:%S %Y GMT", &notAfterUTC),
-            nullptr)
+  ASSERT_NE(::strptime(end.output.c_str(), "notAfter=%b %d %H:%M:%S %Y GMT", &notAfterUTC), nullptr)
       << end.output;
   const std::time_t notAfter = ::timegm(&notAfterUTC);
   // The days left as the window counts them, whole days rounded down, at either end of the
@@ -247,8 +247,7 @@ TEST_F(CliStoreView, HelpSaysWhereRelativePathsLead) {
        {"CA certificate (PEM) to sign with; a relative path is taken from the current folder, "
         "not the store",
         "CA private key (PEM); a relative path is taken from the current folder, not the store",
-        "Certificate file name, in the store folder",
-        "Private key file name, in the store folder",
+        "Certificate file name, in the store folder", "Private key file name, in the store folder",
         "Also write a PKCS#12 bundle of this name, in the store folder"})
     EXPECT_NE(text.find(words), std::string::npos) << words << "\n" << run.Out;
 }
@@ -264,8 +263,7 @@ TEST_F(CliStoreView, CAFilesAreTakenFromTheCurrentFolder) {
       "cd \"$1\" && \"$0\" cert --cn leaf.example --dns leaf.example --sign-with cas/ca.crt "
       "--sign-key cas/ca.key --store \"$2\"";
   const TProcessResult run =
-      RunProcess("/bin/bash", {"-c", script, VELMORA_CLI_PATH, At("work"), Store()},
-                 Environment());
+      RunProcess("/bin/bash", {"-c", script, VELMORA_CLI_PATH, At("work"), Store()}, Environment());
   ASSERT_EQ(run.Status, 0) << run.Err;
   const TRun verified = OpenSSL("verify -CAfile " + Quoted(At("work/cas/ca.crt")) + " " +
                                 Quoted(InStore("certificate.crt")));

@@ -53,8 +53,8 @@ TEST_F(CliWriters, TwoOutputsThatAreOneFileAreRefusedBeforeAnyWork) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    std::vector<std::string> args = {"cert", "--cn", "same.example", "--store", store,
-                                     "--p12-pass", "pass:bundle"};
+    std::vector<std::string> args = {"cert", "--cn",       "same.example", "--store",
+                                     store,  "--p12-pass", "pass:bundle"};
     args.insert(args.end(), c.Outputs.begin(), c.Outputs.end());
     const TProcessResult run = Cli(args);
     EXPECT_EQ(run.Status, 1);
@@ -79,15 +79,15 @@ TEST_F(CliWriters, ACertificateNameOnAKeyOrBundleAsksForForce) {
   for (const char* secret : {"root.key", "other-key.pem", "root.bin"}) {
     SCOPED_TRACE(secret);
     const std::string before = ReadFileText(store + "/" + secret);
-    const TProcessResult run = Cli({"cert", "--cn", "leaf", "--out-cert", secret, "--out-key",
-                                    "leaf.key", "--store", store});
+    const TProcessResult run = Cli(
+        {"cert", "--cn", "leaf", "--out-cert", secret, "--out-key", "leaf.key", "--store", store});
     EXPECT_EQ(run.Status, 1);
     EXPECT_NE(run.Err.find("Use --force to replace them."), std::string::npos) << run.Err;
     EXPECT_EQ(ReadFileText(store + "/" + secret), before);
     EXPECT_FALSE(std::filesystem::exists(store + "/leaf.key"));
   }
-  const TProcessResult forced = Cli({"cert", "--cn", "leaf", "--out-cert", "root.key",
-                                     "--out-key", "leaf.key", "--store", store, "--force"});
+  const TProcessResult forced = Cli({"cert", "--cn", "leaf", "--out-cert", "root.key", "--out-key",
+                                     "leaf.key", "--store", store, "--force"});
   EXPECT_EQ(forced.Status, 0) << forced.Err;
   EXPECT_TRUE(ReadFileText(store + "/root.key").starts_with("-----BEGIN CERTIFICATE-----"));
 }
@@ -115,8 +115,8 @@ TEST_F(CliWriters, TwoRunsOnTheSameOutputsNeverBothWinNorMixTheirFiles) {
 
   for (int pair = 0; pair < 60; ++pair) {
     const std::string store = At("forced" + std::to_string(pair));
-    const std::vector<std::string> args = {"cert", "--cn", "race.example", "--store", store,
-                                           "--p12", "b.p12", "--p12-pass", "pass:b", "--force"};
+    const std::vector<std::string> args = {"cert",  "--cn",  "race.example", "--store", store,
+                                           "--p12", "b.p12", "--p12-pass",   "pass:b",  "--force"};
     const auto [a, b] = AtOnce(args, args);
     EXPECT_EQ(a.Status, 0) << a.Err;
     EXPECT_EQ(b.Status, 0) << b.Err;
@@ -135,8 +135,8 @@ TEST_F(CliWriters, TwoFirstDevRunsShareOneDevelopmentCA) {
   int unverified = 0, mismatched = 0;
   for (int round = 0; round < 25; ++round) {
     const std::string store = At("dev" + std::to_string(round));
-    const auto [a, b] = AtOnce({"dev", "a.test", "--store", store},
-                               {"dev", "b.test", "--store", store});
+    const auto [a, b] =
+        AtOnce({"dev", "a.test", "--store", store}, {"dev", "b.test", "--store", store});
     EXPECT_EQ(a.Status, 0) << a.Err;
     EXPECT_EQ(b.Status, 0) << b.Err;
     const std::string ca = store + "/velmora-dev-ca.crt";
@@ -154,9 +154,9 @@ TEST_F(CliWriters, AFolderAtAnOutputsNamePublishesNothing) {
   for (const char* blocked : outputs) {
     SCOPED_TRACE(blocked);
     const std::string store = At(std::string("blocked-") + blocked);
-    const std::vector<std::string> args = {"cert", "--cn", "leaf", "--out-cert", "leaf.crt",
-                                           "--out-key", "leaf.key", "--p12", "leaf.p12",
-                                           "--p12-pass", "pass:b", "--store", store, "--force"};
+    const std::vector<std::string> args = {
+        "cert",  "--cn",     "leaf",       "--out-cert", "leaf.crt", "--out-key", "leaf.key",
+        "--p12", "leaf.p12", "--p12-pass", "pass:b",     "--store",  store,       "--force"};
     ASSERT_EQ(Cli(args).Status, 0);
     std::filesystem::remove(store + "/" + blocked);
     std::filesystem::create_directory(store + "/" + blocked);

@@ -83,7 +83,8 @@ TEST_F(CertDetails, ACertificateShowsWhatOpenSSLReadsInIt) {
     EXPECT_EQ(Field(d, "Subject: "), "C=DE, O=Example Ltd, CN=www.example.test");
     EXPECT_EQ(Field(d, "Issuer: "), "C=DE, O=Example Ltd, CN=www.example.test");
     EXPECT_EQ(Field(d, "Serial: "), OpenSSLSays("-serial", Store.File(c.name)));
-    EXPECT_TRUE(Field(d, "Not After: ").ends_with(" (expires in 89 days)")) << Field(d, "Not After: ");
+    EXPECT_TRUE(Field(d, "Not After: ").ends_with(" (expires in 89 days)"))
+        << Field(d, "Not After: ");
     EXPECT_EQ(Field(d, "Alternative Names: "),
               "DNS:www.example.test, DNS:example.test, IP Address:192.0.2.7");
     EXPECT_NE(Field(d, "Basic Constraints: ").find("CA:FALSE"), std::string::npos);
@@ -92,8 +93,10 @@ TEST_F(CertDetails, ACertificateShowsWhatOpenSSLReadsInIt) {
               "TLS Web Server Authentication, TLS Web Client Authentication");
     EXPECT_NE(Field(d, "Subject Key Identifier: "), "(absent)");
     EXPECT_EQ(Field(d, "Signature Algorithm: "), c.signature);
-    EXPECT_EQ(Field(d, "SHA-256 Fingerprint: "), OpenSSLSays("-fingerprint -sha256", Store.File(c.name)));
-    EXPECT_EQ(Field(d, "SHA-1 Fingerprint: "), OpenSSLSays("-fingerprint -sha1", Store.File(c.name)));
+    EXPECT_EQ(Field(d, "SHA-256 Fingerprint: "),
+              OpenSSLSays("-fingerprint -sha256", Store.File(c.name)));
+    EXPECT_EQ(Field(d, "SHA-1 Fingerprint: "),
+              OpenSSLSays("-fingerprint -sha1", Store.File(c.name)));
   }
 }
 
@@ -122,9 +125,12 @@ TEST_F(CertDetails, ExpiryIsCountedInWholeDays) {
     const char* note;
   };
   const Case cases[] = {
-      {10 * 86400 + 60, "(expires in 10 days)"}, {86400, "(expires in 1 day)"},
-      {3600, "(expires today)"},                 {-60, "(expired today)"},
-      {-86400, "(expired 1 day ago)"},           {-3 * 86400 - 60, "(expired 3 days ago)"},
+      {10 * 86400 + 60, "(expires in 10 days)"},
+      {86400, "(expires in 1 day)"},
+      {3600, "(expires today)"},
+      {-60, "(expired today)"},
+      {-86400, "(expired 1 day ago)"},
+      {-3 * 86400 - 60, "(expired 3 days ago)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.note);
@@ -153,7 +159,8 @@ TEST_F(CertDetails, KeysReadableByOthersAreFlagged) {
     mode_t mode;
     const char* warning;
   };
-  for (const Case& c : {Case{0600, "(absent)"}, Case{0640, "(mode 0640)"}, Case{0604, "(mode 0604)"}}) {
+  for (const Case& c :
+       {Case{0600, "(absent)"}, Case{0640, "(mode 0640)"}, Case{0604, "(mode 0604)"}}) {
     SCOPED_TRACE(c.mode);
     ASSERT_EQ(::chmod(Store.File("k.key").c_str(), c.mode), 0);
     const TFileDescription description = DescribeStoreFile(Store.File("k.key"));
@@ -211,7 +218,8 @@ TEST_F(CertDetails, RelatedFilesOfTheStoreAreFound) {
   const Case cases[] = {
       {"ca.crt", {"Private key in store: ca.key", "Issued by (in store): itself (self-signed)"}},
       {"leaf.cer", {"Private key in store: copy.key, leaf.key", "Issued by (in store): ca.crt"}},
-      {"forged.crt", {"Private key in store: copy.key, leaf.key", "Issued by (in store): none found"}},
+      {"forged.crt",
+       {"Private key in store: copy.key, leaf.key", "Issued by (in store): none found"}},
       {"locked.crt",
        {"Private key in store: none found (1 key has a password and could not be compared)",
         "Issued by (in store): itself (self-signed)"}},

@@ -39,8 +39,8 @@ TEST(UsageNames, ListsOfX509NamesBecomeSetsAndUnknownNamesAreRefused) {
   EXPECT_EQ(KeyUsagesFromList("keyCertSign,cRLSign,encipherOnly,decipherOnly,keyAgreement,"
                               "dataEncipherment")
                 .value(),
-            (TKeyUsageSet{kuKeyCertSign, kuCRLSign, kuEncipherOnly, kuDecipherOnly,
-                          kuKeyAgreement, kuDataEncipherment})
+            (TKeyUsageSet{kuKeyCertSign, kuCRLSign, kuEncipherOnly, kuDecipherOnly, kuKeyAgreement,
+                          kuDataEncipherment})
                 .value());
   EXPECT_EQ(ExtKeyUsagesFromList("serverAuth,clientAuth,codeSigning,emailProtection,"
                                  "timeStamping,OCSPSigning")

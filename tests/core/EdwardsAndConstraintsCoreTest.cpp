@@ -48,19 +48,26 @@ TEST(EdwardsChecks, TLSUsesAndForbiddenUsagesAreFound) {
   };
   const Case cases[] = {
       {"TLS server and client", [](TCertRequest&) {}, {ktEdwards, 256}, {kBrowsersEd25519}},
-      {"TLS client only", [](TCertRequest& r) { r.ExtKeyUsage = {ekuClientAuth}; },
-       {ktEdwards, 256}, {kBrowsersEd25519}},
+      {"TLS client only",
+       [](TCertRequest& r) { r.ExtKeyUsage = {ekuClientAuth}; },
+       {ktEdwards, 256},
+       {kBrowsersEd25519}},
       {"Ed448",
        [](TCertRequest&) {},
        {ktEdwards, 448},
        {"A TLS server or client certificate with an Ed448 key: current browsers do not accept "
         "Edwards-curve certificates in TLS (OpenSSL, GnuTLS and Go do)."}},
-      {"code signing", [](TCertRequest& r) { r.ExtKeyUsage = {ekuCodeSigning}; },
-       {ktEdwards, 256}, {}},
-      {"a CA", [](TCertRequest& r) {
+      {"code signing",
+       [](TCertRequest& r) { r.ExtKeyUsage = {ekuCodeSigning}; },
+       {ktEdwards, 256},
+       {}},
+      {"a CA",
+       [](TCertRequest& r) {
          r.IsCA = true;
          r.KeyUsage = {kuKeyCertSign, kuCRLSign};
-       }, {ktEdwards, 256}, {}},
+       },
+       {ktEdwards, 256},
+       {}},
       {"the same request with an EC key", [](TCertRequest&) {}, {ktECC, 256}, {}},
       {"key encipherment and agreement",
        [](TCertRequest& r) {
@@ -95,14 +102,13 @@ TEST(EdwardsChecks, ProfilesGiveAnEdwardsKeySigningUsagesOnly) {
 }
 
 TEST(NameConstraintLists, ItemsAreTrimmedAndTheFirstBadOneNamed) {
-  EXPECT_EQ(NameConstraintsFromList(" example.org, .test ,10.0.0.0/8,, @example.org,fd00::/8 "),
-            (std::vector<std::string>{"example.org", ".test", "10.0.0.0/8", "@example.org",
-                                      "fd00::/8"}));
+  EXPECT_EQ(
+      NameConstraintsFromList(" example.org, .test ,10.0.0.0/8,, @example.org,fd00::/8 "),
+      (std::vector<std::string>{"example.org", ".test", "10.0.0.0/8", "@example.org", "fd00::/8"}));
   EXPECT_TRUE(NameConstraintsFromList("  ").empty());
-  for (const auto& [list, item] :
-       {std::pair{"example.org, 10.0.0.1, bad item", "10.0.0.1"},
-        std::pair{"*.example.org", "*.example.org"},
-        std::pair{"192.168.1.0/16", "192.168.1.0/16"}}) {
+  for (const auto& [list, item] : {std::pair{"example.org, 10.0.0.1, bad item", "10.0.0.1"},
+                                   std::pair{"*.example.org", "*.example.org"},
+                                   std::pair{"192.168.1.0/16", "192.168.1.0/16"}}) {
     SCOPED_TRACE(list);
     try {
       NameConstraintsFromList(list);
@@ -182,9 +188,9 @@ TEST(EdwardsStore, DescribedByCurveAndPairedWithItsCertificate) {
     WriteFile(store.Path() / "edwards.crt", CertToPEM(cert.get()));
     WriteFile(store.Path() / "edwards.key", KeyToPKCS8PEM(key.get()));
     const TFileDescription certificate = DescribeStoreFile(store.File("edwards.crt"));
-    EXPECT_NE(std::find(certificate.Lines.begin(), certificate.Lines.end(),
-                        "Key Type:     " + name),
-              certificate.Lines.end());
+    EXPECT_NE(
+        std::find(certificate.Lines.begin(), certificate.Lines.end(), "Key Type:     " + name),
+        certificate.Lines.end());
     const TFileDescription privateKey = DescribeStoreFile(store.File("edwards.key"));
     EXPECT_NE(std::find(privateKey.Lines.begin(), privateKey.Lines.end(),
                         "Key Type: " + name + " private key"),

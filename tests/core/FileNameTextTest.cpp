@@ -28,7 +28,8 @@ TEST(FileNameText, ShowsUTF8AsItselfAndEveryStrayByteAsItsOwnEscape) {
   };
   const std::vector<Case> cases = {
       {"ASCII", "a.crt", u"a.crt"},
-      {"two, three and four bytes", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x94\x91", u"\u00E9\u20AC\U0001F511"},
+      {"two, three and four bytes", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x94\x91",
+       u"\u00E9\u20AC\U0001F511"},
       {"Latin-1 byte", "caf\xE9.crt", u"caf\xDCE9.crt"},
       {"stray continuation", "\x80", u"\xDC80"},
       {"cut short", "\xE2\x82", u"\xDCE2\xDC82"},
@@ -59,7 +60,8 @@ TEST(FileNameText, EveryByteStringComesBackExactly) {
 }
 
 TEST(FileNameText, TypedTextBecomesUTF8AndALoneSurrogateAReplacement) {
-  EXPECT_EQ(TextToFileName(QStringLiteral("Zürich/ключ.key")), "Z\xC3\xBCrich/\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87.key");
+  EXPECT_EQ(TextToFileName(QStringLiteral("Zürich/ключ.key")),
+            "Z\xC3\xBCrich/\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87.key");
   EXPECT_EQ(TextToFileName(QString(QChar(0xD800))), "\xEF\xBF\xBD");
   // The caption is for reading only: a stray byte shows as U+FFFD.
   EXPECT_EQ(FileNameCaption("caf\xE9.crt"), QString::fromUtf16(u"caf\uFFFD.crt"));

@@ -63,8 +63,9 @@ TEST(RequireValidValidity, RefusesWhatGivesNoUsableCertificate) {
     EXPECT_EQ(MessageOf([&] { RequireValidValidity(c.days, kNewYear2026); }), c.message);
   }
   // Today's clock, with a validity that ends past 9999 from any date this program will see.
-  EXPECT_EQ(MessageOf([] { RequireValidValidity(3'000'000); }).rfind(
-                "The validity must end before the year 10000: at most ", 0),
+  EXPECT_EQ(MessageOf([] {
+              RequireValidValidity(3'000'000);
+            }).rfind("The validity must end before the year 10000: at most ", 0),
             0u);
 }
 
@@ -207,9 +208,8 @@ TEST_F(IssuanceRefusals, ACertificateThatIsNoCAIsRefusedAsSigner) {
   EXPECT_TRUE(Asked.empty());
 
   // A CA without any key usage can sign; strict verifiers object, which the checks say.
-  const X509Ptr ca =
-      MakeSelfSignedWith(caKey.get(), {{NID_basic_constraints, "critical,CA:TRUE"},
-                                       {NID_subject_key_identifier, "hash"}});
+  const X509Ptr ca = MakeSelfSignedWith(caKey.get(), {{NID_basic_constraints, "critical,CA:TRUE"},
+                                                      {NID_subject_key_identifier, "hash"}});
   UseCA(ca.get(), caKey.get());
   ASSERT_EQ(Issue(builder), TIssueOutcome::Written);
   ASSERT_EQ(Asked.size(), 1u);
@@ -263,10 +263,14 @@ TEST_F(IssuanceRefusals, AWeakCAIsAFindingOfTheChecksBeforeIssuing) {
     const EVP_MD* digest;
     std::vector<std::string> findings;
   } cases[] = {
-      {"RSA1024", rsa1024.get(), EVP_sha256(),
+      {"RSA1024",
+       rsa1024.get(),
+       EVP_sha256(),
        {"The CA's RSA key has only 1024 bits: current verifiers (OpenSSL and GnuTLS at their "
         "default levels, browsers) reject certificates signed with a key under 2048 bits."}},
-      {"SHA1", rsa2048.get(), EVP_sha1(),
+      {"SHA1",
+       rsa2048.get(),
+       EVP_sha1(),
        {"The CA certificate is signed with SHA-1" + weakSignature}},
       {"MD5", rsa2048.get(), EVP_md5(), {"The CA certificate is signed with MD5" + weakSignature}},
       {"Sound", rsa2048.get(), EVP_sha256(), {}},
@@ -307,7 +311,10 @@ TEST(IssuanceRefusalsJudged, VerifiersRejectWhatIsRefused) {
   } cases[] = {
       {"SignerIsNoCA", [](TCertBuilder& b) { b.IsCA = false; }, nullptr},
       {"SignerWithoutKeyCertSign",
-       [](TCertBuilder& b) { b.KeyUsage = {kuDigitalSignature, kuCRLSign}; }, nullptr},
+       [](TCertBuilder& b) {
+         b.KeyUsage = {kuDigitalSignature, kuCRLSign};
+       },
+       nullptr},
       {"NoDaysOfValidity", nullptr, [](TCertBuilder& b) { b.ValidDays = -1; }},
   };
   TempDir dir;
@@ -338,14 +345,14 @@ TEST(IssuanceRefusalsJudged, VerifiersRejectWhatIsRefused) {
                 faulty && c.leafFault ? kAtLeastOneDay : "(no failure)");
 
       const std::string tag = std::string(c.name) + (faulty ? "-faulty" : "-sound");
-      const std::string rootFile = dir.File(tag + "-root.pem"), leafFile = dir.File(tag + "-leaf.pem");
+      const std::string rootFile = dir.File(tag + "-root.pem"),
+                        leafFile = dir.File(tag + "-leaf.pem");
       WriteFile(rootFile, root.CertToPEM());
       WriteFile(leafFile, leaf.CertToPEM());
-      for (const std::string& command :
-           {"openssl verify -purpose sslserver -CAfile " + Quoted(rootFile) + " " +
-                Quoted(leafFile),
-            "certtool --verify --load-ca-certificate " + Quoted(rootFile) + " --infile " +
-                Quoted(leafFile)}) {
+      for (const std::string& command : {"openssl verify -purpose sslserver -CAfile " +
+                                             Quoted(rootFile) + " " + Quoted(leafFile),
+                                         "certtool --verify --load-ca-certificate " +
+                                             Quoted(rootFile) + " --infile " + Quoted(leafFile)}) {
         const TRun run = RunCommand(command);
         EXPECT_EQ(run.status == 0, !faulty) << command << "\n" << run.output;
       }

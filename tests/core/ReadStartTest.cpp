@@ -22,8 +22,8 @@ TEST(ReadStart, ReadsAtMostTheBytesAskedForFromTheStart) {
     std::size_t Count;
     std::string Expected;
   } cases[] = {
-      {"ten.pem", 4, "0123"},     {"ten.pem", 10, "0123456789"}, {"ten.pem", 100, "0123456789"},
-      {"ten.pem", 0, ""},         {"empty.pem", 16, ""},
+      {"ten.pem", 4, "0123"}, {"ten.pem", 10, "0123456789"}, {"ten.pem", 100, "0123456789"},
+      {"ten.pem", 0, ""},     {"empty.pem", 16, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.Name) + " " + std::to_string(c.Count));

@@ -264,8 +264,7 @@ const CheckCase kCases[] = {
     // Validity. Under one day is refused before the checks run (RequireValidValidity), so it
     // is no finding of theirs.
     {.name = "ZeroDaysIsLeftToTheRefusal", .change = [](TCertRequest& r) { r.ValidDays = 0; }},
-    {.name = "NegativeDaysIsLeftToTheRefusal",
-     .change = [](TCertRequest& r) { r.ValidDays = -3; }},
+    {.name = "NegativeDaysIsLeftToTheRefusal", .change = [](TCertRequest& r) { r.ValidDays = -3; }},
     {.name = "ServerFor398Days", .change = [](TCertRequest& r) { r.ValidDays = 398; }},
     {.name = "ServerFor399Days",
      .change = [](TCertRequest& r) { r.ValidDays = 399; },
@@ -334,8 +333,8 @@ const CheckCase kCases[] = {
                   "The DNS name \"a..b\" is not a valid host name: labels hold only letters, "
                   "digits and hyphens, neither start nor end with a hyphen, and are 1 to 63 "
                   "characters long.",
-                  OverPublicLimit(900), OverAppleLimit(900), WeakCurve(224),
-                  kCAWithoutKeyUsage, kCAEndsFirst}},
+                  OverPublicLimit(900), OverAppleLimit(900), WeakCurve(224), kCAWithoutKeyUsage,
+                  kCAEndsFirst}},
 };
 
 class RequestChecks : public testing::TestWithParam<CheckCase> {};

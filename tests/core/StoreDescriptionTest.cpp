@@ -106,12 +106,11 @@ TEST_F(StoreDescription, TheBundleLineIsInTheWordsOfTheFrontEnd) {
   const std::string path = Store.File("b.p12");
   WriteFile(path, MakePKCS12(key.get(), cert.get(), {}, "secret"));
   const TFileDescription window = DescribeStoreFile(path, std::time(nullptr), TWording::Window);
-  const TFileDescription line =
-      DescribeStoreFile(path, std::time(nullptr), TWording::CommandLine);
+  const TFileDescription line = DescribeStoreFile(path, std::time(nullptr), TWording::CommandLine);
   EXPECT_EQ(DescribeStoreFile(path).Lines, window.Lines);
   EXPECT_TRUE(Has(window.Lines, "PKCS#12 bundle \u2014 use Load buttons to import with password."));
-  EXPECT_TRUE(Has(line.Lines,
-                  "PKCS#12 bundle \u2014 the program that imports it asks for its password."));
+  EXPECT_TRUE(
+      Has(line.Lines, "PKCS#12 bundle \u2014 the program that imports it asks for its password."));
   for (const std::string& text : line.Lines) EXPECT_EQ(text.find("button"), std::string::npos);
   EXPECT_EQ(window.Details, line.Details);
 }

@@ -35,8 +35,9 @@ TEST(DaysLeft, WholeDaysRoundedDownNegativeOncePassed) {
     long offset;
     std::int64_t days;
   };
-  const Case cases[] = {{10 * 86400 + 1, 10}, {10 * 86400, 10}, {10 * 86400 - 1, 9}, {1, 0},
-                        {0, 0},               {-1, -1},         {-3 * 86400, -3},    {-3 * 86400 - 1, -4}};
+  const Case cases[] = {
+      {10 * 86400 + 1, 10}, {10 * 86400, 10},    {10 * 86400 - 1, 9}, {1, 0}, {0, 0}, {-1, -1},
+      {-3 * 86400, -3},     {-3 * 86400 - 1, -4}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.offset);
     EXPECT_EQ(DaysLeft(now + c.offset, now), c.days);

@@ -95,7 +95,8 @@ TEST(CreateStoreDirectory, RaisesWhenNoFolderCanBeMadeThere) {
   const std::vector<Case> cases = {
       {"empty", "", "The store directory name is empty."},
       {"blanks only", "  \t ", "The store directory name is empty."},
-      {"forbidden character", temp.File("a|b"), "Illegal characters in path: \"" + temp.File("a|b")},
+      {"forbidden character", temp.File("a|b"),
+       "Illegal characters in path: \"" + temp.File("a|b")},
       {"wildcard", temp.File("certs*"), "Illegal characters in path: \"" + temp.File("certs*")},
       {"a file in the way", temp.File("file.txt"),
        "Cannot create directory \"" + temp.File("file.txt") + "\": "},
@@ -133,7 +134,8 @@ TEST(DefaultStoreDirFor, TakesTheProgramsFolderOnlyWhenTheUserCanKeepFilesThere)
   };
   const std::vector<Case> cases = {
       {"writable, no store yet", temp.File("plain"), temp.File("plain/Certificates")},
-      {"store folder already there", temp.File("with-folder"), temp.File("with-folder/Certificates")},
+      {"store folder already there", temp.File("with-folder"),
+       temp.File("with-folder/Certificates")},
       {"a file named like the store", temp.File("with-file"), data + "/Certificates"},
       {"a link leading nowhere", temp.File("with-dangling-link"), data + "/Certificates"},
       {"program folder missing", temp.File("missing"), data + "/Certificates"},

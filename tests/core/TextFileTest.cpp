@@ -1,7 +1,7 @@
 // Reading a text file by its byte-order mark, and wiping secrets from our buffers.
-#include "tests/support/CryptoFixtures.h"
-#include "crypto/SecretText.h"
 #include "core/TextFile.h"
+#include "crypto/SecretText.h"
+#include "tests/support/CryptoFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -27,12 +27,26 @@ TEST(DecodeText, TheMarkChoosesTheDecodingAndIsDropped) {
        "Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x94\x91"},
       {"UTF8Mark", "\xEF\xBB\xBFZ\xC3\xBCrich", "Z\xC3\xBCrich"},
       {"UTF8MarkOnly", "\xEF\xBB\xBF", ""},
-      {"UTF8MarkThenBadByte", "\xEF\xBB\xBF" "a\xFF" "b", "a\xEF\xBF\xBD" "b"},
+      {"UTF8MarkThenBadByte",
+       "\xEF\xBB\xBF"
+       "a\xFF"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},
       {"UTF16LE", std::string("\xFF\xFEZ\0\xFC\0\xAC\x20", 8), "Z\xC3\xBC\xE2\x82\xAC"},
       {"UTF16BE", std::string("\xFE\xFF\0Z\0\xFC\x20\xAC", 8), "Z\xC3\xBC\xE2\x82\xAC"},
       {"UTF16LESurrogatePair", std::string("\xFF\xFE\x3D\xD8\x11\xDD", 6), "\xF0\x9F\x94\x91"},
-      {"UTF16LELoneSurrogate", std::string("\xFF\xFE\x3D\xD8" "a\0", 6), "\xEF\xBF\xBD" "a"},
-      {"UTF16LEOddByte", std::string("\xFF\xFE" "a\0b", 5), "a\xEF\xBF\xBD"},
+      {"UTF16LELoneSurrogate",
+       std::string("\xFF\xFE\x3D\xD8"
+                   "a\0",
+                   6),
+       "\xEF\xBF\xBD"
+       "a"},
+      {"UTF16LEOddByte",
+       std::string("\xFF\xFE"
+                   "a\0b",
+                   5),
+       "a\xEF\xBF\xBD"},
       // Without a mark, anything that is not UTF-8 is Latin-1: one character per byte.
       {"Latin1", "Z\xFCrich \xA9", "Z\xC3\xBCrich \xC2\xA9"},
       {"Latin1OverlongSlash", "\xC0\xAF", "\xC3\x80\xC2\xAF"},

@@ -16,9 +16,12 @@ TEST(Trim, RemovesBlanksAndControlCharactersAtBothEndsOnly) {
       {"   ", ""},
       {"  alice  ", "alice"},
       {"\t\r\nbob\x01\x1f", "bob"},
-      {" a b ", "a b"},               // inner blanks stay
-      {"\x7f" "x\x7f", "\x7f" "x\x7f"},  // DEL is above 32
-      {" Grüße ", "Grüße"},          // UTF-8 survives untouched
+      {" a b ", "a b"},  // inner blanks stay
+      {"\x7f"
+       "x\x7f",
+       "\x7f"
+       "x\x7f"},             // DEL is above 32
+      {" Grüße ", "Grüße"},  // UTF-8 survives untouched
       {std::string("\0 z\0", 4), "z"},
   };
   for (const Case& c : cases) {
@@ -52,15 +55,15 @@ TEST(IntOrDefault, ReadsExactlyOneNumberOrGivesTheDefault) {
       // Everything else gives the default.
       {"", 77},
       {"   ", 77},
-      {"365 ", 77},    // trailing blank
+      {"365 ", 77},  // trailing blank
       {"365 days", 77},
-      {"\t365", 77},   // only code 32 counts as a leading blank
+      {"\t365", 77},  // only code 32 counts as a leading blank
       {"- 5", 77},
       {"+", 77},
       {"$", 77},
       {"0x", 77},
       {"$g", 77},
-      {"12a", 77},     // hex digits need a prefix
+      {"12a", 77},  // hex digits need a prefix
       {"1.5", 77},
       {"--1", 77},
       {"2147483648", 77},

@@ -141,7 +141,8 @@ TEST(AtomicFile, LeftoversNobodyHoldsAreRemovedLockedOnesStay) {
   ASSERT_EQ(::flock(writer, LOCK_EX), 0);
   const int dirFd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(dirFd, 0);
-  for (const std::string& name : {dead, ours, init}) EXPECT_TRUE(IsAbandonedTemporaryFile(dirFd, name.c_str())) << name;
+  for (const std::string& name : {dead, ours, init})
+    EXPECT_TRUE(IsAbandonedTemporaryFile(dirFd, name.c_str())) << name;
   EXPECT_FALSE(IsAbandonedTemporaryFile(dirFd, held.c_str()));
   EXPECT_FALSE(IsAbandonedTemporaryFile(dirFd, unrelated.c_str()));
   ::close(dirFd);

@@ -27,10 +27,11 @@ std::vector<TNameEntry> EntriesOf(const X509_NAME* name) {
     const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
     unsigned char* utf8 = nullptr;
     const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry));
-    entries.push_back({OBJ_obj2nid(X509_NAME_ENTRY_get_object(entry)),
-                       length < 0 ? "(undecodable)" : std::string(reinterpret_cast<char*>(utf8),
-                                                                  static_cast<size_t>(length)),
-                       X509_NAME_ENTRY_set(entry)});
+    entries.push_back(
+        {OBJ_obj2nid(X509_NAME_ENTRY_get_object(entry)),
+         length < 0 ? "(undecodable)"
+                    : std::string(reinterpret_cast<char*>(utf8), static_cast<size_t>(length)),
+         X509_NAME_ENTRY_set(entry)});
     OPENSSL_free(utf8);
   }
   return entries;
@@ -141,9 +142,12 @@ TEST(BuildSelfSigned, SubjectEntriesInFixedOrderEachInItsOwnSetAsUTF8) {
   b.GenerateKey();
   b.BuildSelfSigned();
   const std::vector<TNameEntry> expected = {
-      {NID_countryName, "DE", 0},          {NID_stateOrProvinceName, "Bayern", 1},
-      {NID_localityName, "München", 2},    {NID_organizationName, "Ωmega Ltd", 3},
-      {NID_organizationalUnitName, "Büro 北", 4}, {NID_commonName, "ü.example", 5},
+      {NID_countryName, "DE", 0},
+      {NID_stateOrProvinceName, "Bayern", 1},
+      {NID_localityName, "München", 2},
+      {NID_organizationName, "Ωmega Ltd", 3},
+      {NID_organizationalUnitName, "Büro 北", 4},
+      {NID_commonName, "ü.example", 5},
       {NID_pkcs9_emailAddress, "pki@example.org", 6},
   };
   EXPECT_EQ(EntriesOf(X509_get_subject_name(b.Cert())), expected);

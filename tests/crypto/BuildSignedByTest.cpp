@@ -100,9 +100,9 @@ TEST(BuildSignedBy, ACAKeyOfAnotherCertificateIsRefusedBeforeAnythingIsBuilt) {
     std::string keyPEM;
     const char* password;
   };
-  const Case cases[] = {{"plain key of another CA", SecondCA().keyPEM, ""},
-                        {"encrypted key of another CA", MakeCA("Third").encryptedKeyPEM,
-                         CAKeyPasswordFor}};
+  const Case cases[] = {
+      {"plain key of another CA", SecondCA().keyPEM, ""},
+      {"encrypted key of another CA", MakeCA("Third").encryptedKeyPEM, CAKeyPasswordFor}};
   TNamedBuilder leaf;
   leaf.GenerateKey();
   for (const Case& c : cases) {

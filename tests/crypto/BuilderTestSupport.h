@@ -65,8 +65,8 @@ inline X509Ptr CertFromPEM(const std::string& pem) {
 
 inline EVP_PKEYPtr KeyFromPEM(const std::string& pem, const char* password) {
   BIOPtr bio = NewMemBuf(pem);
-  return EVP_PKEYPtr(PEM_read_bio_PrivateKey(bio.get(), nullptr, PassphraseCallback,
-                                             const_cast<char*>(password)));
+  return EVP_PKEYPtr(
+      PEM_read_bio_PrivateKey(bio.get(), nullptr, PassphraseCallback, const_cast<char*>(password)));
 }
 
 // A builder with a common name, the least a certificate must name; everything else as a

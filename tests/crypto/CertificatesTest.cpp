@@ -60,29 +60,28 @@ TEST_P(KeyFacts, FollowTheKeyHeld) {
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, KeyFacts,
-    ::testing::Values(
-        KeyFactsCase{"RSA2048", [] { return SharedRSAKey(2048); }, ctRSA, 2048, "", saRS256,
-                     "RS256", NID_sha256, 256},
-        KeyFactsCase{"RSA3071", [] { return SharedRSAKey(3071); }, ctRSA, 3071, "", saRS256,
-                     "RS256", NID_sha256, 384},
-        KeyFactsCase{"RSA3072", [] { return SharedRSAKey(3072); }, ctRSA, 3072, "", saRS384,
-                     "RS384", NID_sha384, 384},
-        KeyFactsCase{"RSA4095", [] { return SharedRSAKey(4095); }, ctRSA, 4095, "", saRS384,
-                     "RS384", NID_sha384, 512},
-        KeyFactsCase{"RSA4096", [] { return SharedRSAKey(4096); }, ctRSA, 4096, "", saRS512,
-                     "RS512", NID_sha512, 512},
-        KeyFactsCase{"P256", [] { return MakeECKey("prime256v1"); }, ctECC, 256, "P-256", saES256,
-                     "ES256", NID_sha256, 32},
-        KeyFactsCase{"P384", [] { return MakeECKey("secp384r1"); }, ctECC, 384, "P-384", saES384,
-                     "ES384", NID_sha384, 48},
-        KeyFactsCase{"P521", [] { return MakeECKey("secp521r1"); }, ctECC, 521, "P-521", saES512,
-                     "ES512", NID_sha512, 66},
-        KeyFactsCase{"secp256k1", [] { return MakeECKey("secp256k1"); }, ctECC, 256, "secp256k1",
-                     saUnknown, "UNKNOWN", NID_sha256, 32},
-        KeyFactsCase{"Ed25519", [] { return MakeKey("ED25519"); }, ctUnknown, 256, "", saUnknown,
-                     "UNKNOWN", NID_sha256, 32},
-        KeyFactsCase{"RSAPSS2048", [] { return MakeRSAKey(2048, "RSA-PSS"); }, ctUnknown, 2048, "",
-                     saUnknown, "UNKNOWN", NID_sha256, 256}),
+    ::testing::Values(KeyFactsCase{"RSA2048", [] { return SharedRSAKey(2048); }, ctRSA, 2048, "",
+                                   saRS256, "RS256", NID_sha256, 256},
+                      KeyFactsCase{"RSA3071", [] { return SharedRSAKey(3071); }, ctRSA, 3071, "",
+                                   saRS256, "RS256", NID_sha256, 384},
+                      KeyFactsCase{"RSA3072", [] { return SharedRSAKey(3072); }, ctRSA, 3072, "",
+                                   saRS384, "RS384", NID_sha384, 384},
+                      KeyFactsCase{"RSA4095", [] { return SharedRSAKey(4095); }, ctRSA, 4095, "",
+                                   saRS384, "RS384", NID_sha384, 512},
+                      KeyFactsCase{"RSA4096", [] { return SharedRSAKey(4096); }, ctRSA, 4096, "",
+                                   saRS512, "RS512", NID_sha512, 512},
+                      KeyFactsCase{"P256", [] { return MakeECKey("prime256v1"); }, ctECC, 256,
+                                   "P-256", saES256, "ES256", NID_sha256, 32},
+                      KeyFactsCase{"P384", [] { return MakeECKey("secp384r1"); }, ctECC, 384,
+                                   "P-384", saES384, "ES384", NID_sha384, 48},
+                      KeyFactsCase{"P521", [] { return MakeECKey("secp521r1"); }, ctECC, 521,
+                                   "P-521", saES512, "ES512", NID_sha512, 66},
+                      KeyFactsCase{"secp256k1", [] { return MakeECKey("secp256k1"); }, ctECC, 256,
+                                   "secp256k1", saUnknown, "UNKNOWN", NID_sha256, 32},
+                      KeyFactsCase{"Ed25519", [] { return MakeKey("ED25519"); }, ctUnknown, 256, "",
+                                   saUnknown, "UNKNOWN", NID_sha256, 32},
+                      KeyFactsCase{"RSAPSS2048", [] { return MakeRSAKey(2048, "RSA-PSS"); },
+                                   ctUnknown, 2048, "", saUnknown, "UNKNOWN", NID_sha256, 256}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SigAlgToString, NamesEveryAlgorithmAndNothingElse) {
@@ -134,9 +133,9 @@ TEST(CertificateBase64, RoundTripGivesTheCertificateWithItsPublicKeyOnly) {
   TOpenSSLCert target(NewRef(keyB.get()), true, NewRef(certB.get()));
 
   const std::string text = source.GetCertificateBase64();
-  EXPECT_EQ(text.find_first_not_of(
-                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
-            std::string::npos)
+  EXPECT_EQ(
+      text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
+      std::string::npos)
       << text;
   target.PutCertificateBase64(text);
 
@@ -306,8 +305,8 @@ TEST(SignAndVerify, ECDSASignaturesAreTrimmedToTheirDER) {
 
 TEST(SignAndVerify, AKeyThatTakesNoDigestCannotSign) {
   const TOpenSSLCert signer(MakeKey("ED25519").release(), true, nullptr);
-  EXPECT_TRUE(IsOpenSSLFailure(FailureOf([&] { signer.SignData(BytesOf("data")); }),
-                               "EVP_DigestSignInit"));
+  EXPECT_TRUE(
+      IsOpenSSLFailure(FailureOf([&] { signer.SignData(BytesOf("data")); }), "EVP_DigestSignInit"));
   EXPECT_EQ(ERR_peek_error(), 0u);
 }
 

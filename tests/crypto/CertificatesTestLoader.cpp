@@ -231,8 +231,8 @@ std::string Outcome(const Load& load) {
 // holds, each bytes loader must then give what its file twin gives, failures included.
 TEST_F(Loader, BytesLoadersGiveWhatTheirFileTwinsGive) {
   WriteFile(File("empty"), std::string());
-  using FromFile = std::function<std::unique_ptr<TOpenSSLCert>(const std::string&,
-                                                               const std::string&)>;
+  using FromFile =
+      std::function<std::unique_ptr<TOpenSSLCert>(const std::string&, const std::string&)>;
   const struct {
     const char* name;
     FromFile fromFile;
@@ -245,10 +245,19 @@ TEST_F(Loader, BytesLoadersGiveWhatTheirFileTwinsGive) {
       {"PEM", &TCertLoader::LoadFromPEMFile, &TCertLoader::LoadFromPEMBytes},
       {"PKCS#12", &TCertLoader::LoadFromP12File, &TCertLoader::LoadFromP12Bytes},
   };
-  const char* files[] = {"cert.pem",    "key.pem",      "encrypted-key.pem", "cert-key.pem",
-                         "key-cert.pem", "cert-encrypted-key.pem", "other-cert-key.pem",
-                         "neither.pem", "cert.cer",     "bundle.p12",        "cert-only.p12",
-                         "chain.p12",   "empty"};
+  const char* files[] = {"cert.pem",
+                         "key.pem",
+                         "encrypted-key.pem",
+                         "cert-key.pem",
+                         "key-cert.pem",
+                         "cert-encrypted-key.pem",
+                         "other-cert-key.pem",
+                         "neither.pem",
+                         "cert.cer",
+                         "bundle.p12",
+                         "cert-only.p12",
+                         "chain.p12",
+                         "empty"};
   for (const auto& twin : twins) {
     int loaded = 0;
     for (const char* file : files) {
@@ -293,9 +302,9 @@ TEST_F(Loader, ReadsEveryPrivateKeyForm) {
     EXPECT_EQ(object->KeyType(), c.key == key.get() ? ctECC : ctRSA);
     if (*c.password) {
       // How the store opens a key file: an encrypted one is reported, never prompted for.
-      EXPECT_TRUE(IsOpenSSLFailure(
-          FailureOf([&] { TCertLoader::LoadPrivateKeyFromPEMFile(file, ""); }),
-          "PEM_read_bio_PrivateKey"));
+      EXPECT_TRUE(
+          IsOpenSSLFailure(FailureOf([&] { TCertLoader::LoadPrivateKeyFromPEMFile(file, ""); }),
+                           "PEM_read_bio_PrivateKey"));
     } else {
       EXPECT_NE(TCertLoader::LoadPrivateKey(c.pem), nullptr);
     }
@@ -312,9 +321,9 @@ TEST_F(Loader, LoadFromFileChoosesTheReaderByExtension) {
     const char* name;
     bool isBundle;
   } cases[] = {
-      {"a.p12", true},       {"a.pfx", true},         {"a.P12", true},      {"a.PFX", true},
-      {"a.pFx", true},       {"a.p12.bak", false},    {"a", false},         {"a.pem", false},
-      {"dir.p12/a", false},  {"dir.p12/a.p12", true},
+      {"a.p12", true},      {"a.pfx", true},         {"a.P12", true}, {"a.PFX", true},
+      {"a.pFx", true},      {"a.p12.bak", false},    {"a", false},    {"a.pem", false},
+      {"dir.p12/a", false}, {"dir.p12/a.p12", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

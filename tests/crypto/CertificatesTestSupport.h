@@ -39,8 +39,8 @@ inline ::testing::AssertionResult IsOpenSSLFailure(const std::string& Message,
                                                    const std::string& Context) {
   for (const char* tail : {". OpenSSL: ", ". (No OpenSSL error queued.)"})
     if (Message.rfind(Context + tail, 0) == 0) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "\"" << Message << "\" is not a failure of \"" << Context
-                                       << "\"";
+  return ::testing::AssertionFailure()
+         << "\"" << Message << "\" is not a failure of \"" << Context << "\"";
 }
 
 // What an object should hold: Key and Cert are the expected ones (null for none).

@@ -129,9 +129,9 @@ TEST(EdwardsKeys, EverySignerWithEverySubjectVerifiesEverywhere) {
       const TRun openssl = RunCommand("openssl verify -x509_strict -CAfile " +
                                       Quoted(caFiles[signer.name]) + " " + Quoted(leafFile));
       EXPECT_EQ(openssl.status, 0) << openssl.output;
-      const TRun certtool = RunCommand("certtool --verify --load-ca-certificate " +
-                                       Quoted(caFiles[signer.name]) + " --infile " +
-                                       Quoted(leafFile));
+      const TRun certtool =
+          RunCommand("certtool --verify --load-ca-certificate " + Quoted(caFiles[signer.name]) +
+                     " --infile " + Quoted(leafFile));
       EXPECT_EQ(certtool.status, 0) << certtool.output;
       pythonPairs += caFiles[signer.name] + " " + leafFile + " ";
     }
@@ -172,15 +172,14 @@ TEST(EdwardsKeys, BundlesInBothProtectionsOpenElsewhere) {
     TNamedBuilder& leaf = *owner;
     leaf.BuildSignedBy(FirstCA().certPEM, FirstCA().keyPEM, "");
     for (const TPKCS12Format format : {TPKCS12Format::Modern, TPKCS12Format::Compatible}) {
-      const std::string name = std::string(algorithm) +
-                               (format == TPKCS12Format::Modern ? "-modern" : "-compatible");
+      const std::string name =
+          std::string(algorithm) + (format == TPKCS12Format::Modern ? "-modern" : "-compatible");
       SCOPED_TRACE(name);
       const std::string bundle = dir / (name + ".p12");
       leaf.SaveToPKCS12(bundle, "secret", name, FirstCA().certPEM, format);
       const TRun nss = RunCommand("pk12util -l " + Quoted(bundle) + " -W secret");
       EXPECT_EQ(nss.status, 0) << nss.output;
-      EXPECT_NE(nss.output.find("Certificate(has private key)"), std::string::npos)
-          << nss.output;
+      EXPECT_NE(nss.output.find("Certificate(has private key)"), std::string::npos) << nss.output;
       const TRun python = RunCommand(
           "/usr/bin/python3 -c 'import sys\n"
           "from cryptography.hazmat.primitives.asymmetric import ed25519, ed448\n"

@@ -184,7 +184,8 @@ TEST_F(Export, PemFilesHoldTheTextInCRLFLinesWithoutBOMAndReadBack) {
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
     EXPECT_EQ(bytes.find("\r\n\r\n"), std::string::npos);
     size_t bareLF = 0;
-    for (size_t i = 0; i < bytes.size(); ++i) bareLF += bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r');
+    for (size_t i = 0; i < bytes.size(); ++i)
+      bareLF += bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r');
     EXPECT_EQ(bareLF, 0u);
   }
 
@@ -295,8 +296,8 @@ TEST_F(Export, BundleFailuresCarryTheirMessageAndWriteNothing) {
       {"no key pair", noKey, inDir, "No private key.", "", ""},
       {"no certificate", noCert, inDir, "No certificate.", "", ""},
       {"key pair of another certificate", newKey, inDir, "", "PKCS12_create. OpenSSL: ", ""},
-      {"directory missing", *leaf, inMissingDir, "", "BIO_new_file (PFX). OpenSSL: ",
-       "No such file or directory"},
+      {"directory missing", *leaf, inMissingDir, "",
+       "BIO_new_file (PFX). OpenSSL: ", "No such file or directory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -325,8 +326,8 @@ TEST_F(Export, ABundleThatDoesNotReadBackAsWrittenReplacesNothing) {
     const std::string message =
         MessageOf([&] { leaf->SaveToPKCS12(path, "pw", "Leaf", FirstCA().certPEM, format); });
     WriteObserver.corrupting = false;
-    EXPECT_TRUE(StartsWith(message, "The PKCS#12 bundle \"" + path +
-                                        "\" did not read back as written. OpenSSL: "))
+    EXPECT_TRUE(StartsWith(
+        message, "The PKCS#12 bundle \"" + path + "\" did not read back as written. OpenSSL: "))
         << message;
     EXPECT_EQ(ReadFileBytes(path), "old bundle\n");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"leaf.pfx"});
@@ -362,8 +363,8 @@ struct TSaveCase {
 const TSaveCase SaveCases[] = {
     {"certificate", [](const TCertBuilder& b, const std::string& p) { b.SaveCertToPEM(p); }, 0644},
     {"key", [](const TCertBuilder& b, const std::string& p) { b.SaveKeyToPEM(p, ""); }, 0600},
-    {"encrypted key",
-     [](const TCertBuilder& b, const std::string& p) { b.SaveKeyToPEM(p, "pw"); }, 0600},
+    {"encrypted key", [](const TCertBuilder& b, const std::string& p) { b.SaveKeyToPEM(p, "pw"); },
+     0600},
     {"bundle",
      [](const TCertBuilder& b, const std::string& p) { b.SaveToPKCS12(p, "pw", "n", ""); }, 0600},
 };
@@ -447,8 +448,8 @@ TEST_F(Export, EveryPasswordWrittenReadsBackAndOthersAreRefusedBeforeWriting) {
     const std::string keyMessage = MessageOf([&] { leaf->SaveKeyToPEM(key, c.password); });
     const std::string bundleMessage =
         MessageOf([&] { leaf->SaveToPKCS12(bundle, c.password, "n", ""); });
-    const std::string caMessage = MessageOf(
-        [&] { leaf->BuildSignedBy(FirstCA().certPEM, FirstCA().keyPEM, c.password); });
+    const std::string caMessage =
+        MessageOf([&] { leaf->BuildSignedBy(FirstCA().certPEM, FirstCA().keyPEM, c.password); });
     if (c.refusal) {
       EXPECT_EQ(keyMessage, c.refusal);
       EXPECT_EQ(bundleMessage, c.refusal);

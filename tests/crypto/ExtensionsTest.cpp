@@ -22,10 +22,8 @@ TEST_F(Extensions, BasicConstraintsRows) {
     const char* text;
   };
   const Case cases[] = {
-      {true, -1, true, "CA:TRUE"},
-      {true, 0, true, "CA:TRUE, pathlen:0"},
-      {true, 3, true, "CA:TRUE, pathlen:3"},
-      {false, 3, false, "CA:FALSE"},
+      {true, -1, true, "CA:TRUE"},           {true, 0, true, "CA:TRUE, pathlen:0"},
+      {true, 3, true, "CA:TRUE, pathlen:3"}, {false, 3, false, "CA:FALSE"},
       {false, -1, false, "CA:FALSE"},
   };
   for (const Case& c : cases) {
@@ -42,10 +40,14 @@ TEST_F(Extensions, BasicConstraintsRows) {
 
 TEST_F(Extensions, EachKeyUsageMemberSetsItsOwnBitAndAllNineGoTogether) {
   const std::pair<TKeyUsage, const char*> members[] = {
-      {kuDigitalSignature, "Digital Signature"}, {kuContentCommitment, "Non Repudiation"},
-      {kuKeyEncipherment, "Key Encipherment"},   {kuDataEncipherment, "Data Encipherment"},
-      {kuKeyAgreement, "Key Agreement"},         {kuKeyCertSign, "Certificate Sign"},
-      {kuCRLSign, "CRL Sign"},                   {kuEncipherOnly, "Encipher Only"},
+      {kuDigitalSignature, "Digital Signature"},
+      {kuContentCommitment, "Non Repudiation"},
+      {kuKeyEncipherment, "Key Encipherment"},
+      {kuDataEncipherment, "Data Encipherment"},
+      {kuKeyAgreement, "Key Agreement"},
+      {kuKeyCertSign, "Certificate Sign"},
+      {kuCRLSign, "CRL Sign"},
+      {kuEncipherOnly, "Encipher Only"},
       {kuDecipherOnly, "Decipher Only"},
   };
   TKeyUsageSet all;
@@ -113,9 +115,15 @@ TEST_F(Extensions, AnUnusableAlternativeNameFailsTheWholeBuildWithTheJoinedText)
     const char* prefix;
   };
   const Case cases[] = {
-      {"IP text that is no address", {"ok.example"}, {"not-an-ip"}, {"a@example.org"},
+      {"IP text that is no address",
+       {"ok.example"},
+       {"not-an-ip"},
+       {"a@example.org"},
        "X509V3_EXT_conf_nid nid=85 val=DNS:ok.example,IP:not-an-ip,email:a@example.org. OpenSSL: "},
-      {"empty DNS name", {"ok.example", ""}, {}, {},
+      {"empty DNS name",
+       {"ok.example", ""},
+       {},
+       {},
        "X509V3_EXT_conf_nid nid=85 val=DNS:ok.example,DNS:. OpenSSL: "},
   };
   for (const Case& c : cases) {
@@ -140,11 +148,20 @@ TEST_F(Extensions, AlternativeNamesAreNamesNeverExtensionSyntax) {
   const Case cases[] = {
       {"e-mail that would move the subject's address", {}, {}, {"move"}, "move"},
       {"e-mail that would copy the subject's address", {}, {}, {"copy"}, "copy"},
-      {"comma adding a name of another kind", {"a.example,IP:10.0.0.1"}, {}, {},
+      {"comma adding a name of another kind",
+       {"a.example,IP:10.0.0.1"},
+       {},
+       {},
        "a.example,IP:10.0.0.1"},
-      {"comma inside an address", {}, {"10.0.0.1,DNS:evil.example"}, {},
+      {"comma inside an address",
+       {},
+       {"10.0.0.1,DNS:evil.example"},
+       {},
        "10.0.0.1,DNS:evil.example"},
-      {"line end cutting the list off", {"a.example\nb.example", "c.example"}, {}, {},
+      {"line end cutting the list off",
+       {"a.example\nb.example", "c.example"},
+       {},
+       {},
        "a.example\nb.example"},
   };
   b.Subject.Email = "subject@example.org";

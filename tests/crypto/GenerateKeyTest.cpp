@@ -11,8 +11,8 @@ namespace {
 std::string GroupOf(EVP_PKEY* key) {
   char name[80] = {};
   size_t length = 0;
-  if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, name, sizeof name,
-                                     &length) != 1)
+  if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, name, sizeof name, &length) !=
+      1)
     return {};
   return name;
 }
@@ -100,7 +100,10 @@ TEST(GenerateKey, FailuresLeaveNoKeyAndCarryTheStepText) {
     std::vector<std::string> prefixes;
   };
   const Case cases[] = {
-      {"lower-case curve", ktECC, "p-256", 2048,
+      {"lower-case curve",
+       ktECC,
+       "p-256",
+       2048,
        {"EC set_params(group). OpenSSL: ", "EC keygen. OpenSSL: "}},
       {"RSA below minimum", ktRSA, "P-256", 256, {"RSA set_keygen_bits. OpenSSL: "}},
   };
@@ -135,8 +138,8 @@ TEST(GenerateKey, TheObserverSeesThePrimeSearchAndCanStopIt) {
     const char* name;
     int stopAfter;  // calls answered "go on" before the observer says stop; -1 never
   };
-  for (const Case& c : {Case{"runs to the end", -1}, Case{"stopped at once", 0},
-                        Case{"stopped midway", 20}}) {
+  for (const Case& c :
+       {Case{"runs to the end", -1}, Case{"stopped at once", 0}, Case{"stopped midway", 20}}) {
     SCOPED_TRACE(c.name);
     TCertBuilder b;
     b.KeyType = ktRSA;

@@ -41,11 +41,12 @@ TEST_F(OpenSSLCommandLine, VerifiesTheCASignedLeafAgainstItsCAOnly) {
   WriteFileBytes(otherFile, SecondCA().certPEM);
 
   const TRun ok = RunCommand("openssl verify -x509_strict -purpose sslserver -CAfile " +
-                      Quoted(caFile) + " " + Quoted(leafFile));
+                             Quoted(caFile) + " " + Quoted(leafFile));
   EXPECT_EQ(ok.status, 0) << ok.output;
   EXPECT_EQ(ok.output, leafFile + ": OK\n");
 
-  const TRun wrong = RunCommand("openssl verify -CAfile " + Quoted(otherFile) + " " + Quoted(leafFile));
+  const TRun wrong =
+      RunCommand("openssl verify -CAfile " + Quoted(otherFile) + " " + Quoted(leafFile));
   EXPECT_NE(wrong.status, 0) << wrong.output;
 }
 
@@ -60,10 +61,12 @@ TEST_F(OpenSSLCommandLine, ReadsTheBundleWith2048MacIterationsAndTheEncryptedKey
   EXPECT_NE(info.output.find("MAC: sha256, Iteration 2048\n"), std::string::npos) << info.output;
   EXPECT_EQ(Count(info.output, "Certificate bag"), 2u) << info.output;
   EXPECT_EQ(Count(info.output, "Shrouded Keybag"), 1u) << info.output;
-  EXPECT_NE(RunCommand("openssl pkcs12 -info -noout -passin pass:wrong -in " + Quoted(bundleFile)).status,
-            0);
+  EXPECT_NE(
+      RunCommand("openssl pkcs12 -info -noout -passin pass:wrong -in " + Quoted(bundleFile)).status,
+      0);
 
-  EXPECT_EQ(RunCommand("openssl pkey -noout -passin pass:key-pass -in " + Quoted(keyFile)).status, 0);
+  EXPECT_EQ(RunCommand("openssl pkey -noout -passin pass:key-pass -in " + Quoted(keyFile)).status,
+            0);
   EXPECT_NE(RunCommand("openssl pkey -noout -passin pass:wrong -in " + Quoted(keyFile)).status, 0);
 }
 
@@ -98,8 +101,8 @@ TEST_F(OpenSSLCommandLine, StrictVerificationAcceptsWhatWeIssueAndWeRefuseTheRes
          b.ExtKeyUsage = {ekuEmailProtection};
        },
        "smimesign"},
-      {"names without a subject",
-       [](TCertBuilder& b) { b.SANDNSNames = {"nameless.example"}; }, "sslserver"},
+      {"names without a subject", [](TCertBuilder& b) { b.SANDNSNames = {"nameless.example"}; },
+       "sslserver"},
       {"time stamping",
        [](TCertBuilder& b) {
          b.Subject.CN = "Velmora TSA";

@@ -43,9 +43,9 @@ TEST(NameConstraints, TheFormsTakenAndTheOnesRefused) {
     EXPECT_EQ(c.kind == TNameKind::IP ? hex(constraint.Value) : constraint.Value, c.value);
   }
   for (const char* item :
-       {"*.example.org", "example..org", "example.org.", "-bad.org", "exa mple.org", "..org",
-        "@", "@.example.org", "user@example.org", "10.0.0.0", "10.0.0.0/33", "10.1.0.0/8",
-        "10.0.0.0/", "10.0.0.0/8x", "fd00::/129", "example.org/8", "http://example.org", "."}) {
+       {"*.example.org", "example..org", "example.org.", "-bad.org", "exa mple.org", "..org", "@",
+        "@.example.org", "user@example.org", "10.0.0.0", "10.0.0.0/33", "10.1.0.0/8", "10.0.0.0/",
+        "10.0.0.0/8x", "fd00::/129", "example.org/8", "http://example.org", "."}) {
     SCOPED_TRACE(item);
     EXPECT_EQ(MessageOf([&] { ParseNameConstraint(item); }),
               std::string("Invalid name constraint \"") + item + "\".");

@@ -46,7 +46,7 @@ TEST(RaiseOpenSSLError, QueuedEntryIsReportedAndQueueEmptied) {
 TEST(RaiseOpenSSLError, ReportsTheEarliestEntryOfTheFailingStep) {
   ERR_clear_error();
   ERR_raise(ERR_LIB_X509, X509_R_CERT_ALREADY_IN_HASH_TABLE);  // root cause
-  ERR_raise(ERR_LIB_PEM, PEM_R_NO_START_LINE);                   // follow-up
+  ERR_raise(ERR_LIB_PEM, PEM_R_NO_START_LINE);                 // follow-up
   const std::string message = MessageOf("step");
   EXPECT_NE(message.find("cert already in hash table"), std::string::npos) << message;
   EXPECT_EQ(ERR_peek_error(), 0u);

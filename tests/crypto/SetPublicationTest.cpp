@@ -21,8 +21,8 @@ const std::array<std::string, 3> kNames = {"leaf.crt", "leaf.key", "leaf.p12"};
 // The three outputs of one command, as "new <name>".
 void StageNewSet(TAtomicFileSet& Set, const TTempDir& Dir) {
   for (const std::string& name : kNames)
-    Set.Add(Dir / name, "new " + name, name == "leaf.crt" ? TFileAccess::Usual
-                                                          : TFileAccess::OwnerOnly);
+    Set.Add(Dir / name, "new " + name,
+            name == "leaf.crt" ? TFileAccess::Usual : TFileAccess::OwnerOnly);
 }
 
 void WriteOldSet(const TTempDir& Dir) {
@@ -151,7 +151,9 @@ TEST(SetPublication, ASetKilledAtAnyRenameIsCompletedByTheNextListing) {
     TTempDir dir;
     WriteOldSet(dir);
     PublishInChildKilledAt(dir, index);
-    EXPECT_EQ(StateOf(dir), index == 0 ? "old old old" : index == 1 ? "new old old" : "new new old");
+    EXPECT_EQ(StateOf(dir), index == 0   ? "old old old"
+                            : index == 1 ? "new old old"
+                                         : "new new old");
     gReported.clear();
     EXPECT_TRUE(TidyInterruptedWrites(dir.Path()));
     EXPECT_EQ(StateOf(dir), "new new new");
@@ -169,7 +171,8 @@ TEST(SetPublication, ASetKilledHalfWayIsCompletedByTheNextWriter) {
   PublishInChildKilledAt(dir, 1);
   WriteFileAtomically(dir / "other.crt", "other", TFileAccess::Usual);
   EXPECT_EQ(StateOf(dir), "new new new");
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"leaf.crt", "leaf.key", "leaf.p12", "other.crt"}));
+  EXPECT_EQ(dir.Names(),
+            (std::vector<std::string>{"leaf.crt", "leaf.key", "leaf.p12", "other.crt"}));
 }
 
 // A member that is nowhere (its temporary file removed by hand) cannot be completed: the old
@@ -227,7 +230,8 @@ TEST(SetPublication, NewFilesAreNeverWritableByOthersWhateverTheUmask) {
   WriteFileAtomically(dir / "ca.crt", "certificate", TFileAccess::Usual);
   WriteFileAtomically(dir / "ca.key", "key", TFileAccess::OwnerOnly);
   ::umask(old);
-  struct stat cert {}, key {};
+  struct stat cert {
+  }, key{};
   ASSERT_EQ(::stat((dir / "ca.crt").c_str(), &cert), 0);
   ASSERT_EQ(::stat((dir / "ca.key").c_str(), &key), 0);
   EXPECT_EQ(cert.st_mode & 0777, 0644u);

@@ -14,7 +14,8 @@ TEST(SignerWithoutKeyId, SignsAndTheOpensslCommandLineVerifiesTheResult) {
   // "openssl req -x509" adds a key identifier unless told "none".
   const TRun made = RunCommand(
       "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30"
-      " -subj /CN=No-Key-Id-CA -keyout " + Quoted(caKey) + " -out " + Quoted(caCert) +
+      " -subj /CN=No-Key-Id-CA -keyout " +
+      Quoted(caKey) + " -out " + Quoted(caCert) +
       " -addext subjectKeyIdentifier=none -addext authorityKeyIdentifier=none"
       " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign");
   ASSERT_EQ(made.status, 0) << made.output;

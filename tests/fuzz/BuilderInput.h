@@ -68,8 +68,8 @@ struct TBuilderInput {
   std::int32_t ValidDays = 0;
   bool IsCA = false;
   std::int32_t PathLen = 0;
-  std::uint16_t KeyUsage = 0;     // bit i is TKeyUsage i
-  std::uint8_t ExtKeyUsage = 0;   // bit i is TExtKeyUsage i
+  std::uint16_t KeyUsage = 0;    // bit i is TKeyUsage i
+  std::uint8_t ExtKeyUsage = 0;  // bit i is TExtKeyUsage i
   std::vector<std::string> DNSNames, IPs, Emails;
 
   // Key settings that disagree with the key held: the signing key alone chooses the digest,

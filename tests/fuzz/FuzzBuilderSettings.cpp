@@ -254,8 +254,8 @@ void Build(TCertBuilder& b, const TBuilderInput& p, const TInputCA& inputCA) {
 
 EVP_PKEYPtr ReadKey(const std::string& pem, const char* password) {
   BIOPtr bio = NewMemBuf(pem);
-  EVP_PKEYPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, PassphraseCallback,
-                                          const_cast<char*>(password)));
+  EVP_PKEYPtr key(
+      PEM_read_bio_PrivateKey(bio.get(), nullptr, PassphraseCallback, const_cast<char*>(password)));
   ERR_clear_error();
   return key;
 }

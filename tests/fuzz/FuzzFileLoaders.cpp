@@ -34,7 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Try([&] { return velmora::TCertLoader::LoadCertificateFromPEMFile(path); });
   Try([&] { return velmora::TCertLoader::LoadPrivateKeyFromPEMFile(path, ""); });
   velmora::TOpenSSLCert merged(nullptr, false, nullptr);
-  Try([&] { merged.AddFromPEMFile(path, "fixed"); return 0; });
+  Try([&] {
+    merged.AddFromPEMFile(path, "fixed");
+    return 0;
+  });
   std::filesystem::remove(path);
   return 0;
 }

@@ -120,10 +120,10 @@ inline TCertBuilder& SharedBuilder() {
 inline std::string ScratchFile(const std::string& Suffix) {
   std::error_code error;
   const std::filesystem::path shm("/dev/shm");
-  const std::filesystem::path dir = std::filesystem::is_directory(shm, error) &&
-                                            access(shm.c_str(), W_OK) == 0
-                                        ? shm
-                                        : std::filesystem::temp_directory_path();
+  const std::filesystem::path dir =
+      std::filesystem::is_directory(shm, error) && access(shm.c_str(), W_OK) == 0
+          ? shm
+          : std::filesystem::temp_directory_path();
   return (dir / ("velmora-fuzz-" + std::to_string(getpid()) + Suffix)).string();
 }
 

@@ -86,8 +86,8 @@ struct TBundleSeed {
   const char* File;
   const char* Password;
   bool WithKey, WithCA;
-  int KeyNid, CertNid;  // 0: libcrypto's default (PBES2, AES-256), -1: not encrypted
-  int MacIter;          // -1: no MAC
+  int KeyNid, CertNid;           // 0: libcrypto's default (PBES2, AES-256), -1: not encrypted
+  int MacIter;                   // -1: no MAC
   const EVP_MD* (*MacDigest)();  // set: a MAC of this digest instead of PKCS12_create's own
 };
 
@@ -239,9 +239,9 @@ int main(int argc, char** argv) {
     const std::string caKeyPEM = ca.KeyToPEM("");
     const std::string caEncKeyPEM = LowIterationKeyPEM(ca.Key(), "fixed");
     // Seeds of earlier versions go: a stale seed would still be fuzzed and replayed.
-    for (const char* target : {"pem_text", "file_loaders", "base64", "builder_settings",
-                               "file_start", "text_decoding", "bundle_without_password",
-                               "store_description"})
+    for (const char* target :
+         {"pem_text", "file_loaders", "base64", "builder_settings", "file_start", "text_decoding",
+          "bundle_without_password", "store_description"})
       fs::remove_all(out / target);
     fs::create_directories(out);
 
@@ -295,8 +295,7 @@ int main(int argc, char** argv) {
     Write(out / "store_description/key.bin", '\1' + keyPEM);
     Write(out / "store_description/enckey.bin", '\1' + LowIterationKeyPEM(leaf.Key(), "fixed"));
 
-    WriteBuilderSeeds(out / "builder_settings",
-                      caCertPEM + '\0' + caEncKeyPEM + '\0' + "fixed");
+    WriteBuilderSeeds(out / "builder_settings", caCertPEM + '\0' + caEncKeyPEM + '\0' + "fixed");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_fuzz_seeds: %s\n", e.what());
     return 1;

@@ -108,8 +108,8 @@ X509Ptr MakeSignedCert(EVP_PKEY* Key, const std::string& CommonName, X509* Issue
   if (X509_set_version(cert.get(), X509_VERSION_3) != 1 ||
       ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial) != 1 ||
       X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
-                                 reinterpret_cast<const unsigned char*>(CommonName.c_str()), -1,
-                                 -1, 0) != 1 ||
+                                 reinterpret_cast<const unsigned char*>(CommonName.c_str()), -1, -1,
+                                 0) != 1 ||
       X509_set_issuer_name(cert.get(), Issuer ? X509_get_subject_name(Issuer) : subject) != 1 ||
       !X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) ||
       !X509_gmtime_adj(X509_getm_notAfter(cert.get()), 365L * 24 * 60 * 60) ||
@@ -170,8 +170,8 @@ Bytes MakePKCS12(EVP_PKEY* Key, X509* Cert, const std::vector<X509*>& Chain,
       }
     }
   }
-  PKCS12Ptr bundle(PKCS12_create(Password.c_str(), "Velmora Test", Key, Cert, chain.get(), 0, 0,
-                                 0, 0, 0));
+  PKCS12Ptr bundle(
+      PKCS12_create(Password.c_str(), "Velmora Test", Key, Cert, chain.get(), 0, 0, 0, 0, 0));
   if (!bundle) RaiseOpenSSLError("PKCS12_create");
   BIOPtr bio = NewMemoryBIO();
   if (i2d_PKCS12_bio(bio.get(), bundle.get()) != 1) RaiseOpenSSLError("i2d_PKCS12_bio");

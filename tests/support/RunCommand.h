@@ -7,7 +7,7 @@
 namespace velmora::test {
 
 struct TRun {
-  int status;  // exit status, -1 when the command did not end normally
+  int status;          // exit status, -1 when the command did not end normally
   std::string output;  // standard output and standard error together
 };
 

@@ -17,8 +17,8 @@ X509Ptr MakeSelfSignedWith(EVP_PKEY* Key, const TExtensionLines& Extensions, con
   if (X509_set_version(cert.get(), X509_VERSION_3) != 1 ||
       ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial) != 1 ||
       X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
-                                 reinterpret_cast<const unsigned char*>(CommonName.c_str()), -1,
-                                 -1, 0) != 1 ||
+                                 reinterpret_cast<const unsigned char*>(CommonName.c_str()), -1, -1,
+                                 0) != 1 ||
       X509_set_issuer_name(cert.get(), subject) != 1 ||
       !X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) ||
       !X509_gmtime_adj(X509_getm_notAfter(cert.get()), 365L * 24 * 60 * 60) ||

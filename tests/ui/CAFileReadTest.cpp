@@ -43,8 +43,7 @@ void MakeLinkToPipe(const std::string& Path) {
   fs::create_symlink(Path + ".pipe", Path);
 }
 
-class UnreadableCAFile : public CommandFixture,
-                         public testing::WithParamInterface<UnreadableCase> {
+class UnreadableCAFile : public CommandFixture, public testing::WithParamInterface<UnreadableCase> {
  protected:
   // A working CA, of which one file is then replaced.
   void MakeCA() {
@@ -93,8 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         UnreadableCase{"CertificateIsALinkToAPipe", TCAFile::Certificate, MakeLinkToPipe,
                        "It is not a regular file.", false},
         UnreadableCase{"KeyIsAPipe", TCAFile::Key, MakePipe, "It is not a regular file.", false},
-        UnreadableCase{"CertificateOver4MiB", TCAFile::Certificate, MakeOversized,
-                       "File too large", false},
+        UnreadableCase{"CertificateOver4MiB", TCAFile::Certificate, MakeOversized, "File too large",
+                       false},
         UnreadableCase{"KeyOver4MiB", TCAFile::Key, MakeOversized, "File too large", false},
         // A folder fails the existence check before anything is read.
         UnreadableCase{"CertificateIsAFolder", TCAFile::Certificate, MakeFolder,

@@ -288,16 +288,29 @@ TEST_P(Outputs, WritesExactlyTheNamedFilesAndLogsEach) {
 INSTANTIATE_TEST_SUITE_P(
     Names, Outputs,
     testing::Values(
-        OutputCase{"AllThree", "certificate.crt", true, "certificate.pfx",
+        OutputCase{"AllThree",
+                   "certificate.crt",
+                   true,
+                   "certificate.pfx",
                    {"certificate.crt", "certificate.pfx", "private.key"},
                    {"Certificate saved -> certificate.crt", "Private key saved -> private.key",
                     "PKCS#12 saved -> certificate.pfx"}},
-        OutputCase{"NoCertificateName", "", false, "certificate.pfx", {"private.key"},
+        OutputCase{"NoCertificateName",
+                   "",
+                   false,
+                   "certificate.pfx",
+                   {"private.key"},
                    {"Private key saved -> private.key"}},
-        OutputCase{"BundleTickedWithoutName", "certificate.crt", true, "",
+        OutputCase{"BundleTickedWithoutName",
+                   "certificate.crt",
+                   true,
+                   "",
                    {"certificate.crt", "private.key"},
                    {"Certificate saved -> certificate.crt", "Private key saved -> private.key"}},
-        OutputCase{"BundleNamedButNotTicked", "certificate.crt", false, "certificate.pfx",
+        OutputCase{"BundleNamedButNotTicked",
+                   "certificate.crt",
+                   false,
+                   "certificate.pfx",
                    {"certificate.crt", "private.key"},
                    {"Certificate saved -> certificate.crt", "Private key saved -> private.key"}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -348,8 +361,11 @@ TEST_F(CertCommand, AsksBeforeReplacingAKeyOrABundle) {
   const Case cases[] = {
       {"certificate only", {"certificate.crt"}, {}, {}, true},
       {"key, answered yes", {"private.key"}, {true}, {"private.key"}, true},
-      {"key and bundle, answered no", {"private.key", "certificate.pfx"}, {false},
-       {"private.key", "certificate.pfx"}, false},
+      {"key and bundle, answered no",
+       {"private.key", "certificate.pfx"},
+       {false},
+       {"private.key", "certificate.pfx"},
+       false},
   };
   GenerateKey();
   SetChecked("chkSavePFX", true);
@@ -375,11 +391,12 @@ TEST_F(CertCommand, AsksBeforeReplacingAKeyOrABundle) {
       EXPECT_EQ(FileText(StoreFile(name)) == "old\n", !c.written) << name;
     if (c.written) {
       EXPECT_EQ(Platform.Messages, std::vector<std::string>{CompletionMessage()});
-      EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"certificate.crt", "certificate.pfx",
-                                                          "private.key"}));
+      EXPECT_EQ(StoreEntries(),
+                (std::vector<std::string>{"certificate.crt", "certificate.pfx", "private.key"}));
     } else {
       EXPECT_TRUE(Platform.Messages.empty());
-      EXPECT_EQ(LastLogLineText(), "Certificate generation cancelled; the existing files are kept.");
+      EXPECT_EQ(LastLogLineText(),
+                "Certificate generation cancelled; the existing files are kept.");
       EXPECT_EQ(StoreEntries().size(), c.existing.size());
     }
   }
@@ -396,10 +413,14 @@ TEST_F(CertCommand, RefusesToWriteOverTheCAFiles) {
     std::vector<std::string> files;
   };
   const Case cases[] = {
-      {"KeyOverCAKey", "leaf.crt", "ca.key",
+      {"KeyOverCAKey",
+       "leaf.crt",
+       "ca.key",
        "\"ca.key\" would replace the CA private key file; choose another name.",
        {"ca.crt", "ca.key"}},
-      {"CertificateOverCACertificate", "ca.crt", "leaf.key",
+      {"CertificateOverCACertificate",
+       "ca.crt",
+       "leaf.key",
        "\"ca.crt\" would replace the CA certificate file; choose another name.",
        {"ca.crt", "ca.key"}},
   };
@@ -536,9 +557,7 @@ TEST_F(CertCommand, RefusesCertificatesNoClientAcceptsAndWritesNothing) {
        "The CA private key does not belong to the CA certificate.",
        "The CA key does not belong to the CA certificate; choose the key file that was made "
        "together with this CA certificate.\n\n"},
-      {"one-letter country",
-       [this] { Type("edtC", "U"); },
-       "Subject field C = \"U\". OpenSSL: "},
+      {"one-letter country", [this] { Type("edtC", "U"); }, "Subject field C = \"U\". OpenSSL: "},
       {"e-mail name that moves the subject's address",
        [this] {
          Type("edtEmail", "me@example.org");
@@ -581,8 +600,8 @@ TEST_F(CertCommand, RefusesCertificatesNoClientAcceptsAndWritesNothing) {
     EXPECT_TRUE(StoreEntries().empty());
   }
   EXPECT_EQ(Control<QLineEdit>("edtC")->maxLength(), 2);
-  for (const char* edit : {"edtCAPwd", "edtOutKeyPwd", "edtOutKeyPwdConfirm", "edtOutPFXPwd",
-                           "edtOutPFXPwdConfirm"})
+  for (const char* edit :
+       {"edtCAPwd", "edtOutKeyPwd", "edtOutKeyPwdConfirm", "edtOutPFXPwd", "edtOutPFXPwdConfirm"})
     EXPECT_EQ(Control<QLineEdit>(edit)->maxLength(), 1023) << edit;
 }
 

@@ -25,15 +25,15 @@ class FakePlatform final : public IPlatform {
   std::vector<std::string> StoreDirWrites;
   std::vector<TWindowPlacement> WindowPlacementWrites;
   int BusyStarts = 0;
-  int BusyDepth = 0;                 // 0: the normal cursor is showing
-  std::vector<int> BusyDepthAtBoxes; // the busy depth while each message or error box was up
+  int BusyDepth = 0;                  // 0: the normal cursor is showing
+  std::vector<int> BusyDepthAtBoxes;  // the busy depth while each message or error box was up
 
   // The script. An empty answer queue means "cancelled" for dialogs and "No" for questions.
   std::deque<bool> ConfirmAnswers;
   std::deque<std::optional<std::string>> OpenFileAnswers;
   std::deque<std::optional<std::string>> SaveFileAnswers;
   std::deque<std::optional<std::string>> FolderAnswers;
-  std::optional<std::string> StoreDirSetting;  // nothing: never saved
+  std::optional<std::string> StoreDirSetting;              // nothing: never saved
   std::optional<TWindowPlacement> WindowPlacementSetting;  // nothing: never saved
   std::string AppDir = "/nonexistent/velmora-test-app";
   std::string DataDir = "/nonexistent/velmora-test-data";

@@ -13,8 +13,8 @@ namespace {
 std::string GroupOf(EVP_PKEY* Key) {
   char name[80] = {};
   size_t length = 0;
-  if (EVP_PKEY_get_utf8_string_param(Key, OSSL_PKEY_PARAM_GROUP_NAME, name, sizeof name,
-                                     &length) != 1)
+  if (EVP_PKEY_get_utf8_string_param(Key, OSSL_PKEY_PARAM_GROUP_NAME, name, sizeof name, &length) !=
+      1)
     return {};
   return name;
 }
@@ -36,7 +36,8 @@ class KeyCommand : public WindowFixture {
 TEST_F(KeyCommand, MakesAnECKeyFromTheChosenCurveAndEnablesGenerateCertificate) {
   // Whatever an earlier run left must go.
   Window->Log("an earlier line");
-  Control<QPlainTextEdit>("memPreview")->setPlainText(QStringLiteral("-----BEGIN CERTIFICATE-----"));
+  Control<QPlainTextEdit>("memPreview")
+      ->setPlainText(QStringLiteral("-----BEGIN CERTIFICATE-----"));
   const TCertBuilder* before = &Window->Builder();
 
   ChooseCurve(QStringLiteral("P-384"));
@@ -115,18 +116,17 @@ TEST_P(FailingKeyCommand, LogsTheErrorShowsTheBoxAndKeepsTheButtonAsItWas) {
   ASSERT_EQ(Platform.Messages.size(), 1u);
   EXPECT_EQ(QString::fromStdString(Platform.Messages[0]),
             "Key generation failed:\n" + errorLine.mid(7));
-  EXPECT_TRUE(Platform.ErrorBoxes.empty());  // the command handles its own error
+  EXPECT_TRUE(Platform.ErrorBoxes.empty());                   // the command handles its own error
   EXPECT_EQ(Platform.BusyDepthAtBoxes, std::vector<int>{1});  // the box comes first,
-  EXPECT_EQ(Platform.BusyDepth, 0);                          // then the normal cursor
+  EXPECT_EQ(Platform.BusyDepth, 0);                           // then the normal cursor
 
   EXPECT_EQ(Control<QPushButton>("btnGenCert")->isEnabled(), earlierSuccess);
   EXPECT_EQ(Window->Builder().Key(), nullptr);  // the earlier key went with its builder
 }
 
-INSTANTIATE_TEST_SUITE_P(EarlierSuccess, FailingKeyCommand, testing::Bool(),
-                         [](const auto& info) {
-                           return std::string(info.param ? "AfterASuccess" : "FirstRun");
-                         });
+INSTANTIATE_TEST_SUITE_P(EarlierSuccess, FailingKeyCommand, testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "AfterASuccess" : "FirstRun");
+});
 
 }  // namespace
 }  // namespace velmora::test

@@ -68,8 +68,7 @@ class Keyboard : public WindowFixture {
   }
   // Ctrl+PgDn until the page is up.
   void GoToPage(const char* Page) const {
-    for (int i = 0; i < 7 && PageName() != Page; ++i)
-      Key(Qt::Key_PageDown, Qt::ControlModifier);
+    for (int i = 0; i < 7 && PageName() != Page; ++i) Key(Qt::Key_PageDown, Qt::ControlModifier);
     ASSERT_EQ(PageName(), Page);
   }
   // Tab (or Shift+Tab) until the focus comes back to where it was; the names on the way.
@@ -150,10 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {"edtOutCert", "btnBrowseOutCert", "edtOutKey", "btnBrowseOutKey", "edtOutKeyPwd",
                   "edtOutKeyPwdConfirm", "chkSavePFX", "chkPFXCompatible", "edtOutPFX",
                   "btnBrowseOutPFX", "edtOutPFXPwd", "edtOutPFXPwdConfirm", "edtFriendly"}},
-        PageWalk{"tabStore",
-                 {"edtStoreDir", "btnBrowseStoreDir", "btnOpenStoreDir", "lvCerts",
-                  "btnStoreRefresh", "btnStoreLoadCACert", "btnStoreLoadCAKey", "btnStoreDelete",
-                  "memStoreInfo"}}),
+        PageWalk{
+            "tabStore",
+            {"edtStoreDir", "btnBrowseStoreDir", "btnOpenStoreDir", "lvCerts", "btnStoreRefresh",
+             "btnStoreLoadCACert", "btnStoreLoadCAKey", "btnStoreDelete", "memStoreInfo"}}),
     [](const auto& info) { return std::string(info.param.page); });
 
 // Controls that a group enables join the walk where they stand.
@@ -266,12 +265,10 @@ TEST_F(Keyboard, AccessKeysAreUniquePerPageAndLeadToTheirControls) {
 
 TEST_F(Keyboard, TheMainButtonsHaveAccessKeys) {
   const std::map<QString, QString> expected = {
-      {"btnGenCert", "Alt+G"},          {"btnClear", "Alt+C"},
-      {"btnAbout", "Alt+A"},            {"btnGenKey", "Alt+K"},
-      {"btnCancelKey", "Alt+N"},        {"btnBrowseStoreDir", "Alt+B"},
-      {"btnOpenStoreDir", "Alt+O"},     {"btnStoreRefresh", "Alt+R"},
-      {"btnStoreLoadCACert", "Alt+E"},  {"btnStoreLoadCAKey", "Alt+K"},
-      {"btnStoreDelete", "Alt+D"},
+      {"btnGenCert", "Alt+G"},        {"btnClear", "Alt+C"},        {"btnAbout", "Alt+A"},
+      {"btnGenKey", "Alt+K"},         {"btnCancelKey", "Alt+N"},    {"btnBrowseStoreDir", "Alt+B"},
+      {"btnOpenStoreDir", "Alt+O"},   {"btnStoreRefresh", "Alt+R"}, {"btnStoreLoadCACert", "Alt+E"},
+      {"btnStoreLoadCAKey", "Alt+K"}, {"btnStoreDelete", "Alt+D"},
   };
   for (const auto& [name, key] : expected) {
     SCOPED_TRACE(name.toStdString());

@@ -47,11 +47,12 @@ TEST_F(MainWindow, OpensOnTheStoreTabWithTheStartValues) {
   EXPECT_EQ(Window->windowTitle(), "X.509 Velmora \u2014 brenmoor.example");
   auto* tabs = Control<QTabWidget>("pgcMain");
   QStringList titles;
-  for (int i = 0; i < tabs->count(); ++i) titles << tabs->widget(i)->objectName() + "=" + tabs->tabText(i);
-  EXPECT_EQ(titles, QStringList({"tabKey=1 - Key", "tabSubject=2 - Subject DN",
-                                 "tabValidity=3 - Validity", "tabExt=4 - Extensions",
-                                 "tabSigning=5 - Signing", "tabOutput=6 - Output",
-                                 "tabStore=7 - Certificate Store"}));
+  for (int i = 0; i < tabs->count(); ++i)
+    titles << tabs->widget(i)->objectName() + "=" + tabs->tabText(i);
+  EXPECT_EQ(titles,
+            QStringList({"tabKey=1 - Key", "tabSubject=2 - Subject DN", "tabValidity=3 - Validity",
+                         "tabExt=4 - Extensions", "tabSigning=5 - Signing", "tabOutput=6 - Output",
+                         "tabStore=7 - Certificate Store"}));
   EXPECT_EQ(tabs->currentWidget(), Control<QWidget>("tabStore"));
 
   // Key tab: elliptic curve chosen, the RSA group disabled but holding its choice.
@@ -199,10 +200,10 @@ TEST_F(MainWindow, ControlsCarryTheirCaptions) {
   // The ampersands of the subtitle are characters, not access keys.
   EXPECT_EQ(Control<QLabel>("lblTitle2")->textFormat(), Qt::PlainText);
   EXPECT_EQ(Control<QLabel>("lblTitle2")->buddy(), nullptr);
-  for (const char* empty : {"edtCN", "edtO", "edtOU", "edtC", "edtST", "edtL", "edtEmail",
-                            "edtSANDNS", "edtSANIP", "edtSANEmail", "edtCACertFile",
-                            "edtCAKeyFile", "edtCAPwd", "edtOutKeyPwd", "edtOutKeyPwdConfirm",
-                            "edtOutPFXPwd", "edtOutPFXPwdConfirm"}) {
+  for (const char* empty :
+       {"edtCN", "edtO", "edtOU", "edtC", "edtST", "edtL", "edtEmail", "edtSANDNS", "edtSANIP",
+        "edtSANEmail", "edtCACertFile", "edtCAKeyFile", "edtCAPwd", "edtOutKeyPwd",
+        "edtOutKeyPwdConfirm", "edtOutPFXPwd", "edtOutPFXPwdConfirm"}) {
     SCOPED_TRACE(empty);
     EXPECT_TRUE(Control<QLineEdit>(empty)->text().isEmpty());
   }
@@ -242,8 +243,8 @@ TEST_F(MainWindow, TooltipsOnTheNameListsAndEveryChoiceOfTheExtensionsTab) {
 
 TEST_F(MainWindow, EditsPanesAndListBehaveAsTheirKindDemands) {
   // Passwords show one "*" per character.
-  for (const char* name : {"edtCAPwd", "edtOutKeyPwd", "edtOutKeyPwdConfirm", "edtOutPFXPwd",
-                           "edtOutPFXPwdConfirm"}) {
+  for (const char* name :
+       {"edtCAPwd", "edtOutKeyPwd", "edtOutKeyPwdConfirm", "edtOutPFXPwd", "edtOutPFXPwdConfirm"}) {
     SCOPED_TRACE(name);
     auto* edit = Control<QLineEdit>(name);
     edit->setText(QStringLiteral("s3cr\u00e9t"));
@@ -286,8 +287,8 @@ TEST_F(MainWindow, EditsPanesAndListBehaveAsTheirKindDemands) {
     int width, height;  // 0: not fixed
   };
   for (const Size& s : {Size{"btnGenKey", 200, 36}, Size{"btnGenCert", 220, 36},
-                        Size{"btnClear", 120, 36}, Size{"btnAbout", 80, 36},
-                        Size{"edtC", 60, 0}, Size{"edtPathLen", 48, 0}, Size{"Image2", 40, 40}}) {
+                        Size{"btnClear", 120, 36}, Size{"btnAbout", 80, 36}, Size{"edtC", 60, 0},
+                        Size{"edtPathLen", 48, 0}, Size{"Image2", 40, 40}}) {
     SCOPED_TRACE(s.name);
     const QWidget* widget = Control<QWidget>(s.name);
     EXPECT_EQ(widget->width(), s.width);
@@ -371,13 +372,15 @@ TEST_F(MainWindow, RegionsKeepTheirHeightsAndFollowTheWidth) {
     }
   };
   EXPECT_EQ(Window->size(), QSize(940, 800));
-  check(940, {{"pnlTop", 0, 48}, {"pgcMain", 48, 500}, {"grpPreview", 580, 168},
-              {"pnlBottom", 748, 52}});
+  check(
+      940,
+      {{"pnlTop", 0, 48}, {"pgcMain", 48, 500}, {"grpPreview", 580, 168}, {"pnlBottom", 748, 52}});
   // A taller window only widens the empty band above the preview.
   Window->resize(1100, 900);
   QApplication::processEvents();
-  check(1100, {{"pnlTop", 0, 48}, {"pgcMain", 48, 500}, {"grpPreview", 680, 168},
-               {"pnlBottom", 848, 52}});
+  check(
+      1100,
+      {{"pnlTop", 0, 48}, {"pgcMain", 48, 500}, {"grpPreview", 680, 168}, {"pnlBottom", 848, 52}});
 }
 
 TEST(LogStamp, IsTwoDigitHoursMinutesAndSecondsInBrackets) {

@@ -54,8 +54,8 @@ TEST(WithFullStop, AddsAFullStopOnlyAfterACharacterAboveIt) {
       {"Done.", "Done."},
       {"see log)", "see log)"},  // ')' is below '.'
       {"really!", "really!"},
-      {"a-", "a-"},              // '-' is just below '.'
-      {"path/", "path/."},       // '/' is just above
+      {"a-", "a-"},         // '-' is just below '.'
+      {"path/", "path/."},  // '/' is just above
       {"code 42", "code 42."},
       {"Grüße", "Grüße."},
       {"Straße ü", "Straße ü."},  // a multi-byte last character
@@ -99,7 +99,7 @@ void OnNextModal(std::function<void(QWidget*)> Action) {
 void TypeNameAndAccept(QFileDialog* Dialog, const QString& Name) {
   if (auto* nameBox = Dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
     nameBox->setText(Name);
-  static_cast<QDialog*>(Dialog)->accept();  // QFileDialog hides it
+  static_cast<QDialog*>(Dialog)->accept();    // QFileDialog hides it
   if (Dialog->isVisible()) Dialog->reject();  // refused: end the test instead of hanging
 }
 
@@ -165,9 +165,9 @@ TEST(QtPlatform, SaveDialogTakesTitleFilterFolderAndDefaultExtension) {
     suffix = dialog->defaultSuffix();
     TypeNameAndAccept(dialog, QStringLiteral("server"));
   });
-  const auto chosen = platform.SaveFileDialog({"Save Certificate As",
-                                               "PEM Certificate|*.crt;*.pem|All Files|*.*", "crt",
-                                               folder.path().toStdString()});
+  const auto chosen =
+      platform.SaveFileDialog({"Save Certificate As", "PEM Certificate|*.crt;*.pem|All Files|*.*",
+                               "crt", folder.path().toStdString()});
   EXPECT_EQ(title, "Save Certificate As");
   EXPECT_EQ(directory, QDir(folder.path()).absolutePath());
   EXPECT_EQ(filters, QStringList({"PEM Certificate (*.crt *.pem)", "All Files (*)"}));
@@ -252,8 +252,8 @@ TEST(QtPlatform, WindowPlacementRoundTripsAndAnythingButASizedRectangleCountsAsA
   QtPlatform platform;
   EXPECT_EQ(platform.ReadWindowPlacementSetting(), std::nullopt);
 
-  for (const TWindowPlacement placement : {TWindowPlacement{10, 20, 900, 700},
-                                           TWindowPlacement{-1200, -5, 1024, 600}}) {
+  for (const TWindowPlacement placement :
+       {TWindowPlacement{10, 20, 900, 700}, TWindowPlacement{-1200, -5, 1024, 600}}) {
     platform.WriteWindowPlacementSetting(placement);
     EXPECT_EQ(platform.ReadWindowPlacementSetting(), std::optional<TWindowPlacement>(placement));
   }
@@ -290,7 +290,8 @@ TEST(QtPlatform, StoreDirSettingRoundTripsAndAnythingButTextCountsAsAbsent) {
   ASSERT_FALSE(QSettings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"))
                    .fileName()
                    .startsWith(QDir::homePath() + QStringLiteral("/.config")));
-  QSettings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora")).remove(QStringLiteral("StoreDir"));
+  QSettings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"))
+      .remove(QStringLiteral("StoreDir"));
   QtPlatform platform;
   EXPECT_EQ(platform.ReadStoreDirSetting(), std::nullopt);
 

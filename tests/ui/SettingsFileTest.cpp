@@ -1,9 +1,9 @@
 // A settings file that is no regular file: QSettings would block for good reading a pipe, and
 // the program's start with it. The window must start on the default folder, say why in its
 // log, and leave the thing alone when it saves the setting at close.
+#include "core/StorePaths.h"
 #include "tests/ui/Watchdog.h"
 #include "tests/ui/WindowFixture.h"
-#include "core/StorePaths.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -79,8 +79,8 @@ TEST_P(IrregularSettingsFile, WindowStartsOnTheDefaultFolderSaysWhyAndLeavesItAl
     const QStringList log =
         window.findChild<QPlainTextEdit*>("memKeyInfo")->toPlainText().split('\n');
     ASSERT_EQ(log.size(), 1) << log.join('\n').toStdString();
-    EXPECT_TRUE(IsStampedLine(
-        log[0], "Settings file \"" + Path + "\" is not a regular file; ignored."));
+    EXPECT_TRUE(
+        IsStampedLine(log[0], "Settings file \"" + Path + "\" is not a regular file; ignored."));
     window.close();  // saves the setting
   }
   EXPECT_EQ(TypeAt(Path), made);

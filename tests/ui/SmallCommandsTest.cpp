@@ -96,22 +96,21 @@ TEST_P(Browse, OffersTheStoreAndWritesBackTheRightPart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Buttons, Browse,
-    testing::Values(
-        BrowseCase{"btnBrowseCACert", true, "Select CA Certificate",
-                   "PEM Files|*.pem;*.crt;*.cer|All Files|*.*", "", "edtCACertFile",
-                   "/elsewhere/ca dir/root.crt", "/elsewhere/ca dir/root.crt"},
-        BrowseCase{"btnBrowseCAKey", true, "Select CA Private Key",
-                   "PEM Files|*.pem;*.key|All Files|*.*", "", "edtCAKeyFile",
-                   "/elsewhere/root.key", "/elsewhere/root.key"},
-        BrowseCase{"btnBrowseOutCert", false, "Save Certificate As",
-                   "PEM Certificate|*.crt;*.pem|All Files|*.*", "crt", "edtOutCert",
-                   "/elsewhere/other folder/server.crt", "server.crt"},
-        BrowseCase{"btnBrowseOutKey", false, "Save Private Key As",
-                   "PEM Key|*.key;*.pem|All Files|*.*", "key", "edtOutKey",
-                   "/elsewhere/server.key", "server.key"},
-        BrowseCase{"btnBrowseOutPFX", false, "Save PKCS#12 Bundle As",
-                   "PKCS#12|*.pfx;*.p12|All Files|*.*", "pfx", "edtOutPFX",
-                   "/elsewhere/server.p12", "server.p12"}),
+    testing::Values(BrowseCase{"btnBrowseCACert", true, "Select CA Certificate",
+                               "PEM Files|*.pem;*.crt;*.cer|All Files|*.*", "", "edtCACertFile",
+                               "/elsewhere/ca dir/root.crt", "/elsewhere/ca dir/root.crt"},
+                    BrowseCase{"btnBrowseCAKey", true, "Select CA Private Key",
+                               "PEM Files|*.pem;*.key|All Files|*.*", "", "edtCAKeyFile",
+                               "/elsewhere/root.key", "/elsewhere/root.key"},
+                    BrowseCase{"btnBrowseOutCert", false, "Save Certificate As",
+                               "PEM Certificate|*.crt;*.pem|All Files|*.*", "crt", "edtOutCert",
+                               "/elsewhere/other folder/server.crt", "server.crt"},
+                    BrowseCase{"btnBrowseOutKey", false, "Save Private Key As",
+                               "PEM Key|*.key;*.pem|All Files|*.*", "key", "edtOutKey",
+                               "/elsewhere/server.key", "server.key"},
+                    BrowseCase{"btnBrowseOutPFX", false, "Save PKCS#12 Bundle As",
+                               "PKCS#12|*.pfx;*.p12|All Files|*.*", "pfx", "edtOutPFX",
+                               "/elsewhere/server.p12", "server.p12"}),
     [](const auto& info) { return std::string(info.param.button); });
 
 // ---- Clear / Reset ----

@@ -6,8 +6,8 @@
 #include <QClipboard>
 #include <QGroupBox>
 #include <QGuiApplication>
-#include <QMenu>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QTabWidget>
 
@@ -44,15 +44,20 @@ class StoreActions : public StoreFixture {
 };
 
 TEST_F(StoreActions, SelectingAFileDescribesItByItsExtension) {
-  const QString cannotParse = QStringLiteral("(Could not parse certificate: PEM_read_bio_X509. OpenSSL: ");
+  const QString cannotParse =
+      QStringLiteral("(Could not parse certificate: PEM_read_bio_X509. OpenSSL: ");
   struct Case {
     std::string name;
-    QStringList tail;     // the lines after the blank one
-    bool parseError;      // the tail is one could-not-parse line instead
+    QStringList tail;  // the lines after the blank one
+    bool parseError;   // the tail is one could-not-parse line instead
   };
   const Case cases[] = {
-      {"rsa2048.crt", {"Key Type:     RSA 2048 bit", "Sig Algorithm: RS256", "Has Private Key: False"}, false},
-      {"p384.cer", {"Key Type:     ECC P-384", "Sig Algorithm: ES384", "Has Private Key: False"}, false},
+      {"rsa2048.crt",
+       {"Key Type:     RSA 2048 bit", "Sig Algorithm: RS256", "Has Private Key: False"},
+       false},
+      {"p384.cer",
+       {"Key Type:     ECC P-384", "Sig Algorithm: ES384", "Has Private Key: False"},
+       false},
       {"plain.key", {"Key Type: ECC P-256 private key"}, false},
       {"rsa.key", {"Key Type: RSA 2048 bit private key"}, false},
       {"locked.key", {"(Encrypted or unreadable key \u2014 password required)"}, false},

@@ -1,8 +1,8 @@
 // The store directory: the remembered setting, the default, typing a path, "Open" and
 // "Browse".
+#include "core/StorePaths.h"
 #include "tests/support/CryptoFixtures.h"
 #include "tests/ui/WindowFixture.h"
-#include "core/StorePaths.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -29,7 +29,8 @@ class StoreDirectory : public WindowFixture {
   QStringList Captions() const {
     const QAbstractItemModel* list = Control<QTableView>("lvCerts")->model();
     QStringList captions;
-    for (int row = 0; row < list->rowCount(); ++row) captions << list->index(row, 0).data().toString();
+    for (int row = 0; row < list->rowCount(); ++row)
+      captions << list->index(row, 0).data().toString();
     captions.sort();
     return captions;
   }
@@ -131,7 +132,8 @@ TEST_F(StoreDirectory, SettingThatIsNotTextCountsAsAbsent) {
         QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString());
     EXPECT_EQ(window.findChild<QLineEdit*>("edtStoreDir")->text().toStdString(), expected);
   }
-  QSettings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora")).remove(QStringLiteral("StoreDir"));
+  QSettings(QStringLiteral("Brenmoor"), QStringLiteral("Velmora"))
+      .remove(QStringLiteral("StoreDir"));
 }
 
 TEST_F(StoreDirectory, OpenMakesTheMissingChainThenOpensIt) {
@@ -151,9 +153,8 @@ TEST_F(StoreDirectory, OpenThatCannotMakeTheFolderShowsTheReasonAndOpensNothing)
   Platform.StoreDirSetting = impossible;
   Open();
   Click("btnOpenStoreDir");
-  EXPECT_EQ(Platform.ErrorBoxes,
-            std::vector<std::string>{"Cannot create directory \"" + impossible +
-                                     "\": Not a directory."});
+  EXPECT_EQ(Platform.ErrorBoxes, std::vector<std::string>{"Cannot create directory \"" +
+                                                          impossible + "\": Not a directory."});
   EXPECT_TRUE(Platform.OpenedPaths.empty());
 }
 
@@ -202,9 +203,8 @@ TEST_F(StoreDirectory, BrowseKeepsTheSavedChoiceWhenTheFolderCannotBeMade) {
   Click("btnBrowseStoreDir");
   EXPECT_EQ(Platform.StoreDirWrites, std::vector<std::string>{impossible});
   EXPECT_EQ(DirEdit()->text().toStdString(), impossible);
-  EXPECT_EQ(Platform.ErrorBoxes,
-            std::vector<std::string>{"Cannot create directory \"" + impossible +
-                                     "\": Not a directory."});
+  EXPECT_EQ(Platform.ErrorBoxes, std::vector<std::string>{"Cannot create directory \"" +
+                                                          impossible + "\": Not a directory."});
   EXPECT_TRUE(LogLines().isEmpty());
 }
 

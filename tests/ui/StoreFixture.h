@@ -6,9 +6,9 @@
 #include "tests/ui/WindowFixture.h"
 
 #include <QDateTime>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
-#include <QHeaderView>
 #include <QTableView>
 
 #include <fcntl.h>

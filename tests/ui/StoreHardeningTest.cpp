@@ -2,9 +2,9 @@
 // that are not UTF-8 or as long as a name can be, a huge file, garbage, pipes, and files that
 // go away while the list shows them. Nothing may crash or hang, and every row's action must
 // reach exactly the file the row names.
-#include "tests/ui/StoreFixture.h"
 #include "core/FileNameText.h"
 #include "core/StorePaths.h"
+#include "tests/ui/StoreFixture.h"
 
 #include <QDesktopServices>
 #include <QLineEdit>
@@ -36,7 +36,8 @@ std::string Garbage(std::size_t Size) {
   return bytes;
 }
 
-const QString kLockedKey = QString::fromUtf16(u"(Encrypted or unreadable key \u2014 password required)");
+const QString kLockedKey =
+    QString::fromUtf16(u"(Encrypted or unreadable key \u2014 password required)");
 
 class HostileStore : public StoreFixture {
  protected:
@@ -102,9 +103,9 @@ TEST_F(HostileStore, ListsEveryFileOnceWithoutEnteringTheLoops) {
 TEST_F(HostileStore, DescribesEachFileOrShowsItsMessage) {
   struct Case {
     std::string name;
-    QString last;         // the panel's last line
-    bool lastIsPrefix;    // the line only starts so (the loader's text follows)
-    std::string error;    // the error box, for an entry that leads to no file
+    QString last;       // the panel's last line
+    bool lastIsPrefix;  // the line only starts so (the loader's text follows)
+    std::string error;  // the error box, for an entry that leads to no file
   };
   const std::string noFile = "\": No such file or directory.";
   const Case cases[] = {
@@ -115,12 +116,15 @@ TEST_F(HostileStore, DescribesEachFileOrShowsItsMessage) {
       {"big.pem", "(Could not parse certificate: File too large (52428800 bytes))", false, ""},
       {"garbage.crt", "(Could not parse certificate: PEM_read_bio_X509. OpenSSL: ", true, ""},
       {"garbage.key", kLockedKey, false, ""},
-      {"garbage.pfx", QString::fromUtf16(u"PKCS#12 bundle \u2014 use Load buttons to import with password."), false, ""},
+      {"garbage.pfx",
+       QString::fromUtf16(u"PKCS#12 bundle \u2014 use Load buttons to import with password."),
+       false, ""},
       {"pipe.crt", "(Could not parse certificate: Not a regular file)", false, ""},
       {"pipe.key", kLockedKey, false, ""},
       {"x.crt", "Size: -1 bytes", false, "Cannot read the date of \"" + InStore("x.crt") + noFile},
       {"self.crt", "Size: -1 bytes", false,
-       "Cannot read the date of \"" + InStore("self.crt") + "\": Too many levels of symbolic links."},
+       "Cannot read the date of \"" + InStore("self.crt") +
+           "\": Too many levels of symbolic links."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Readable(c.name));
@@ -177,9 +181,9 @@ TEST_F(HostileStore, RowActionsReachExactlyTheFileTheRowNames) {
   EXPECT_TRUE(fs::exists(InStore(kReplacedName)));
   EXPECT_GE(RowOf(kReplacedName), 0);
   // Selecting the dangling link could not describe it; deleting it raised nothing.
-  EXPECT_EQ(Platform.ErrorBoxes, std::vector<std::string>{"Cannot read the date of \"" +
-                                                          InStore("x.crt") +
-                                                          "\": No such file or directory."});
+  EXPECT_EQ(Platform.ErrorBoxes,
+            std::vector<std::string>{"Cannot read the date of \"" + InStore("x.crt") +
+                                     "\": No such file or directory."});
 }
 
 TEST_F(HostileStore, FileThatVanishesAfterListingReachesTheErrorBox) {
@@ -189,8 +193,8 @@ TEST_F(HostileStore, FileThatVanishesAfterListingReachesTheErrorBox) {
   const std::string noFile = "\": No such file or directory.";
 
   SelectRow("gone.key");
-  const QStringList shown = {"File: gone.key", "Path: " + QString::fromStdString(InStore("gone.key")),
-                             "Size: -1 bytes"};
+  const QStringList shown = {
+      "File: gone.key", "Path: " + QString::fromStdString(InStore("gone.key")), "Size: -1 bytes"};
   EXPECT_EQ(InfoLines(), shown);
   EXPECT_EQ(Platform.ErrorBoxes,
             std::vector<std::string>{"Cannot read the date of \"" + InStore("gone.key") + noFile});

@@ -57,7 +57,8 @@ class StoreList : public StoreFixture {
     return rows;
   }
   QString Status(int Files) const {
-    return "Store: " + QString::fromStdString(StoreDir()) + "   (" + QString::number(Files) + " files)";
+    return "Store: " + QString::fromStdString(StoreDir()) + "   (" + QString::number(Files) +
+           " files)";
   }
   // All at once, as a paste does: typed key by key, the way there would pass other folders.
   void PasteStoreDir(const QString& Text) const {
@@ -67,7 +68,8 @@ class StoreList : public StoreFixture {
 };
 
 TEST_F(StoreList, ListsCertificatesKeysAndBundlesByExtensionInAnyCase) {
-  for (const char* name : {"a.CRT", "b.Pem", "c.key", "d.P12", "e.txt"}) WriteFile(InStore(name), std::string("x"));
+  for (const char* name : {"a.CRT", "b.Pem", "c.key", "d.P12", "e.txt"})
+    WriteFile(InStore(name), std::string("x"));
   fs::create_directory(InStore("f.crt"));
   Click("btnStoreRefresh");
   EXPECT_EQ(NamesAndTypes(), QStringList({"a.CRT|Cert", "b.Pem|Cert", "c.key|Key", "d.P12|PFX"}));
@@ -124,14 +126,30 @@ TEST_F(StoreList, DatesFollowTheLocaleInTwoSecondStepsInTheListAndToTheSecondInT
   const QLocale german(QLocale::German, QLocale::Germany);
   const QLocale american(QLocale::English, QLocale::UnitedStates);
   const Case cases[] = {
-      {"odd second", german, QTime(10, 15, 37), QTime(10, 15, 36), QTime(10, 15, 37),
+      {"odd second",
+       german,
+       QTime(10, 15, 37),
+       QTime(10, 15, 36),
+       QTime(10, 15, 37),
        {"15.01.24", "10:15:36"}},
-      {"even second", german, QTime(10, 15, 36), QTime(10, 15, 36), QTime(10, 15, 36),
+      {"even second",
+       german,
+       QTime(10, 15, 36),
+       QTime(10, 15, 36),
+       QTime(10, 15, 36),
        {"15.01.24", "10:15:36"}},
       {"midnight", german, QTime(0, 0, 0), QTime(0, 0), QTime(0, 0), {"15.01.24"}},
-      {"one second past midnight", german, QTime(0, 0, 1), QTime(0, 0), QTime(0, 0, 1),
+      {"one second past midnight",
+       german,
+       QTime(0, 0, 1),
+       QTime(0, 0),
+       QTime(0, 0, 1),
        {"15.01.24"}},
-      {"12-hour clock", american, QTime(23, 59, 59), QTime(23, 59, 58), QTime(23, 59, 59),
+      {"12-hour clock",
+       american,
+       QTime(23, 59, 59),
+       QTime(23, 59, 58),
+       QTime(23, 59, 59),
        {"1/15/24", "11:59:58", american.pmText()}},
   };
   const QDate day(2024, 1, 15);
@@ -279,9 +297,9 @@ TEST_F(StoreList, AStoreOfThousandsIsListedInFull) {
 // A file manager's order: case does not count, digit runs by value (zeros in front do not
 // count, but still make one order), and a run against another character as a digit would.
 TEST(NaturalNameLess, OrdersNamesAsAFileManagerDoes) {
-  const std::vector<std::string> ordered = {"a-", "a0", "a00", "a01", "a1", "a2", "a10", "a_",
-                                            "b",  "B2", "file", "file1", "file1.crt",
-                                            "file007x", "file7y", "z", "\xc3\xa9.crt"};
+  const std::vector<std::string> ordered = {
+      "a-", "a0",   "a00",   "a01",       "a1",       "a2",     "a10", "a_",          "b",
+      "B2", "file", "file1", "file1.crt", "file007x", "file7y", "z",   "\xc3\xa9.crt"};
   for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
     SCOPED_TRACE(ordered[i] + " / " + ordered[i + 1]);
     EXPECT_TRUE(NaturalNameLess(ordered[i], ordered[i + 1]));
@@ -296,8 +314,8 @@ TEST_F(StoreList, SortedByNameAtFirstAndByAnyColumnOnItsHeader) {
     std::size_t size;
     int day;
   };
-  const File files[] = {{"b10.crt", 3000, 3}, {"b9.crt", 1000, 1}, {"A.key", 20000, 2},
-                        {"c.p12", 500, 4}};
+  const File files[] = {
+      {"b10.crt", 3000, 3}, {"b9.crt", 1000, 1}, {"A.key", 20000, 2}, {"c.p12", 500, 4}};
   for (const File& f : files) {
     WriteFile(InStore(f.name), std::string(f.size, 'x'));
     SetModified(InStore(f.name), QDateTime(QDate(2024, 1, f.day), QTime(12, 0)));

@@ -1,9 +1,9 @@
 // Store files that change between the listing and the user's pick: each is described from
 // what its one descriptor shows, a pipe or a folder under a certificate's name answers at once
 // with its message, and certificates that stayed what they were read as before.
+#include "core/TextFile.h"
 #include "tests/ui/StoreFixture.h"
 #include "tests/ui/Watchdog.h"
-#include "core/TextFile.h"
 
 #include <cerrno>
 
@@ -88,8 +88,7 @@ TEST_F(StoreRace, EachFileIsDescribedAsWhatItIsWhenPicked) {
     SCOPED_TRACE(c.name);
     SelectRow(c.name);
     const QStringList lines = InfoLines();
-    ASSERT_EQ(lines.size(), 5 + c.tail.size())
-        << lines.join('\n').toStdString();
+    ASSERT_EQ(lines.size(), 5 + c.tail.size()) << lines.join('\n').toStdString();
     EXPECT_EQ(lines[0], "File: " + QString::fromStdString(c.name));
     EXPECT_EQ(lines[1], "Path: " + QString::fromStdString(InStore(c.name)));
     EXPECT_EQ(lines[2], SizeLine(c.name));

@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
 
   QTemporaryDir home;
   if (!home.isValid()) return 2;
-  for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME",
-                               "XDG_RUNTIME_DIR"}) {
+  for (const char* variable :
+       {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
     const QString folder = home.filePath(QString::fromLatin1(variable));
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -45,8 +45,7 @@ int main(int argc, char** argv) {
   if (platform.isEmpty() || platform == QLatin1String("offscreen")) {
     const QString screens = home.filePath(QStringLiteral("screens.json"));
     QFile config(screens);
-    if (!config.open(QIODevice::WriteOnly) ||
-        config.write(R"({"screens": [
+    if (!config.open(QIODevice::WriteOnly) || config.write(R"({"screens": [
   {"name": "Large", "x": 0, "y": 0, "width": 1920, "height": 1200, "logicalDpi": 96},
   {"name": "Small", "x": 1920, "y": 0, "width": 1024, "height": 600, "logicalDpi": 96}
 ]}

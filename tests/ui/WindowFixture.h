@@ -53,7 +53,8 @@ class WindowFixture : public testing::Test {
   // indicator and caption, not on the empty rest of its row, so it is clicked on the indicator.
   void Click(const char* Name) const {
     QWidget* control = Control<QWidget>(Name);
-    const bool indicator = qobject_cast<QCheckBox*>(control) || qobject_cast<QRadioButton*>(control);
+    const bool indicator =
+        qobject_cast<QCheckBox*>(control) || qobject_cast<QRadioButton*>(control);
     QTest::mouseClick(control, Qt::LeftButton, {},
                       indicator ? QPoint(8, control->height() / 2) : QPoint());
     WaitIdle();
@@ -77,9 +78,11 @@ inline QString WithoutAccessKey(QString Caption) {
 
 // The line is "[hh:nn:ss] " (a valid time of day) followed by exactly Text.
 inline testing::AssertionResult IsStampedLine(const QString& Line, const std::string& Text) {
-  const QRegularExpression stamp(QStringLiteral("^\\[([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\\] "));
+  const QRegularExpression stamp(
+      QStringLiteral("^\\[([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]\\] "));
   const QRegularExpressionMatch match = stamp.match(Line);
-  if (!match.hasMatch()) return testing::AssertionFailure() << "no stamp in: " << Line.toStdString();
+  if (!match.hasMatch())
+    return testing::AssertionFailure() << "no stamp in: " << Line.toStdString();
   if (Line.mid(match.capturedLength()) != QString::fromStdString(Text))
     return testing::AssertionFailure() << "line is: " << Line.toStdString();
   return testing::AssertionSuccess();

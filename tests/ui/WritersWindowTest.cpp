@@ -15,8 +15,9 @@ TEST_F(WritersWindow, TwoOutputsThatAreOneFileAreRefused) {
   Type("edtOutKey", "same.pem");
   GenerateCertificate();
   ASSERT_EQ(Platform.Messages.size(), 1u);
-  EXPECT_EQ(Platform.Messages[0], "Certificate generation failed:\nTwo outputs are the same file: " +
-                                      StoreFile("same.pem") + ".");
+  EXPECT_EQ(Platform.Messages[0],
+            "Certificate generation failed:\nTwo outputs are the same file: " +
+                StoreFile("same.pem") + ".");
   EXPECT_FALSE(std::filesystem::exists(StoreFile("same.pem")));
 }
 
@@ -48,7 +49,8 @@ TEST_F(WritersWindow, ASaveLeftHalfDoneIsCompletedWhenTheStoreIsListed) {
     std::ofstream(StoreFile("a.crt")) << "new certificate";
     std::ofstream(temp) << "new key";
   }
-  struct stat cert {}, key {};
+  struct stat cert {
+  }, key{};
   ASSERT_EQ(::stat(StoreFile("a.crt").c_str(), &cert), 0);
   ASSERT_EQ(::stat(temp.c_str(), &key), 0);
   const auto hex = [](const std::string& Text) {
@@ -68,9 +70,9 @@ TEST_F(WritersWindow, ASaveLeftHalfDoneIsCompletedWhenTheStoreIsListed) {
   EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"a.crt", "a.key"}));
   EXPECT_EQ(FileText(StoreFile("a.key")), "new key");
   EXPECT_EQ(StoreRows(), (std::vector<std::string>{"a.crt", "a.key"}));
-  EXPECT_TRUE(QTest::qWaitFor([&] {
-    return LastLogLineText() == "Completed an interrupted save: a.crt, a.key.";
-  }, 5000)) << LastLogLineText();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return LastLogLineText() == "Completed an interrupted save: a.crt, a.key."; }, 5000))
+      << LastLogLineText();
 }
 
 }  // namespace
