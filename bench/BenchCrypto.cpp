@@ -73,8 +73,9 @@ std::string PlainPEM(X509* cert, EVP_PKEY* key, const char* password) {
   return std::string(data, length > 0 ? length : 0);
 }
 
-// The keys the self-signed rows make: "RSA-2048" or an EC curve's name.
+// The keys the self-signed rows make: "RSA-2048", an EC curve's name or "Ed25519".
 const EVP_MD* DigestFor(const std::string& kind) {
+  if (kind == "Ed25519") return nullptr;  // EdDSA signs the message itself
   if (kind == "P-521") return EVP_sha512();
   if (kind == "P-384") return EVP_sha384();
   return EVP_sha256();
@@ -83,6 +84,7 @@ const EVP_MD* DigestFor(const std::string& kind) {
 EVP_PKEYPtr PlainKey(const std::string& kind) {
   if (kind == "RSA-2048")
     return EVP_PKEYPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}));
+  if (kind == "Ed25519") return EVP_PKEYPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
   if (kind == "P-521") return PlainECKey("secp521r1");
   if (kind == "P-384") return PlainECKey("secp384r1");
   return PlainECKey("prime256v1");
@@ -130,10 +132,14 @@ std::string TempPath(const char* name) {
 void BM_SelfSigned_ours(benchmark::State& state, const std::string& kind) {
   for (auto _ : state) {
     TCertBuilder b;
-    if (kind == "RSA-2048")
+    if (kind == "RSA-2048") {
       b.KeyType = ktRSA;
-    else
+    } else if (kind == kEd25519) {
+      b.KeyType = ktEdwards;
+      b.EdAlgorithm = kind;
+    } else {
       b.ECCurve = kind;
+    }
     ConfigureLeaf(b);
     b.GenerateKey();
     b.BuildSelfSigned();
@@ -163,6 +169,7 @@ constexpr TSelfSignedCase kSelfSignedCases[] = {
     {"SelfSigned/P-256", "P-256", 0},
     {"SelfSigned/P-384", "P-384", 0},
     {"SelfSigned/P-521", "P-521", 0},
+    {"SelfSigned/Ed25519", "Ed25519", 0},
     {"SelfSigned/RSA-2048-keygen", "RSA-2048", 4},
 };
 
@@ -202,7 +209,7 @@ void BM_SelfSignedRSA_baseline(benchmark::State& state) {
 BENCHMARK(BM_SelfSignedRSA_ours)->Name("SelfSigned/RSA-2048/ours");
 BENCHMARK(BM_SelfSignedRSA_baseline)->Name("SelfSigned/RSA-2048/baseline");
 
-// The P-256 row's work done by Python's cryptography package (on libcrypto as well) in a
+// A self-signed row's work done by Python's cryptography package (on libcrypto as well) in a
 // worker process of its own, which times each piece itself: the pipe between us is not
 // part of it.
 void BM_SelfSignedPython(benchmark::State& state, TChildProcess* worker) {
@@ -218,15 +225,15 @@ void BM_SelfSignedPython(benchmark::State& state, TChildProcess* worker) {
 }
 
 // Side by side only where the worker says it is ready; otherwise the summary says why not.
-void RegisterPythonSideBySide(TChildProcess& worker) {
-  const std::string work = "SelfSigned/P-256-vs-python-cryptography";
+void RegisterPythonSideBySide(TChildProcess& worker, const std::string& kind) {
+  const std::string work = "SelfSigned/" + kind + "-vs-python-cryptography";
   const std::optional<std::string> greeting =
       worker.Started() ? worker.ReadLine(30000) : std::nullopt;
   if (greeting != "ready") {
     NoteSkipped(work, greeting.value_or("the Python worker did not start"));
     return;
   }
-  benchmark::RegisterBenchmark((work + "/ours").c_str(), BM_SelfSigned_ours, std::string("P-256"));
+  benchmark::RegisterBenchmark((work + "/ours").c_str(), BM_SelfSigned_ours, kind);
   benchmark::RegisterBenchmark((work + "/baseline").c_str(), BM_SelfSignedPython, &worker)
       ->UseManualTime();
 }
@@ -411,6 +418,9 @@ int main(int argc, char** argv) {
   RegisterSelfSigned();
   // Debian's own interpreter: Debian's python3-cryptography is importable there only.
   TChildProcess python({"/usr/bin/python3", VELMORA_BENCH_DIR "/selfsigned_python.py"});
-  RegisterPythonSideBySide(python);
+  RegisterPythonSideBySide(python, "P-256");
+  TChildProcess pythonEd25519(
+      {"/usr/bin/python3", VELMORA_BENCH_DIR "/selfsigned_python.py", "Ed25519"});
+  RegisterPythonSideBySide(pythonEd25519, "Ed25519");
   return RunBenchmarksWithSummary(argc, argv);
 }

@@ -37,8 +37,8 @@ class TCertCommand : public TCommand {
   void DefineOptions(CLI::App& Command) override {
     Command
         .add_option("--key", FKey,
-                    "rsa:BITS (1024 to 16384) or ec:CURVE (P-256, P-384, P-521; also "
-                    "prime256v1, secp256r1, secp384r1, secp521r1)")
+                    "rsa:BITS (1024 to 16384), ec:CURVE (P-256, P-384, P-521; also "
+                    "prime256v1, secp256r1, secp384r1, secp521r1), ed25519 or ed448")
         ->default_str("ec:P-256");
     Command.add_option("--cn", FRequest.Subject.CN, "Common name");
     Command.add_option("--o", FRequest.Subject.O, "Organisation");
@@ -70,6 +70,12 @@ class TCertCommand : public TCommand {
     Command.add_option("--dns", FDNS, "DNS names, comma-separated");
     Command.add_option("--ip", FIPs, "IP addresses, comma-separated");
     Command.add_option("--san-email", FEmails, "E-mail addresses, comma-separated");
+    FPermitOption = Command.add_option(
+        "--permit", FPermit,
+        "CA only: the names it may issue for, comma-separated: DNS domains (example.org, "
+        ".example.org), IP ranges (10.0.0.0/8, fd00::/8), mail domains (@example.org)");
+    FExcludeOption = Command.add_option(
+        "--exclude", FExclude, "CA only: the names it may not issue for, in the forms of --permit");
     Command.add_option("--sign-with", FIssue.CACertFile,
                        "CA certificate (PEM) to sign with; a relative path is taken from the "
                        "current folder, not the store");
@@ -115,6 +121,7 @@ class TCertCommand : public TCommand {
     FRequest.SANDNSNames = SplitCommaList(FDNS);
     FRequest.SANIPs = SplitCommaList(FIPs);
     FRequest.SANEmails = SplitCommaList(FEmails);
+    ApplyNameConstraints();
     FIssue.CASigned = !FIssue.CACertFile.empty() || !FIssue.CAKeyFile.empty();
     if (FIssue.CASigned && (FIssue.CACertFile.empty() || FIssue.CAKeyFile.empty()))
       throw UsageError("--sign-with and --sign-key go together.");
@@ -169,6 +176,21 @@ class TCertCommand : public TCommand {
     if (FPathLenOption->count() > 0) FRequest.PathLenConstraint = FPathLen;
     if (FKeyUsagesOption->count() > 0) FRequest.KeyUsage = KeyUsagesOrUsage(FKeyUsages);
     if (FExtKeyUsagesOption->count() > 0) FRequest.ExtKeyUsage = ExtKeyUsagesOrUsage(FExtKeyUsages);
+  }
+
+  // Constraints bind only what a CA signs: on any other certificate they would be dropped
+  // without a word, so they are refused instead.
+  void ApplyNameConstraints() {
+    if ((FPermitOption->count() > 0 || FExcludeOption->count() > 0) && !FRequest.IsCA)
+      throw UsageError(
+          "--permit and --exclude constrain a CA: give --ca or a CA profile (root-ca, "
+          "intermediate-ca).");
+    try {
+      FRequest.PermittedNames = NameConstraintsFromList(FPermit);
+      FRequest.ExcludedNames = NameConstraintsFromList(FExclude);
+    } catch (const Exception& e) {
+      throw UsageError(e.what());
+    }
   }
 
   static std::unique_ptr<TSecretText> PassPhrase(const CLI::Option& Option,
@@ -239,6 +261,9 @@ class TCertCommand : public TCommand {
   CLI::Option* FKeyPassOption = nullptr;
   CLI::Option* FBundlePassOption = nullptr;
   std::string FDNS, FIPs, FEmails;
+  std::string FPermit, FExclude;
+  CLI::Option* FPermitOption = nullptr;
+  CLI::Option* FExcludeOption = nullptr;
   TIssueRequest FIssue = DefaultIssue();
   std::string FCAPass, FKeyPass, FBundlePass;
   bool FForce = false;

@@ -39,6 +39,12 @@ bool SameIgnoringCase(const std::string& A, const char* B) {
 
 TKeyChoice ParseKeyChoice(const std::string& Choice) {
   TKeyChoice key;
+  for (const char* algorithm : {kEd25519, kEd448})
+    if (SameIgnoringCase(Choice, algorithm)) {
+      key.Type = ktEdwards;
+      key.EdAlgorithm = algorithm;
+      return key;
+    }
   if (Choice.rfind("ec:", 0) == 0 && Choice.size() > 3) {
     const std::string curve = Choice.substr(3);
     for (const TCurveName& name : kCurveNames)
@@ -65,13 +71,15 @@ TKeyChoice ParseKeyChoice(const std::string& Choice) {
       return key;
     }
   }
-  throw UsageError("Invalid key " + Readable(Quoted(Choice)) + ": use rsa:BITS or ec:CURVE.");
+  throw UsageError("Invalid key " + Readable(Quoted(Choice)) +
+                   ": use rsa:BITS, ec:CURVE, ed25519 or ed448.");
 }
 
 void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key) {
   Builder.KeyType = Key.Type;
   Builder.RSABits = Key.RSABits;
   Builder.ECCurve = Key.Curve;
+  Builder.EdAlgorithm = Key.EdAlgorithm;
   try {
     Builder.GenerateKey();
   } catch (const Exception& e) {

@@ -15,6 +15,7 @@ struct TKeyChoice {
   TKeyType Type = ktECC;
   std::int32_t RSABits = kDefaultRSABits;
   std::string Curve = kDefaultECCurve;
+  std::string EdAlgorithm = kEd25519;
 };
 
 // The RSA key sizes taken: below, a key is broken today; above, it takes hours to make and
@@ -24,7 +25,8 @@ inline constexpr std::int32_t kMaxRSABits = 16384;
 
 // "rsa:BITS" with BITS from kMinRSABits to kMaxRSABits, or "ec:CURVE" with one of the names of
 // P-256, P-384 or P-521 (prime256v1, secp256r1, secp384r1, secp521r1; letter case does not
-// matter); raises UsageError for anything else.
+// matter), or "ed25519" or "ed448" (letter case does not matter either); raises UsageError for
+// anything else.
 TKeyChoice ParseKeyChoice(const std::string& Choice);
 
 // Builds Request once, self-signed on a throwaway P-256 key, so that whatever the builder

@@ -2,6 +2,7 @@
 
 #include "core/Usages.h"
 #include "core/ValueConventions.h"
+#include "crypto/NameConstraints.h"
 
 #include <array>
 #include <string>
@@ -56,6 +57,14 @@ void ApplyRequestToBuilder(const TCertRequest& Request, TCertBuilder& Builder) {
   Builder.SANDNSNames = Request.SANDNSNames;
   Builder.SANIPs = Request.SANIPs;
   Builder.SANEmails = Request.SANEmails;
+  Builder.PermittedNames = Request.IsCA ? Request.PermittedNames : std::vector<std::string>{};
+  Builder.ExcludedNames = Request.IsCA ? Request.ExcludedNames : std::vector<std::string>{};
+}
+
+std::vector<std::string> NameConstraintsFromList(const std::string& List) {
+  std::vector<std::string> items = SplitCommaList(List);
+  for (const std::string& item : items) ParseNameConstraint(item);
+  return items;
 }
 
 std::vector<std::string> SplitCommaList(const std::string& Text) {

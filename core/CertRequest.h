@@ -24,6 +24,9 @@ struct TCertRequest {
   std::vector<std::string> SANDNSNames;
   std::vector<std::string> SANIPs;
   std::vector<std::string> SANEmails;
+  // Name constraints, used only for a CA: the subtrees as NameConstraintsFromList gives them.
+  std::vector<std::string> PermittedNames;
+  std::vector<std::string> ExcludedNames;
 };
 
 // Raises Exception unless a certificate valid for Days from Now can be made: one of no days or
@@ -40,6 +43,12 @@ void ApplyRequestToBuilder(const TCertRequest& Request, TCertBuilder& Builder);
 // The pieces between commas, each trimmed; empty pieces are dropped, order and duplicates
 // kept.
 std::vector<std::string> SplitCommaList(const std::string& Text);
+
+// A comma-separated list of name constraints, each a DNS domain ("example.org" for it and the
+// names under it, ".example.org" for the names under it only), an IP range in CIDR form
+// ("10.0.0.0/8", "fd00::/8") or a mail domain ("@example.org"); blanks around the items are
+// dropped. Raises "Invalid name constraint "<item>"." for the first item that is none.
+std::vector<std::string> NameConstraintsFromList(const std::string& List);
 
 // Usages by the names X.509 gives them ("digitalSignature", "serverAuth"; "nonRepudiation"
 // is the older name of "contentCommitment"), as the command line takes them.

@@ -116,6 +116,8 @@ TCertRequest RequestOf(const TCertBuilder& Builder) {
   request.SANDNSNames = Builder.SANDNSNames;
   request.SANIPs = Builder.SANIPs;
   request.SANEmails = Builder.SANEmails;
+  request.PermittedNames = Builder.PermittedNames;
+  request.ExcludedNames = Builder.ExcludedNames;
   return request;
 }
 

@@ -73,7 +73,10 @@ std::optional<TProfileSettings> ProfileSettings(TProfile Profile, TKeyType KeyTy
       // Issues end-entity certificates only.
       return TProfileSettings{true, 0, {kuKeyCertSign, kuCRLSign}, {}};
     case TProfile::Email:
-      // Mail is encrypted to an RSA key directly, to an EC key by key agreement (ECDH).
+      // Mail is encrypted to an RSA key directly, to an EC key by key agreement (ECDH). An
+      // Edwards-curve key only signs mail: RFC 8410 allows it no other usage.
+      if (KeyType == ktEdwards)
+        return TProfileSettings{false, 0, {kuDigitalSignature}, {ekuEmailProtection}};
       return TProfileSettings{false,
                               0,
                               rsa ? TKeyUsageSet{kuDigitalSignature, kuKeyEncipherment}

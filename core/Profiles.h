@@ -39,8 +39,8 @@ const char* ProfileSlug(TProfile Profile);
 // A profile by its slug or its caption, letter case ignored; none for any other name.
 std::optional<TProfile> ProfileByName(std::string_view Name);
 
-// What a profile sets. An EC key cannot encipher, so its variants leave out Key Encipherment
-// and Data Encipherment.
+// What a profile sets. An EC or Edwards-curve key cannot encipher, so its variants leave out
+// Key Encipherment and Data Encipherment; an Edwards-curve key does no key agreement either.
 struct TProfileSettings {
   bool IsCA = false;
   std::int32_t PathLenConstraint = 0;  // -1: no limit

@@ -4,6 +4,7 @@
 #include "core/IPAddress.h"
 #include "core/ValueConventions.h"
 #include "crypto/CertificateView.h"
+#include "crypto/NameConstraints.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -91,6 +92,15 @@ void CheckKeyUsages(const TCertRequest& Request, const TKeyFacts& Key,
       Findings.push_back(std::string(name) +
                          " with an EC key: an EC key cannot encipher, and RFC 8813 forbids this "
                          "usage for it.");
+  const std::pair<TKeyUsage, const char*> edwardsForbidden[] = {
+      {kuKeyEncipherment, "Key Encipherment"},
+      {kuDataEncipherment, "Data Encipherment"},
+      {kuKeyAgreement, "Key Agreement"}};
+  for (const auto& [member, name] : edwardsForbidden)
+    if (Key.Type == ktEdwards && usage.contains(member))
+      Findings.push_back(std::string(name) + " with an " + EdAlgorithmOf(Key) + " key: an " +
+                         EdAlgorithmOf(Key) +
+                         " key only signs, and RFC 8410 forbids this usage for it.");
   const std::pair<TKeyUsage, const char*> qualifiers[] = {{kuEncipherOnly, "Encipher Only"},
                                                           {kuDecipherOnly, "Decipher Only"}};
   for (const auto& [member, name] : qualifiers)
@@ -166,6 +176,28 @@ std::string DateOf(const std::optional<std::time_t>& Time) {
   return Time ? DateOf(*Time) : "an unreadable date";
 }
 
+// Edwards-curve certificates are fine for OpenSSL, GnuTLS and Go, but the browsers' TLS
+// stacks accept no Ed25519 or Ed448 certificate; a web server with one is unreachable for them.
+void CheckKeyForTLS(const TCertRequest& Request, const TKeyFacts& Key,
+                    std::vector<std::string>& Findings) {
+  if (Key.Type != ktEdwards || Request.IsCA ||
+      !(Request.ExtKeyUsage.contains(ekuServerAuth) || Request.ExtKeyUsage.contains(ekuClientAuth)))
+    return;
+  Findings.push_back("A TLS server or client certificate with an " + EdAlgorithmOf(Key) +
+                     " key: current browsers do not accept Edwards-curve certificates in TLS "
+                     "(OpenSSL, GnuTLS and Go do).");
+}
+
+// Verifiers check every name of a certificate against the constraints of each CA above it;
+// one name outside makes them refuse the whole certificate.
+void CheckNameConstraints(const TCertRequest& Request, X509* CACert,
+                          std::vector<std::string>& Findings) {
+  if (CACert == nullptr) return;
+  for (const std::string& name : NamesOutside(Request, NameConstraintsOf(CACert)))
+    Findings.push_back("The CA may not issue for " + name +
+                       ": clients will refuse this certificate.");
+}
+
 void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
              std::vector<std::string>& Findings) {
   if (CACert == nullptr) return;
@@ -216,12 +248,37 @@ void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
 
 }  // namespace
 
+std::vector<std::string> NamesOutside(const TCertRequest& Request,
+                                      const TNameConstraints& Constraints) {
+  std::vector<std::string> outside;
+  if (Constraints.empty()) return outside;
+  const auto check = [&](TNameKind Kind, const std::string& Name) {
+    if (!NamePermitted(Constraints, Kind, Name)) outside.push_back(Name);
+  };
+  for (const std::string& name : Request.SANDNSNames) check(TNameKind::DNS, name);
+  // Without DNS alternative names, OpenSSL judges a common name that looks like a host name
+  // ("www.example.org") by the DNS constraints instead.
+  const std::string& cn = Request.Subject.CN;
+  if (Request.SANDNSNames.empty() && cn.find('.') != std::string::npos &&
+      cn.find('*') == std::string::npos && DNSNameProblem(cn).empty())
+    check(TNameKind::DNS, cn);
+  for (const std::string& ip : Request.SANIPs) check(TNameKind::IP, ip);
+  for (const std::string& email : Request.SANEmails) check(TNameKind::Email, email);
+  // The subject's e-mail address is checked against the mail constraints too (RFC 5280).
+  if (!Request.Subject.Email.empty()) check(TNameKind::Email, Request.Subject.Email);
+  return outside;
+}
+
+std::string EdAlgorithmOf(const TKeyFacts& Key) { return Key.Bits == 448 ? kEd448 : kEd25519; }
+
 TKeyFacts KeyFactsOf(EVP_PKEY* Key) {
   TKeyFacts facts;
   if (Key == nullptr) return facts;
   const TPublicKeyFacts key = PublicKeyFactsOf(Key);
-  facts.Type = key.Family == ctRSA ? ktRSA : ktECC;
-  facts.Bits = key.Family != ctUnknown ? key.Bits : 2 * key.SecurityBits;
+  facts.Type = key.Family == ctRSA ? ktRSA : key.Family == ctEdwards ? ktEdwards : ktECC;
+  // An Edwards key's size is that of its curve (255 or 448 bits), which libcrypto reports only
+  // as twice the security it gives.
+  facts.Bits = key.Family == ctRSA || key.Family == ctECC ? key.Bits : 2 * key.SecurityBits;
   return facts;
 }
 
@@ -277,7 +334,9 @@ std::vector<std::string> CheckRequest(const TCertRequest& Request, const TKeyFac
   CheckNames(Request, findings);
   CheckValidity(Request, findings);
   CheckKeySize(Key, findings);
+  CheckKeyForTLS(Request, Key, findings);
   CheckCA(Request, CACert, Now, findings);
+  CheckNameConstraints(Request, CACert, findings);
   return findings;
 }
 

@@ -7,6 +7,7 @@
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
 #include "crypto/AtomicFile.h"
+#include "crypto/CertBuilder.h"
 #include "crypto/Certificates.h"
 #include "crypto/Directory.h"
 #include "crypto/SecretText.h"
@@ -197,6 +198,7 @@ std::string CertificateKeyText(const TOpenSSLCert& Cert) {
     case ctECC: return "ECC " + Cert.GetCurveName();
     case ctUnknown: break;
   }
+  if (std::string edwards = EdwardsAlgorithmOf(Cert.PKey()); !edwards.empty()) return edwards;
   return "Unknown key type";
 }
 
@@ -206,6 +208,8 @@ std::string PrivateKeyText(const TOpenSSLCert& Key) {
     case ctECC: return "ECC " + Key.GetCurveName() + " private key";
     case ctUnknown: break;
   }
+  if (std::string edwards = EdwardsAlgorithmOf(Key.PKey()); !edwards.empty())
+    return edwards + " private key";
   return "Unknown";
 }
 

@@ -1,6 +1,7 @@
 #include "crypto/CertBuilder.h"
 
 #include "crypto/AtomicFile.h"
+#include "crypto/NameConstraints.h"
 #include "crypto/SecretText.h"
 
 #include <openssl/core_names.h>
@@ -140,6 +141,27 @@ bool SetNamedCurvePublicKey(X509* Cert, EVP_PKEY* Key) {
   return true;  // the certificate owns the point now
 }
 
+// The SubjectPublicKeyInfo of an Edwards-curve key, written from its raw public key: the
+// algorithm's identifier without parameters and the key's bytes (RFC 8410), as libcrypto's
+// encoder writes it, which costs more than the rest of an Ed25519 issuance together. False for
+// any other key.
+bool SetEdwardsPublicKey(X509* Cert, EVP_PKEY* Key) {
+  const int id = EVP_PKEY_get_base_id(Key);
+  if (id != EVP_PKEY_ED25519 && id != EVP_PKEY_ED448) return false;
+  TolerateErrors tolerate;  // anything unusual about the key: the general way decides
+  size_t length = 0;
+  if (EVP_PKEY_get_raw_public_key(Key, nullptr, &length) != 1 || length == 0 || length > INT_MAX)
+    return false;
+  auto* bytes = static_cast<unsigned char*>(OPENSSL_malloc(length));
+  if (bytes == nullptr || EVP_PKEY_get_raw_public_key(Key, bytes, &length) != 1 ||
+      X509_PUBKEY_set0_param(X509_get_X509_PUBKEY(Cert), OBJ_nid2obj(id), V_ASN1_UNDEF, nullptr,
+                             bytes, static_cast<int>(length)) != 1) {
+    OPENSSL_free(bytes);
+    return false;
+  }
+  return true;  // the certificate owns the bytes now
+}
+
 // The bundle of key, certificate and chain under Password. MAC iterations as many as the
 // encryption's: with a single one, anyone holding the file could test passwords against the
 // MAC almost for free.
@@ -163,6 +185,18 @@ PKCS12Ptr NewPKCS12(const std::string& Password, const std::string& FriendlyName
   return bundle;
 }
 
+// Edwards-curve keys hold their secret as raw bytes (32 for Ed25519, 57 for Ed448).
+bool SameRawPrivateKey(EVP_PKEY* A, EVP_PKEY* B) {
+  unsigned char a[64], b[64];
+  size_t lengthA = sizeof a, lengthB = sizeof b;
+  const bool same = EVP_PKEY_get_raw_private_key(A, a, &lengthA) == 1 &&
+                    EVP_PKEY_get_raw_private_key(B, b, &lengthB) == 1 && lengthA == lengthB &&
+                    CRYPTO_memcmp(a, b, lengthA) == 0;
+  OPENSSL_cleanse(a, sizeof a);
+  OPENSSL_cleanse(b, sizeof b);
+  return same;
+}
+
 // Whether A and B are the same private key, secret part included: the public parts alone
 // would not notice a damaged private key.
 bool SamePrivateKey(EVP_PKEY* A, EVP_PKEY* B) {
@@ -171,6 +205,7 @@ bool SamePrivateKey(EVP_PKEY* A, EVP_PKEY* B) {
   const char* secret = nullptr;
   if (id == EVP_PKEY_EC) secret = OSSL_PKEY_PARAM_PRIV_KEY;
   if (id == EVP_PKEY_RSA || id == EVP_PKEY_RSA_PSS) secret = OSSL_PKEY_PARAM_RSA_D;
+  if (id == EVP_PKEY_ED25519 || id == EVP_PKEY_ED448) return SameRawPrivateKey(A, B);
   if (secret == nullptr) return true;  // no other kind of key is made here
   BIGNUM* a = nullptr;
   BIGNUM* b = nullptr;
@@ -227,7 +262,11 @@ void TCertBuilder::GenerateKey(const TKeyGenObserver& Observer) {
   // Whatever happens next, the old key pair is gone; the certificate stays, holding its key.
   AttachCertKey();
   FKey.reset();
-  FKey = KeyType == ktRSA ? GenerateRSAKey(Observer) : GenerateECKey();
+  switch (KeyType) {
+    case ktRSA: FKey = GenerateRSAKey(Observer); break;
+    case ktEdwards: FKey = GenerateEdwardsKey(); break;
+    default: FKey = GenerateECKey(); break;
+  }
 }
 
 namespace {
@@ -285,6 +324,22 @@ EVP_PKEYPtr TCertBuilder::GenerateECKey() const {
   return EVP_PKEYPtr(key);
 }
 
+// Made at once, like an EC key: there is nothing to search for.
+EVP_PKEYPtr TCertBuilder::GenerateEdwardsKey() const {
+  const char* algorithm = EdAlgorithm == kEd25519 ? "ED25519"
+                          : EdAlgorithm == kEd448 ? "ED448"
+                                                  : nullptr;
+  if (algorithm == nullptr)
+    throw Exception("Unknown Edwards-curve algorithm \"" + EdAlgorithm + "\": " + kEd25519 +
+                    " or " + kEd448 + ".");
+  EVP_PKEY_CTXPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, algorithm, nullptr));
+  if (!ctx) RaiseOpenSSLError(std::string("EVP_PKEY_CTX_new_from_name(") + algorithm + ")");
+  if (EVP_PKEY_keygen_init(ctx.get()) != 1) RaiseOpenSSLError("EdDSA keygen_init");
+  EVP_PKEY* key = nullptr;
+  if (EVP_PKEY_generate(ctx.get(), &key) != 1) RaiseOpenSSLError("EdDSA keygen");
+  return EVP_PKEYPtr(key);
+}
+
 // ---- Certificate body ----------------------------------------------------------------
 
 void TCertBuilder::AddSubjectName(X509* Cert) const {
@@ -337,17 +392,45 @@ void TCertBuilder::SetValidity(X509* Cert) const {
     RaiseOpenSSLError("X509_gmtime_adj (notAfter)");
 }
 
-// Chosen from the key settings, not from the key held: the same rule decides for the CA's
-// signature over our key in a CA-signed build.
-const EVP_MD* TCertBuilder::PickDigest() const {
-  if (KeyType == ktECC) {
-    if (ECCurve == "P-521") return EVP_sha512();
-    if (ECCurve == "P-384") return EVP_sha384();
-    return EVP_sha256();
+// A signature is as strong as the weaker of key and digest, so a bigger key gets a longer
+// digest. The signing key decides, not the key being certified: a P-256 CA signing a P-521
+// key signs with SHA-256, and an Edwards-curve CA signs with no digest at all.
+const EVP_MD* SignatureDigestBy(TKeyType Type, std::int32_t RSABits, const std::string& ECCurve) {
+  switch (Type) {
+    case ktEdwards: return nullptr;
+    case ktECC:
+      if (ECCurve == "P-521") return EVP_sha512();
+      if (ECCurve == "P-384") return EVP_sha384();
+      return EVP_sha256();
+    case ktRSA: break;
   }
   if (RSABits >= 4096) return EVP_sha512();
   if (RSABits >= 3072) return EVP_sha384();
   return EVP_sha256();
+}
+
+std::string EdwardsAlgorithmOf(EVP_PKEY* Key) {
+  if (Key == nullptr) return {};
+  const int id = EVP_PKEY_get_base_id(Key);
+  return id == EVP_PKEY_ED25519 ? kEd25519 : id == EVP_PKEY_ED448 ? kEd448 : "";
+}
+
+const EVP_MD* SignatureDigestFor(EVP_PKEY* SigningKey) {
+  if (!EdwardsAlgorithmOf(SigningKey).empty()) return SignatureDigestBy(ktEdwards, 0, {});
+  const int id = EVP_PKEY_get_base_id(SigningKey);
+  if (id == EVP_PKEY_EC) {
+    char group[80] = {};
+    TolerateErrors tolerate;  // a curve given by its parameters has no name: SHA-256
+    if (EVP_PKEY_get_utf8_string_param(SigningKey, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
+                                       nullptr) != 1)
+      return SignatureDigestBy(ktECC, 0, {});
+    const std::string_view name(group);
+    return SignatureDigestBy(ktECC, 0,
+                             name == "secp521r1"   ? "P-521"
+                             : name == "secp384r1" ? "P-384"
+                                                   : "");
+  }
+  return SignatureDigestBy(ktRSA, EVP_PKEY_get_bits(SigningKey), {});
 }
 
 // ---- Extensions --------------------------------------------------------------------
@@ -415,6 +498,12 @@ void TCertBuilder::AddExtensions(X509* Cert, X509* Issuer) const {
     throw Exception("A certificate needs a subject or a subject alternative name.");
   if (!names.empty())
     AddExtension(Cert, Issuer, NID_subject_alt_name, noSubject ? "critical," + names : names);
+  // Constraints bind what a CA signs; on any other certificate they mean nothing.
+  if (IsCA && (!PermittedNames.empty() || !ExcludedNames.empty())) {
+    const X509_EXTENSIONPtr constraints =
+        NewNameConstraintsExtension(PermittedNames, ExcludedNames);
+    if (X509_add_ext(Cert, constraints.get(), -1) != 1) RaiseOpenSSLError("X509_add_ext");
+  }
 }
 
 // ---- Checks before any work ---------------------------------------------------------
@@ -465,19 +554,22 @@ void TCertBuilder::CompleteAndSign(X509* Cert, X509_NAME* IssuerName, X509* Issu
   SetPublicKey(Cert);
   AddExtensions(Cert, IssuerCert);
   // X509_sign returns the signature's length, 0 or a negative value on failure.
-  if (X509_sign(Cert, SigningKey, PickDigest()) <= 0) RaiseOpenSSLError("X509_sign");
+  if (X509_sign(Cert, SigningKey, SignatureDigestFor(SigningKey)) <= 0)
+    RaiseOpenSSLError("X509_sign");
 }
 
 void TCertBuilder::SetPublicKey(X509* Cert) const {
-  FCertKeyAttached = !SetNamedCurvePublicKey(Cert, FKey.get());
+  FCertKeyAttached =
+      !SetNamedCurvePublicKey(Cert, FKey.get()) && !SetEdwardsPublicKey(Cert, FKey.get());
   if (!FCertKeyAttached) return;
   if (X509_set_pubkey(Cert, FKey.get()) != 1) RaiseOpenSSLError("X509_set_pubkey");
 }
 
-// A certificate whose key was written from the encoded point carries the key's bytes but no
-// decoded key object, which X509_get0_pubkey and everything built on it (key matching, bundle
-// making) want. It gets one the first time anyone looks: our own key, as X509_set_pubkey
-// leaves it. The certificate's encoding stays byte for byte the same, so does its signature.
+// A certificate whose key was written from the encoded point or the raw key carries the key's
+// bytes but no decoded key object, which X509_get0_pubkey and everything built on it (key
+// matching, bundle making) want. It gets one the first time anyone looks: our own key, as
+// X509_set_pubkey leaves it. The certificate's encoding stays byte for byte the same, so does its
+// signature.
 void TCertBuilder::AttachCertKey() const noexcept {
   if (!FCert || FCertKeyAttached || !FKey) return;
   TolerateErrors tolerate;

@@ -12,7 +12,12 @@
 
 namespace velmora {
 
-enum TKeyType : std::uint8_t { ktRSA = 0, ktECC = 1 };
+// ktEdwards: an Edwards-curve key for EdDSA, Ed25519 or Ed448 (the builder's EdAlgorithm).
+enum TKeyType : std::uint8_t { ktRSA = 0, ktECC = 1, ktEdwards = 2 };
+
+// The Edwards-curve algorithms a key can be made for, by the names the window lists.
+inline constexpr const char* kEd25519 = "Ed25519";
+inline constexpr const char* kEd448 = "Ed448";
 
 struct TSubjectDN {
   std::string CN, O, OU, C, ST, L, Email;
@@ -79,6 +84,7 @@ class TCertBuilder {
   TKeyType KeyType = ktECC;
   std::int32_t RSABits = 2048;
   std::string ECCurve = "P-256";
+  std::string EdAlgorithm = kEd25519;  // kEd25519 or kEd448
   TSubjectDN Subject;
   std::int32_t ValidDays = 365;
   bool IsCA = false;
@@ -88,6 +94,10 @@ class TCertBuilder {
   std::vector<std::string> SANDNSNames;
   std::vector<std::string> SANIPs;
   std::vector<std::string> SANEmails;
+  // Name constraints of a CA certificate, each subtree as ParseNameConstraint takes it
+  // ("example.org", ".example.org", "10.0.0.0/8", "@example.org"); written only for a CA.
+  std::vector<std::string> PermittedNames;
+  std::vector<std::string> ExcludedNames;
 
   // Borrowed views of the key pair and certificate; the builder keeps ownership.
   EVP_PKEY* Key() const noexcept { return FKey.get(); }
@@ -125,6 +135,7 @@ class TCertBuilder {
  private:
   EVP_PKEYPtr GenerateRSAKey(const TKeyGenObserver& Observer) const;
   EVP_PKEYPtr GenerateECKey() const;
+  EVP_PKEYPtr GenerateEdwardsKey() const;
 
   // The two builds share everything but issuer and signing key.
   void RequireKey() const;
@@ -140,7 +151,6 @@ class TCertBuilder {
   void AddSubjectName(X509* Cert) const;
   void SetRandomSerial(X509* Cert) const;
   void SetValidity(X509* Cert) const;
-  const EVP_MD* PickDigest() const;
   void AddExtension(X509* Cert, X509* Issuer, int NID, const std::string& Value) const;
   std::string KeyUsageText() const;
   std::string ExtKeyUsageText() const;
@@ -152,6 +162,17 @@ class TCertBuilder {
   // Whether FCert holds FKey as its decoded public key (see SetPublicKey).
   mutable bool FCertKeyAttached = false;
 };
+
+// The digest SigningKey signs a certificate with, decided by that key alone: SHA-512 for an
+// RSA key of 4096 bits and more or a P-521 key, SHA-384 for RSA from 3072 bits or P-384,
+// SHA-256 for any other RSA or EC key. Null for an Edwards-curve key: EdDSA signs the message
+// itself, and libcrypto refuses a digest for it.
+const EVP_MD* SignatureDigestFor(EVP_PKEY* SigningKey);
+// The rule above on a key's facts: its type, its RSA size and its curve ("P-384").
+const EVP_MD* SignatureDigestBy(TKeyType Type, std::int32_t RSABits, const std::string& ECCurve);
+
+// kEd25519 or kEd448 for an Edwards-curve key (borrowed), empty for any other key.
+std::string EdwardsAlgorithmOf(EVP_PKEY* Key);
 
 // The longest password that every file we write can be opened with again.
 inline constexpr std::size_t kMaxPasswordBytes = 1023;

@@ -14,7 +14,7 @@
 
 namespace velmora {
 
-enum TKeyFamily : std::uint8_t { ctUnknown = 0, ctRSA = 1, ctECC = 2 };
+enum TKeyFamily : std::uint8_t { ctUnknown = 0, ctRSA = 1, ctECC = 2, ctEdwards = 3 };
 
 enum TSigAlgorithm : std::uint8_t {
   saUnknown = 0,

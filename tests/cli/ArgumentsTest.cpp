@@ -72,12 +72,14 @@ const ArgCase kCases[] = {
      .args = {"cert", "--cn", "x", "--key", "bad", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
-     .err = "velmora-cli: Invalid key \"bad\": use rsa:BITS or ec:CURVE." + kCertUsage},
+     .err = "velmora-cli: Invalid key \"bad\": use rsa:BITS, ec:CURVE, ed25519 or ed448." +
+            kCertUsage},
     {.name = "RSAKeyWithoutBits",
      .args = {"cert", "--cn", "x", "--key", "rsa:", "--store", "{store}"},
      .status = 2,
      .errMatch = TMatch::Exact,
-     .err = "velmora-cli: Invalid key \"rsa:\": use rsa:BITS or ec:CURVE." + kCertUsage},
+     .err = "velmora-cli: Invalid key \"rsa:\": use rsa:BITS, ec:CURVE, ed25519 or ed448." +
+            kCertUsage},
     // Key sizes and curves that are no use are refused before any key is made.
     {.name = "RSAKeyTooSmall",
      .args = {"cert", "--cn", "x", "--key", "rsa:512", "--store", "{store}"},

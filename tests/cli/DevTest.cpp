@@ -35,6 +35,11 @@ TEST_F(CliDev, CurlTrustsTheServerThroughTheDevelopmentCA) {
   EXPECT_EQ(dev.Err, "");
   EXPECT_EQ(PermissionsOf(store + "/velmora-dev-ca.key"), 0600u);
   EXPECT_EQ(PermissionsOf(store + "/localhost.key"), 0600u);
+  // The handshakes below go through the CA as dev makes it by default: name-constrained.
+  const TRun constraints =
+      OpenSSL("x509 -noout -ext nameConstraints -in " + Quoted(store + "/velmora-dev-ca.crt"));
+  EXPECT_NE(constraints.output.find("X509v3 Name Constraints: critical"), std::string::npos)
+      << constraints.output;
 
   // The address the server is not reached at is still one the certificate names.
   const TRun ipv6 =

@@ -1,5 +1,5 @@
-// The keys --key takes: each name a curve goes by gives that curve, and the RSA sizes at the
-// ends of the range are made.
+// The keys --key takes: each name a curve goes by gives that curve, the RSA sizes at the
+// ends of the range are made, and the two Edwards curves.
 #include "tests/cli/CliFixture.h"
 
 #include <cctype>
@@ -22,6 +22,8 @@ const KeyCase kKeys[] = {
     {"ec:secp521r1", "NIST CURVE: P-521", "ecdsa-with-SHA512"},
     {"ec:SECP521R1", "NIST CURVE: P-521", "ecdsa-with-SHA512"},
     {"rsa:1024", "Private-Key: (1024 bit, 2 primes)", "sha256WithRSAEncryption"},
+    {"ed25519", "ED25519 Private-Key:", "ED25519"},
+    {"Ed448", "ED448 Private-Key:", "ED448"},
 };
 
 class CliKeyChoice : public CliTest, public testing::WithParamInterface<KeyCase> {};

@@ -208,40 +208,58 @@ TEST(BuildSelfSigned, ACertificateMustNameSomeone) {
   EXPECT_FALSE(ExtensionsOf(b.Cert()).back().critical);
 }
 
-TEST(BuildSelfSigned, DigestFollowsTheKeySettingsAtTheEdges) {
-  // The digest is chosen from the settings, not from the key held, so one real RSA-2048 key
-  // serves every RSA size of the table.
-  TNamedBuilder rsa;
-  rsa.KeyType = ktRSA;
-  rsa.GenerateKey();
+TEST(SignatureDigest, TheRuleAtTheEdges) {
+  // The rule on a key's facts, so that no RSA key of thousands of bits has to be made.
   struct Case {
     const char* name;
     TKeyType type;
     const char* curve;
     std::int32_t bits;
-    int signatureNID;
+    int digestNID;  // NID_undef: no digest
   };
   const Case cases[] = {
-      {"RSA 3071", ktRSA, "P-521", 3071, NID_sha256WithRSAEncryption},
-      {"RSA 3072", ktRSA, "P-521", 3072, NID_sha384WithRSAEncryption},
-      {"RSA 4095", ktRSA, "P-521", 4095, NID_sha384WithRSAEncryption},
-      {"RSA 4096", ktRSA, "P-256", 4096, NID_sha512WithRSAEncryption},
-      {"RSA 8192", ktRSA, "P-256", 8192, NID_sha512WithRSAEncryption},
-      {"P-256", ktECC, "P-256", 8192, NID_ecdsa_with_SHA256},
-      {"P-384", ktECC, "P-384", 8192, NID_ecdsa_with_SHA384},
-      {"P-521", ktECC, "P-521", 8192, NID_ecdsa_with_SHA512},
-      {"secp256k1", ktECC, "secp256k1", 8192, NID_ecdsa_with_SHA256},
+      {"RSA 2048", ktRSA, "P-521", 2048, NID_sha256},
+      {"RSA 3071", ktRSA, "P-521", 3071, NID_sha256},
+      {"RSA 3072", ktRSA, "P-521", 3072, NID_sha384},
+      {"RSA 4095", ktRSA, "P-521", 4095, NID_sha384},
+      {"RSA 4096", ktRSA, "P-256", 4096, NID_sha512},
+      {"RSA 8192", ktRSA, "P-256", 8192, NID_sha512},
+      {"P-256", ktECC, "P-256", 8192, NID_sha256},
+      {"P-384", ktECC, "P-384", 8192, NID_sha384},
+      {"P-521", ktECC, "P-521", 8192, NID_sha512},
+      {"secp256k1", ktECC, "secp256k1", 8192, NID_sha256},
+      {"Edwards", ktEdwards, "P-521", 8192, NID_undef},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TNamedBuilder ec;
-    TCertBuilder& b = c.type == ktRSA ? rsa : ec;
-    if (c.type == ktECC) {
-      ec.ECCurve = c.curve;
-      ec.GenerateKey();
-    }
-    b.ECCurve = c.curve;  // plays no part for RSA
-    b.RSABits = c.bits;   // plays no part for EC
+    const EVP_MD* digest = SignatureDigestBy(c.type, c.bits, c.curve);
+    EXPECT_EQ(digest ? EVP_MD_get_type(digest) : NID_undef, c.digestNID);
+  }
+}
+
+TEST(BuildSelfSigned, DigestFollowsTheKeyHeldNotTheSettings) {
+  // Settings that would call for SHA-512 on keys that call for SHA-256 and none.
+  struct Case {
+    const char* name;
+    TKeyType type;
+    const char* algorithm;
+    int signatureNID;
+  };
+  const Case cases[] = {
+      {"RSA 2048", ktRSA, "", NID_sha256WithRSAEncryption},
+      {"P-256", ktECC, "", NID_ecdsa_with_SHA256},
+      {"Ed25519", ktEdwards, kEd25519, NID_ED25519},
+      {"Ed448", ktEdwards, kEd448, NID_ED448},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TNamedBuilder b;
+    b.KeyType = c.type;
+    b.EdAlgorithm = c.algorithm;
+    b.GenerateKey();
+    b.KeyType = c.type == ktRSA ? ktECC : ktRSA;
+    b.RSABits = 8192;
+    b.ECCurve = "P-521";
     b.BuildSelfSigned();
     EXPECT_EQ(X509_get_signature_nid(b.Cert()), c.signatureNID)
         << OBJ_nid2ln(X509_get_signature_nid(b.Cert()));

@@ -72,8 +72,8 @@ struct TBuilderInput {
   std::uint8_t ExtKeyUsage = 0;  // bit i is TExtKeyUsage i
   std::vector<std::string> DNSNames, IPs, Emails;
 
-  // The digest is chosen from the key settings, not from the key held: the input may make
-  // them disagree with the key.
+  // Key settings that disagree with the key held: the signing key alone chooses the digest,
+  // and nothing may trip over settings that no longer describe the key.
   bool DigestSettingsFromInput = false;
   bool DigestRSA = false;
   std::int32_t DigestRSABits = 0;
