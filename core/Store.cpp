@@ -196,6 +196,7 @@ std::string CertificateKeyText(const TOpenSSLCert& Cert) {
   switch (Cert.KeyType()) {
     case ctRSA: return "RSA " + std::to_string(Cert.Bits()) + " bit";
     case ctECC: return "ECC " + Cert.GetCurveName();
+    case ctEdwards:
     case ctUnknown: break;
   }
   if (std::string edwards = EdwardsAlgorithmOf(Cert.PKey()); !edwards.empty()) return edwards;
@@ -206,6 +207,7 @@ std::string PrivateKeyText(const TOpenSSLCert& Key) {
   switch (Key.KeyType()) {
     case ctRSA: return "RSA " + std::to_string(Key.Bits()) + " bit private key";
     case ctECC: return "ECC " + Key.GetCurveName() + " private key";
+    case ctEdwards:
     case ctUnknown: break;
   }
   if (std::string edwards = EdwardsAlgorithmOf(Key.PKey()); !edwards.empty())

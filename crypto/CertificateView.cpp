@@ -89,10 +89,10 @@ TPublicKeyFacts PublicKeyFactsOf(const EVP_PKEY* Key) {
   TPublicKeyFacts facts;
   if (Key == nullptr) return facts;
   const int id = EVP_PKEY_get_base_id(Key);
-  facts.Family = id == EVP_PKEY_RSA || id == EVP_PKEY_RSA_PSS ? ctRSA
-                 : id == EVP_PKEY_EC                          ? ctECC
+  facts.Family = id == EVP_PKEY_RSA || id == EVP_PKEY_RSA_PSS     ? ctRSA
+                 : id == EVP_PKEY_EC                              ? ctECC
                  : id == EVP_PKEY_ED25519 || id == EVP_PKEY_ED448 ? ctEdwards
-                                                              : ctUnknown;
+                                                                  : ctUnknown;
   facts.Bits = EVP_PKEY_get_bits(Key);
   facts.SecurityBits = EVP_PKEY_get_security_bits(Key);
   return facts;
