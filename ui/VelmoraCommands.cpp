@@ -133,13 +133,15 @@ void TfrmVelmora::btnGenKeyClick() {
     std::optional<std::string> Error;
   };
   auto job = std::make_shared<TKeyJob>();
-  if (ui->rbRSA->isChecked()) {
+  job->Builder->KeyType = FormKeyType();
+  if (job->Builder->KeyType == ktRSA) {
     const std::string bits = ui->cmbRSABits->currentText().toStdString();
-    job->Builder->KeyType = ktRSA;
     job->Builder->RSABits = IntOrDefault(bits, kDefaultRSABits);
     Log("Generating RSA-" + bits + " key pair ...");
+  } else if (job->Builder->KeyType == ktEdwards) {
+    job->Builder->EdAlgorithm = ui->cbEdAlg->currentText().toStdString();
+    Log("Generating " + job->Builder->EdAlgorithm + " key pair ...");
   } else {
-    job->Builder->KeyType = ktECC;
     job->Builder->ECCurve = ui->cmbECCurve->currentText().toStdString();
     Log("Generating ECC " + job->Builder->ECCurve + " key pair ...");
   }
@@ -198,8 +200,16 @@ void TfrmVelmora::btnGenCertClick() {
     return;
   }
   if (!PasswordsConfirmed()) return;
+  TCertRequest form;
+  try {
+    form = RequestFromForm();
+  } catch (const Exception& e) {
+    Log(std::string("ERROR: ") + e.what());
+    FPlatform.ShowMessage(CertificateFailedText(e.what()));
+    return;
+  }
   // The subject as the certificate will carry it, for the question about the key pair.
-  const std::string subject = SubjectText(RequestFromForm().Subject);
+  const std::string subject = SubjectText(form.Subject);
   const std::string keyIdentity = PublicKeyIdentity(FBuilder->Key());
   if (!KeyPairReuseAccepted(keyIdentity, subject)) return;
   ui->memPreview->clear();
@@ -217,7 +227,7 @@ void TfrmVelmora::btnGenCertClick() {
   std::shared_ptr<TCertJob> job;
   TBusyCursor busy(FPlatform);  // until the job has taken over, boxes included
   try {
-    ApplyRequestToBuilder(RequestFromForm(), *FBuilder);
+    ApplyRequestToBuilder(form, *FBuilder);
     FStore->EnsureStoreDir();
     job = std::make_shared<TCertJob>(PasswordBytes(ui->edtCAPwd), PasswordBytes(ui->edtOutKeyPwd),
                                      PasswordBytes(ui->edtOutPFXPwd));
@@ -345,6 +355,11 @@ TCertRequest TfrmVelmora::RequestFromForm() const {
   request.SANDNSNames = SplitCommaList(TextOf(ui->edtSANDNS));
   request.SANIPs = SplitCommaList(TextOf(ui->edtSANIP));
   request.SANEmails = SplitCommaList(TextOf(ui->edtSANEmail));
+  // The constraints are a CA's; their edits are off, and not read, for any other certificate.
+  if (request.IsCA) {
+    request.PermittedNames = NameConstraintsFromList(TextOf(ui->edtPermitted));
+    request.ExcludedNames = NameConstraintsFromList(TextOf(ui->edtExcluded));
+  }
   return request;
 }
 

@@ -228,15 +228,13 @@ void TfrmVelmora::BindEvents() {
         }));
   };
   // Each group follows its radio button or check box.
-  bindChecked(ui->rbRSA, &TfrmVelmora::UpdateKeyTypeUI);
-  bindChecked(ui->rbECC, &TfrmVelmora::UpdateKeyTypeUI);
+  // A key type chosen also sets the usages its key can have.
+  for (QRadioButton* keyType : {ui->rbRSA, ui->rbECC, ui->rbEd})
+    bindChecked(keyType, &TfrmVelmora::KeyTypeChosen);
   bindChecked(ui->rbSelfSigned, &TfrmVelmora::UpdateSignModeUI);
   bindChecked(ui->rbCASign, &TfrmVelmora::UpdateSignModeUI);
   bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::UpdateCAOptionsUI);
   bind(ui->cbProfile, &QComboBox::currentIndexChanged, &TfrmVelmora::ApplyProfileToForm);
-  bind(ui->rbEd, &QRadioButton::toggled, &TfrmVelmora::UpdateKeyTypeUI);
-  // Leaving RSA or coming to it is what changes the usages a key can have.
-  bind(ui->rbRSA, &QRadioButton::toggled, &TfrmVelmora::UsagesFollowKeyType);
   bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::ExtensionsChangedByHand);
   bind(ui->edtPathLen, &QLineEdit::textChanged, &TfrmVelmora::ExtensionsChangedByHand);
   bind(ui->clbKeyUsage, &QListWidget::itemChanged, &TfrmVelmora::ExtensionsChangedByHand);
@@ -331,6 +329,16 @@ void TfrmVelmora::UseAsCA(TCAPart Part, const std::string& Path) {
 
 // --- Enabling rules ---
 
+TKeyType TfrmVelmora::FormKeyType() const {
+  if (ui->rbRSA->isChecked()) return ktRSA;
+  return ui->rbEd->isChecked() ? ktEdwards : ktECC;
+}
+
+void TfrmVelmora::KeyTypeChosen() {
+  UpdateKeyTypeUI();
+  UsagesFollowKeyType();
+}
+
 void TfrmVelmora::UpdateKeyTypeUI() {
   ui->grpRSA->setEnabled(ui->rbRSA->isChecked());
   ui->grpECC->setEnabled(ui->rbECC->isChecked());
@@ -360,8 +368,8 @@ void TfrmVelmora::FillProfiles() {
 void TfrmVelmora::ApplyProfileToForm() {
   const int index = ui->cbProfile->currentIndex();
   if (index < 0 || index >= static_cast<int>(kAllProfiles.size())) return;
-  const std::optional<TProfileSettings> settings = ProfileSettings(
-      kAllProfiles[static_cast<std::size_t>(index)], ui->rbRSA->isChecked() ? ktRSA : ktECC);
+  const std::optional<TProfileSettings> settings =
+      ProfileSettings(kAllProfiles[static_cast<std::size_t>(index)], FormKeyType());
   if (!settings) return;
   FApplyingProfile = true;
   ui->chkIsCA->setChecked(settings->IsCA);
@@ -384,7 +392,7 @@ void TfrmVelmora::UsagesFollowKeyType() {
   }
   if (!FKeyUsagesAreDefaults) return;
   FApplyingProfile = true;
-  CheckKeyUsages(DefaultKeyUsages(ui->rbRSA->isChecked() ? ktRSA : ktECC));
+  CheckKeyUsages(DefaultKeyUsages(FormKeyType()));
   FApplyingProfile = false;
 }
 

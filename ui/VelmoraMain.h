@@ -102,6 +102,9 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   // Enabling rules: each group follows its radio button or check box (the handlers of
   // rbRSA, rbECC, rbEd, rbSelfSigned, rbCASign and chkIsCA).
   void UpdateKeyTypeUI();
+  // The handler of the three key type buttons: the groups, then the usages.
+  void KeyTypeChosen();
+  TKeyType FormKeyType() const;
   void UpdateSignModeUI();
   void UpdateCAOptionsUI();
 
@@ -128,6 +131,7 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
 
   // --- Certificate command, dialogs, output names, Clear, About (VelmoraCommands.cpp) ---
   void btnGenCertClick();
+  // Raises Exception for a name-constraint list that does not read.
   TCertRequest RequestFromForm() const;
   // Each password typed twice the same; otherwise the box says which and false.
   bool PasswordsConfirmed();

@@ -123,6 +123,13 @@ class CommandFixture : public WindowFixture {
     return names;
   }
 
+  // The log's lines without their time stamps.
+  std::vector<std::string> LogTexts() const {
+    std::vector<std::string> texts;
+    for (const QString& line : LogLines()) texts.push_back(line.mid(11).toStdString());
+    return texts;
+  }
+
   std::string LastLogLineText() const {
     const QStringList lines = LogLines();
     return lines.isEmpty() ? std::string() : lines.back().mid(11).toStdString();

@@ -55,12 +55,6 @@ class ProfilesAndChecks : public CommandFixture {
     ShowTab("tabKey");
     Click(RSA ? "rbRSA" : "rbECC");
   }
-
-  std::vector<std::string> LogTexts() const {
-    std::vector<std::string> texts;
-    for (const QString& line : LogLines()) texts.push_back(line.mid(11).toStdString());
-    return texts;
-  }
 };
 
 // ---- The profile box ----
