@@ -153,7 +153,7 @@ class TCertCommand : public TCommand {
     try {
       RequireDistinctOutputs(FIssue);  // before a key is made for nothing
     } catch (const Exception& e) {
-      throw Exception(CertificateFailedText(e.what()));
+      throw Exception(CertificateFailedText(e.what()), e.Cause());
     }
     TCertBuilder builder;
     GenerateKey(builder, FKeyChoice);
@@ -215,7 +215,7 @@ class TCertCommand : public TCommand {
   static std::string CAFileFromCurrentFolder(const std::string& Path, const char* Option) {
     std::error_code error;
     const std::filesystem::path whole = std::filesystem::absolute(Path, error);
-    const std::string tried = error ? Path : whole.string();
+    std::string tried = error ? Path : whole.string();
     struct stat info {};
     if (::stat(tried.c_str(), &info) != 0 && errno == ENOENT)
       throw Exception(CertificateFailedText(

@@ -83,7 +83,7 @@ void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key) {
   try {
     Builder.GenerateKey();
   } catch (const Exception& e) {
-    throw Exception(KeyFailedText(e.what()));
+    throw Exception(KeyFailedText(e.what()), e.Cause());
   }
 }
 
@@ -94,7 +94,7 @@ void CheckRequestBuilds(const TCertRequest& Request) {
     ApplyRequestToBuilder(Request, trial);
     trial.BuildSelfSigned();
   } catch (const Exception& e) {
-    throw Exception(CertificateFailedText(e.what()));
+    throw Exception(CertificateFailedText(e.what()), e.Cause());
   }
 }
 
@@ -122,7 +122,7 @@ void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueReque
     issue.ReplaceExisting = Force;
     if (IssueCertificate(Builder, issue, Passwords, events) == TIssueOutcome::Written) return;
   } catch (const Exception& e) {
-    throw Exception(CertificateFailedText(e.what()));
+    throw Exception(CertificateFailedText(e.what()), e.Cause());
   }
   if (refusedByStrict)
     throw Exception(

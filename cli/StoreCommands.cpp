@@ -167,7 +167,7 @@ class TListCommand : public TCommand {
     try {
       entries = ReadStoreEntries(dir);
     } catch (const Exception& e) {
-      throw Exception(WithFullStop(e.what()));  // as the window's error box ends it
+      throw Exception(WithFullStop(e.what()), e.Cause());  // as the window's error box ends it
     }
     // Sorted by name as the window lists them: the order a folder lists in is no order at all.
     std::sort(entries.begin(), entries.end(), [](const TStoreEntry& A, const TStoreEntry& B) {

@@ -28,11 +28,12 @@ namespace {
 // A failure as the window's box says it, in the command line's words (options, not fields):
 // a common cause in plain words first, then the message. Of the arguments only the CA certificate
 // file matters to the words: when it held no certificate they say what it holds instead.
-std::string InPlainWords(const std::string& Message, const CLI::App& Command) {
+std::string InPlainWords(const std::exception& Failure, const CLI::App& Command) {
   std::string caCertFile;
   const CLI::Option* signWith = Command.get_option_no_throw("--sign-with");
   if (signWith != nullptr && signWith->count() > 0) caCertFile = signWith->as<std::string>();
-  return WithPlainWords(Message, ObservePlainWordsFacts(Message, caCertFile),
+  const TFailureCause cause = CauseOf(Failure);
+  return WithPlainWords(Failure.what(), cause, ObservePlainWordsFacts(cause, caCertFile),
                         TWording::CommandLine);
 }
 
@@ -87,7 +88,7 @@ int Run(int argc, char** argv) {
       return UsageFailure("velmora-cli " + sub->get_name() + " [OPTIONS]", e.what());
     } catch (const std::exception& e) {
       std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", InPlainWords(e.what(), *sub).c_str());
+      std::fprintf(stderr, "%s\n", InPlainWords(e, *sub).c_str());
       return kExitFailure;
     }
   }

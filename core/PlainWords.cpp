@@ -9,9 +9,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <optional>
-#include <system_error>
 #include <vector>
 
 namespace velmora {
@@ -174,37 +175,24 @@ std::string Say(TSentence Sentence, TWording Wording, std::string_view First = {
 
 // ---- The CA's files ----
 
+// The causes libcrypto and the system report are told apart by their codes (the failure's
+// cause); their wording differs between versions and languages. Only the program's own
+// messages, whose words it chooses, are recognised by their text.
+
 constexpr std::string_view kCAKeyStep = "PEM_read_bio_PrivateKey (CA)";
 constexpr std::string_view kCACertStep = "PEM_read_bio_X509 (CA cert)";
-constexpr std::string_view kNoPEMBlock = "no start line";
 
-// What libcrypto's readers say when a key's password is wrong, or the key is encrypted and
-// no password came: each reader (PEM, provider, PKCS#12) has its own words for it.
-constexpr std::string_view kPasswordReasons[] = {
-    "bad decrypt",
-    "bad password read",
-    "unable to get passphrase",
-    "interrupted or cancelled",
-    "problems getting password",
-    "pkcs12 cipherfinal error",
-};
-
-std::string CAKeyPasswordSentence(std::string_view Message, TWording Wording) {
-  const std::size_t step = Message.find(kCAKeyStep);
-  if (step == std::string_view::npos) return {};
-  const std::string_view reason = Message.substr(step);
-  for (const std::string_view words : kPasswordReasons)
-    if (Contains(reason, words)) return Say(TSentence::CAKeyPassword, Wording);
-  return {};
+std::string CAKeyPasswordSentence(const TFailureCause& Cause, TWording Wording) {
+  if (Cause.Step != kCAKeyStep || Cause.Kind != TFailureKind::WrongPassword) return {};
+  return Say(TSentence::CAKeyPassword, Wording);
 }
 
-bool IsCACertWithoutCertificate(std::string_view Message) {
-  const std::size_t step = Message.find(kCACertStep);
-  return step != std::string_view::npos && Contains(Message.substr(step), kNoPEMBlock);
+bool IsCACertWithoutCertificate(const TFailureCause& Cause) {
+  return Cause.Step == kCACertStep && Cause.Kind == TFailureKind::NoPEMBlock;
 }
 
-std::string CACertSentence(std::string_view Message, const TFileLook& File, TWording Wording) {
-  if (!IsCACertWithoutCertificate(Message)) return {};
+std::string CACertSentence(const TFailureCause& Cause, const TFileLook& File, TWording Wording) {
+  if (!IsCACertWithoutCertificate(Cause)) return {};
   switch (File.Content) {
     case TFileContent::Empty: return Say(TSentence::CACertEmpty, Wording);
     case TFileContent::PrivateKey: return Say(TSentence::CACertHoldsKey, Wording);
@@ -224,17 +212,15 @@ std::string CAKeyMismatchSentence(std::string_view Message, TWording Wording) {
 
 // ---- Alternative names ----
 
-// libcrypto refuses the whole list of alternative names ("val=DNS:a,IP:localhost") and names
-// none of them; the one meant is the first IP entry that is no address.
-std::string IPAddressSentence(std::string_view Message, TWording Wording) {
+// libcrypto refuses the whole list of alternative names, which the builder's step names
+// ("val=DNS:a,IP:localhost"); the one meant is the first IP entry that is no address.
+std::string IPAddressSentence(const TFailureCause& Cause, TWording Wording) {
   const std::string step =
       "X509V3_EXT_conf_nid nid=" + std::to_string(ExtensionNid(TCertExtension::SubjectAltName)) +
       " val=";
-  const std::size_t start = Message.find(step);
-  if (start == std::string_view::npos || !Contains(Message.substr(start), "bad ip address"))
+  if (Cause.Kind != TFailureKind::BadIPAddress || Cause.Step.compare(0, step.size(), step) != 0)
     return {};
-  std::string_view list = Message.substr(start + step.size());
-  list = list.substr(0, list.find(". OpenSSL: "));
+  std::string_view list = std::string_view(Cause.Step).substr(step.size());
   std::optional<std::string> wrong;
   while (!wrong && !list.empty()) {
     const std::size_t comma = list.find(',');
@@ -307,49 +293,31 @@ std::string DNSNameSentence(std::string_view Message, TWording Wording) {
 
 // ---- The store folder ----
 
-// The steps that create or write the store folder and its files, each followed by the
-// system's reason.
+// The steps that create or write the store folder and its files.
 constexpr std::string_view kWriteSteps[] = {
-    "Cannot create directory \"",
-    "Cannot create file \"",
-    "Cannot write file \"",
+    kStepCreateDirectory,
+    kStepCreateFile,
+    kStepWriteFile,
     "BIO_new_file (PFX)",
 };
 
 struct TSystemCause {
   int Errno;
-  const char* English;  // the C library's words, as they read in every untranslated locale
   TSentence Sentence;
 };
 
 constexpr TSystemCause kWriteCauses[] = {
-    {EACCES, "Permission denied", TSentence::WriteNoPermission},
-    {EPERM, "Operation not permitted", TSentence::WriteNoPermission},
-    {EROFS, "Read-only file system", TSentence::WriteReadOnly},
-    {ENOSPC, "No space left on device", TSentence::WriteDiskFull},
-    {EDQUOT, "Disk quota exceeded", TSentence::WriteQuota},
+    {EACCES, TSentence::WriteNoPermission}, {EPERM, TSentence::WriteNoPermission},
+    {EROFS, TSentence::WriteReadOnly},      {ENOSPC, TSentence::WriteDiskFull},
+    {EDQUOT, TSentence::WriteQuota},
 };
 
-// The reason as the message gives it: after a separator, not inside the path before it.
-bool HasReason(std::string_view Text, std::string_view Reason) {
-  for (std::size_t at = Text.find(Reason); at != std::string_view::npos;
-       at = Text.find(Reason, at + 1))
-    if (at > 0 && (Text[at - 1] == ' ' || Text[at - 1] == ':')) return true;
-  return false;
-}
-
-std::string StoreWriteSentence(std::string_view Message, TWording Wording) {
-  for (const std::string_view step : kWriteSteps) {
-    const std::size_t at = Message.find(step);
-    if (at == std::string_view::npos) continue;
-    const std::string_view rest = Message.substr(at + step.size());
-    for (const TSystemCause& cause : kWriteCauses) {
-      // The program may run translated: the system then gives its reasons in the user's words.
-      const std::string local = std::system_category().message(cause.Errno);
-      if (HasReason(rest, cause.English) || (!local.empty() && HasReason(rest, local)))
-        return Say(cause.Sentence, Wording);
-    }
-  }
+std::string StoreWriteSentence(const TFailureCause& Cause, TWording Wording) {
+  if (std::find(std::begin(kWriteSteps), std::end(kWriteSteps), Cause.Step) ==
+      std::end(kWriteSteps))
+    return {};
+  for (const TSystemCause& cause : kWriteCauses)
+    if (cause.Errno == Cause.Errno) return Say(cause.Sentence, Wording);
   return {};
 }
 
@@ -438,20 +406,20 @@ TFileLook ClassifyText(std::string_view Text) {
 
 }  // namespace
 
-std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts,
-                          TWording Wording) {
+std::string PlainSentence(std::string_view Message, const TFailureCause& Cause,
+                          const TPlainWordsFacts& Facts, TWording Wording) {
   for (std::string sentence :
-       {CAKeyPasswordSentence(Message, Wording), CACertSentence(Message, Facts.CACertFile, Wording),
-        CAKeyMismatchSentence(Message, Wording), IPAddressSentence(Message, Wording),
+       {CAKeyPasswordSentence(Cause, Wording), CACertSentence(Cause, Facts.CACertFile, Wording),
+        CAKeyMismatchSentence(Message, Wording), IPAddressSentence(Cause, Wording),
         InvalidAlternativeNameSentence(Message, Wording), DNSNameSentence(Message, Wording),
-        StoreWriteSentence(Message, Wording)})
+        StoreWriteSentence(Cause, Wording)})
     if (!sentence.empty()) return sentence;
   return {};
 }
 
-std::string WithPlainWords(const std::string& Message, const TPlainWordsFacts& Facts,
-                           TWording Wording) {
-  const std::string sentence = PlainSentence(Message, Facts, Wording);
+std::string WithPlainWords(const std::string& Message, const TFailureCause& Cause,
+                           const TPlainWordsFacts& Facts, TWording Wording) {
+  const std::string sentence = PlainSentence(Message, Cause, Facts, Wording);
   if (sentence.empty()) return Message;
   const std::string lead = sentence + "\n\n";
   if (Message.compare(0, lead.size(), lead) == 0) return Message;
@@ -478,9 +446,9 @@ TFileLook LookAtFileStart(const std::string& Path) {
   return look;
 }
 
-TPlainWordsFacts ObservePlainWordsFacts(std::string_view Message, const std::string& CACertFile) {
+TPlainWordsFacts ObservePlainWordsFacts(const TFailureCause& Cause, const std::string& CACertFile) {
   TPlainWordsFacts facts;
-  if (!CACertFile.empty() && IsCACertWithoutCertificate(Message))
+  if (!CACertFile.empty() && IsCACertWithoutCertificate(Cause))
     facts.CACertFile = LookAtFileStart(CACertFile);
   return facts;
 }

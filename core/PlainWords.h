@@ -5,6 +5,8 @@
 // itself follows after a blank line, unchanged.
 #pragma once
 
+#include "crypto/Exception.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -36,31 +38,32 @@ struct TPlainWordsFacts {
   TFileLook CACertFile;
 };
 
-// The plain sentence for Message, or empty when its cause is none of the common ones. Message
-// may be a whole box text: the causes are found wherever they stand in it. The system's
-// reasons are recognised in English and in the words of the current locale.
-std::string PlainSentence(std::string_view Message, const TPlainWordsFacts& Facts = {},
-                          TWording Wording = TWording::Window);
+// The plain sentence for a failure, or empty when its cause is none of the common ones.
+// libcrypto's and the system's causes are told by the failure's Cause (its step and codes),
+// never by their words in Message; the program's own messages by their text. Message may be
+// a whole box text. A text that is no failure has the empty cause.
+std::string PlainSentence(std::string_view Message, const TFailureCause& Cause,
+                          const TPlainWordsFacts& Facts = {}, TWording Wording = TWording::Window);
 
 // The plain sentence, a blank line, then Message unchanged; Message alone when it has no
 // plain sentence or already starts with it.
-std::string WithPlainWords(const std::string& Message, const TPlainWordsFacts& Facts = {},
-                           TWording Wording = TWording::Window);
+std::string WithPlainWords(const std::string& Message, const TFailureCause& Cause,
+                           const TPlainWordsFacts& Facts = {}, TWording Wording = TWording::Window);
 
 // What Bytes, the start of a file, show the file to hold. Only looks; keeps no copy.
 TFileLook ClassifyFileStart(std::string_view Bytes);
 
 // How much of a file LookAtFileStart reads: enough for any text a PEM file has before its
 // first block.
-inline constexpr std::size_t kFileLookBytes = 16 * 1024;
+inline constexpr std::size_t kFileLookBytes = std::size_t{16} * 1024;
 
 // Reads at most kFileLookBytes from the start of the regular file at Path and classifies
 // them; a file it cannot open, or one that is not a regular file (a pipe could block), is
 // Unknown. Never raises. The bytes read are wiped: the file may hold a private key.
 TFileLook LookAtFileStart(const std::string& Path);
 
-// The facts the sentence for Message needs, looking at CACertFile only when Message is about
+// The facts the sentence for a failure needs, looking at CACertFile only when the failure is
 // a CA certificate file without a certificate (otherwise nothing is read).
-TPlainWordsFacts ObservePlainWordsFacts(std::string_view Message, const std::string& CACertFile);
+TPlainWordsFacts ObservePlainWordsFacts(const TFailureCause& Cause, const std::string& CACertFile);
 
 }  // namespace velmora

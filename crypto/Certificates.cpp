@@ -118,7 +118,10 @@ bool KeyMatches(X509* Cert, EVP_PKEY* Key) {
 // The constructor takes ownership of raw handles. The allocation of the object happens
 // before the handles are released into it, so nothing leaks if it fails.
 std::unique_ptr<TOpenSSLCert> Adopt(EVP_PKEYPtr Key, bool HasPrivate, X509Ptr Cert) {
-  return std::unique_ptr<TOpenSSLCert>(new TOpenSSLCert(Key.release(), HasPrivate, Cert.release()));
+  // Not make_unique: its arguments, the released handles, would be evaluated before the
+  // allocation that may fail.
+  return std::unique_ptr<TOpenSSLCert>(  // NOLINT(modernize-make-unique)
+      new TOpenSSLCert(Key.release(), HasPrivate, Cert.release()));
 }
 
 // The loaders proper, on a stream opened for them; a file and bytes in memory read alike.
@@ -313,7 +316,7 @@ std::string TOpenSSLCert::ReadCurveName() const {
                                        group.size(), &length) != 1)
       return {};
   }
-  const std::string name(group.data(), strnlen(group.data(), group.size()));
+  std::string name(group.data(), strnlen(group.data(), group.size()));
   if (name == "secp384r1" || name == "P-384") return "P-384";
   if (name == "prime256v1" || name == "P-256") return "P-256";
   if (name == "secp521r1" || name == "P-521") return "P-521";
@@ -602,7 +605,8 @@ namespace {
 [[noreturn]] void RaiseBundleError(const char* What) {
   const unsigned long code = ERR_peek_last_error();
   const char* reason = ERR_reason_error_string(code);
-  TFailureCause cause{What, ERR_GET_LIB(code), ERR_GET_REASON(code), 0};
+  TFailureCause cause{What, ERR_GET_LIB(code), ERR_GET_REASON(code), 0,
+                      FailureKindOf(ERR_GET_LIB(code), ERR_GET_REASON(code))};
   throw Exception(std::string(What) + (reason ? std::string(": ") + reason : std::string()),
                   std::move(cause));
 }

@@ -2,11 +2,22 @@
 // raises or catches errors does not pull in libcrypto's headers.
 #pragma once
 
+#include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 namespace velmora {
+
+// The causes the program tells users about in plain words, as libcrypto's library and reason
+// codes show them (set by crypto, which alone reads those codes).
+enum class TFailureKind : std::uint8_t {
+  Other,
+  WrongPassword,  // a key's password is wrong, or the key is encrypted and none came
+  NoPEMBlock,     // the text holds no PEM block of the kind looked for
+  BadIPAddress,   // an alternative name given as IP address is none
+};
 
 // What code needs to tell the causes of a failure apart, beside the message a user is shown.
 // Decisions go by these codes, never by searching the message: the message carries libcrypto's
@@ -16,6 +27,7 @@ struct TFailureCause {
   int Library = 0;   // ERR_GET_LIB of libcrypto's root-cause error; 0 when none was queued
   int Reason = 0;    // ERR_GET_REASON of that error
   int Errno = 0;     // the system's error number for a failed system call; 0 otherwise
+  TFailureKind Kind = TFailureKind::Other;  // what Library and Reason mean to the program
 };
 
 // The steps of the store's own system calls, as TFailureCause::Step names them.
@@ -25,7 +37,7 @@ inline constexpr const char* kStepWriteFile = "write file";
 
 // A failed system call of Step that set Errno.
 inline TFailureCause SystemFailure(const char* Step, int Errno) {
-  return TFailureCause{Step, 0, 0, Errno};
+  return TFailureCause{Step, 0, 0, Errno, TFailureKind::Other};
 }
 
 class Exception : public std::runtime_error {
@@ -40,5 +52,19 @@ class Exception : public std::runtime_error {
  private:
   TFailureCause FCause;
 };
+
+// What was caught: the message, and the cause when the program raised it (none otherwise).
+inline TFailureCause CauseOf(const std::exception& Caught) {
+  const auto* raised = dynamic_cast<const Exception*>(&Caught);
+  return raised ? raised->Cause() : TFailureCause{};
+}
+
+// A failure as it travels from a worker thread to the box that reports it.
+struct TFailure {
+  std::string Message;
+  TFailureCause Cause;
+};
+
+inline TFailure FailureOf(const std::exception& Caught) { return {Caught.what(), CauseOf(Caught)}; }
 
 }  // namespace velmora

@@ -9,7 +9,7 @@ namespace {
 std::string Hex(const unsigned char* Bytes, unsigned Length) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
-  text.reserve(Length * 2u);
+  text.reserve(std::size_t{Length} * 2);
   for (unsigned i = 0; i < Length; ++i) {
     text += kDigits[Bytes[i] >> 4];
     text += kDigits[Bytes[i] & 0x0F];

@@ -1,11 +1,42 @@
 #include "crypto/OpenSSLWrapper.h"
 
+#include <openssl/evperr.h>
+#include <openssl/pemerr.h>
+#include <openssl/pkcs12err.h>
+#include <openssl/proverr.h>
+#include <openssl/x509v3err.h>
+
 #include <array>
 #include <cstring>
 
 namespace velmora {
 
 void FreeX509Stack(STACK_OF(X509) * stack) noexcept { sk_X509_pop_free(stack, X509_free); }
+
+TFailureKind FailureKindOf(int Library, int Reason) noexcept {
+  // Every reader has its own code for a password that does not open the key: PEM, the
+  // providers' decoders, the EVP cipher, PKCS#12, and a prompt that was cancelled.
+  struct TCode {
+    int Library, Reason;
+    TFailureKind Kind;
+  };
+  static constexpr TCode kCodes[] = {
+      {ERR_LIB_PROV, PROV_R_BAD_DECRYPT, TFailureKind::WrongPassword},
+      {ERR_LIB_PROV, PROV_R_UNABLE_TO_GET_PASSPHRASE, TFailureKind::WrongPassword},
+      {ERR_LIB_EVP, EVP_R_BAD_DECRYPT, TFailureKind::WrongPassword},
+      {ERR_LIB_PEM, PEM_R_BAD_DECRYPT, TFailureKind::WrongPassword},
+      {ERR_LIB_PEM, PEM_R_BAD_PASSWORD_READ, TFailureKind::WrongPassword},
+      {ERR_LIB_PEM, PEM_R_PROBLEMS_GETTING_PASSWORD, TFailureKind::WrongPassword},
+      {ERR_LIB_PKCS12, PKCS12_R_PKCS12_CIPHERFINAL_ERROR, TFailureKind::WrongPassword},
+      {ERR_LIB_PEM, PEM_R_NO_START_LINE, TFailureKind::NoPEMBlock},
+      {ERR_LIB_X509V3, X509V3_R_BAD_IP_ADDRESS, TFailureKind::BadIPAddress},
+  };
+  for (const TCode& code : kCodes)
+    if (code.Library == Library && code.Reason == Reason) return code.Kind;
+  // A cancelled prompt has the same reason in whichever library asked.
+  if (Reason == ERR_R_INTERRUPTED_OR_CANCELLED) return TFailureKind::WrongPassword;
+  return TFailureKind::Other;
+}
 
 void RaiseOpenSSLError(const std::string& Context) {
   const unsigned long code = ERR_get_error();
@@ -18,7 +49,10 @@ void RaiseOpenSSLError(const std::string& Context) {
   cause.Library = ERR_GET_LIB(code);
   cause.Reason = ERR_GET_REASON(code);
   // libcrypto files a failed system call under its system library with errno as the reason.
-  if (ERR_SYSTEM_ERROR(code) || cause.Library == ERR_LIB_SYS) cause.Errno = cause.Reason;
+  if (ERR_SYSTEM_ERROR(code) || cause.Library == ERR_LIB_SYS)
+    cause.Errno = cause.Reason;
+  else
+    cause.Kind = FailureKindOf(cause.Library, cause.Reason);
   throw Exception(Context + ". OpenSSL: " + std::string(buffer.data()), std::move(cause));
 }
 

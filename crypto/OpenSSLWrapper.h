@@ -45,6 +45,8 @@ using X509StackPtr = DeleteFnPtr<STACK_OF(X509), FreeX509Stack>;
 // exception's cause names Context as the step and carries the library and reason codes of that
 // entry, and errno when the entry is a system library failure.
 [[noreturn]] void RaiseOpenSSLError(const std::string& Context);
+// What libcrypto's library and reason code of a root cause mean to the program.
+TFailureKind FailureKindOf(int Library, int Reason) noexcept;
 
 // Every public operation starts from an empty error queue, so an error it reports was
 // caused by itself and not by something the caller tolerated earlier.

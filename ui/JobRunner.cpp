@@ -39,10 +39,11 @@ void TJobRunner::Start(TKind Kind, std::function<void()> Work, std::function<voi
   SetCommandsEnabled(false);
   FProgress->setVisible(true);
   auto* watcher = new QFutureWatcher<void>(FWindow);
-  connect(watcher, &QFutureWatcher<void>::finished, FWindow, [this, watcher, Done] {
-    watcher->deleteLater();
-    Finish(Done);
-  });
+  connect(watcher, &QFutureWatcher<void>::finished, FWindow,
+          [this, watcher, Done = std::move(Done)] {
+            watcher->deleteLater();
+            Finish(Done);
+          });
   watcher->setFuture(QtConcurrent::run(std::move(Work)));
 }
 

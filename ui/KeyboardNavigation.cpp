@@ -135,7 +135,7 @@ void TKeyboardNavigation::BindPageKeys() {
           [this] { MakeChosenRadioButtonsTheTabStops(); });
   MakeChosenRadioButtonsTheTabStops();
 
-  const auto bind = [this](QList<QKeySequence> Keys, int Step) {
+  const auto bind = [this](const QList<QKeySequence>& Keys, int Step) {
     auto* shortcut = new QShortcut(FWindow);
     shortcut->setKeys(Keys);
     connect(shortcut, &QShortcut::activated, this, [this, Step] { ShowPageByKeyboard(Step); });

@@ -91,7 +91,7 @@ void RunGuarded(IPlatform& Platform, const std::function<void()>& Handler) noexc
     try {
       Handler();
     } catch (const std::exception& e) {
-      Platform.ShowErrorBox(WithFullStop(e.what()));
+      Platform.ShowErrorBox(WithFullStop(e.what()), CauseOf(e));
     } catch (...) {
       Platform.ShowErrorBox("An unexpected error occurred.");
     }
@@ -102,13 +102,17 @@ void RunGuarded(IPlatform& Platform, const std::function<void()>& Handler) noexc
 
 // Only a box saying that a CA certificate file held no certificate makes the words look into
 // that file: a bounded read of a file the command has just read whole.
-std::string IPlatform::InPlainWords(const std::string& Text) const {
-  return WithPlainWords(Text, ObservePlainWordsFacts(Text, FPlainWordsCACertFile));
+std::string IPlatform::InPlainWords(const std::string& Text, const TFailureCause& Cause) const {
+  return WithPlainWords(Text, Cause, ObservePlainWordsFacts(Cause, FPlainWordsCACertFile));
 }
 
-void IPlatform::ShowMessage(const std::string& Text) { ShowMessageBox(InPlainWords(Text)); }
+void IPlatform::ShowMessage(const std::string& Text, const TFailureCause& Cause) {
+  ShowMessageBox(InPlainWords(Text, Cause));
+}
 
-void IPlatform::ShowErrorBox(const std::string& Text) { ShowStopBox(InPlainWords(Text)); }
+void IPlatform::ShowErrorBox(const std::string& Text, const TFailureCause& Cause) {
+  ShowStopBox(InPlainWords(Text, Cause));
+}
 
 void QtPlatform::ShowMessageBox(const std::string& Text) {
   QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, BoxText(Text), QMessageBox::Ok, Owner());

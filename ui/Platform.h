@@ -6,6 +6,7 @@
 
 #include "core/FailureText.h"
 #include "core/WindowSetting.h"
+#include "crypto/Exception.h"
 
 #include <functional>
 #include <optional>
@@ -34,15 +35,16 @@ class IPlatform {
  public:
   virtual ~IPlatform() = default;
 
-  // Every box of the window passes through these two, so no failure is left out: when the
-  // text names a common cause (a wrong CA password, a CA file of the wrong kind, a store
+  // Every box of the window passes through these, so no failure is left out: when the
+  // failure has a common cause (a wrong CA password, a CA file of the wrong kind, a store
   // folder that cannot be written...), the box says it in plain words first and shows the
   // text, unchanged, after a blank line (core/PlainWords.h). Other texts show as they are.
+  // Cause is that of the failure the text reports; a text that reports none has none.
   //
   // Modal box with one OK button; "\n" starts a new line.
-  void ShowMessage(const std::string& Text);
+  void ShowMessage(const std::string& Text, const TFailureCause& Cause = {});
   // The box for an error that ended an event handler: stop icon, one OK button.
-  void ShowErrorBox(const std::string& Text);
+  void ShowErrorBox(const std::string& Text, const TFailureCause& Cause = {});
 
   // The CA certificate file the plain words may look into when a box says that a CA
   // certificate file held no certificate, to say what it holds instead; empty, they do not
@@ -98,7 +100,7 @@ class IPlatform {
   virtual void ShowStopBox(const std::string& Text) = 0;
 
  private:
-  std::string InPlainWords(const std::string& Text) const;
+  std::string InPlainWords(const std::string& Text, const TFailureCause& Cause) const;
 
   std::string FPlainWordsCACertFile;
 };

@@ -130,7 +130,7 @@ void TfrmVelmora::btnGenKeyClick() {
     std::unique_ptr<TCertBuilder> Builder = std::make_unique<TCertBuilder>();
     std::atomic<bool> Cancel{false};
     std::atomic<int> Candidates{0};
-    std::optional<std::string> Error;
+    std::optional<TFailure> Error;
   };
   auto job = std::make_shared<TKeyJob>();
   job->Builder->KeyType = FormKeyType();
@@ -165,7 +165,7 @@ void TfrmVelmora::btnGenKeyClick() {
             return !job.Cancel.load();
           });
         } catch (const std::exception& e) {
-          job->Error = e.what();
+          job->Error = FailureOf(e);
         }
       },
       [this, job, progress] {
@@ -176,8 +176,8 @@ void TfrmVelmora::btnGenKeyClick() {
         if (job->Error && job->Cancel) {
           Log("Key generation cancelled.");
         } else if (job->Error) {
-          Log("ERROR: " + *job->Error);
-          FPlatform.ShowMessage(KeyFailedText(*job->Error));
+          Log("ERROR: " + job->Error->Message);
+          FPlatform.ShowMessage(KeyFailedText(job->Error->Message), job->Error->Cause);
         } else {
           Log("Key pair generated successfully.");
           ui->btnGenCert->setEnabled(true);
@@ -205,7 +205,7 @@ void TfrmVelmora::btnGenCertClick() {
     form = RequestFromForm();
   } catch (const Exception& e) {
     Log(std::string("ERROR: ") + e.what());
-    FPlatform.ShowMessage(CertificateFailedText(e.what()));
+    FPlatform.ShowMessage(CertificateFailedText(e.what()), CauseOf(e));
     return;
   }
   // The subject as the certificate will carry it, for the question about the key pair.
@@ -222,7 +222,7 @@ void TfrmVelmora::btnGenCertClick() {
     TIssueRequest Request;
     TSecretText CAKeyPassword, KeyPassword, BundlePassword;
     TIssueOutcome Outcome = TIssueOutcome::Declined;
-    std::optional<std::string> Error;
+    std::optional<TFailure> Error;
   };
   std::shared_ptr<TCertJob> job;
   TBusyCursor busy(FPlatform);  // until the job has taken over, boxes included
@@ -243,7 +243,7 @@ void TfrmVelmora::btnGenCertClick() {
     request.BundleCompatible = ui->chkPFXCompatible->isChecked();
   } catch (const std::exception& e) {
     Log(std::string("ERROR: ") + e.what());
-    FPlatform.ShowMessage(CertificateFailedText(e.what()));
+    FPlatform.ShowMessage(CertificateFailedText(e.what()), CauseOf(e));
     return;
   }
   job->Builder = std::move(FBuilder);
@@ -273,14 +273,14 @@ void TfrmVelmora::btnGenCertClick() {
               {job->CAKeyPassword.Text(), job->KeyPassword.Text(), job->BundlePassword.Text()},
               events);
         } catch (const std::exception& e) {
-          job->Error = e.what();
+          job->Error = FailureOf(e);
         }
       },
       [this, job, keyIdentity, subject] {
         FBuilder = std::move(job->Builder);
         if (job->Error) {
-          Log("ERROR: " + *job->Error);
-          FPlatform.ShowMessage(CertificateFailedText(*job->Error));
+          Log("ERROR: " + job->Error->Message);
+          FPlatform.ShowMessage(CertificateFailedText(job->Error->Message), job->Error->Cause);
           return;
         }
         if (job->Outcome == TIssueOutcome::Declined) return;

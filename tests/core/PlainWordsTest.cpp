@@ -70,38 +70,50 @@ TPlainWordsFacts CACertFileHolding(TFileContent Content, std::string Label = "")
 }
 
 // The sentence comes first, then a blank line, then the message exactly as it was.
-void ExpectSentenceBefore(const std::string& Message, const std::string& Sentence,
+void ExpectSentenceBefore(const TFailure& Failure, const std::string& Sentence,
                           const TPlainWordsFacts& Facts = {}) {
-  EXPECT_EQ(PlainSentence(Message, Facts), Sentence);
-  EXPECT_EQ(WithPlainWords(Message, Facts), Sentence + "\n\n" + Message);
+  EXPECT_EQ(PlainSentence(Failure.Message, Failure.Cause, Facts), Sentence);
+  EXPECT_EQ(WithPlainWords(Failure.Message, Failure.Cause, Facts),
+            Sentence + "\n\n" + Failure.Message);
 }
+
+// The causes as crypto and the store raise them: a libcrypto step with what its codes mean,
+// or a system call's step with its errno.
+TFailureCause Crypto(const char* Step, TFailureKind Kind) { return {Step, 1, 1, 0, Kind}; }
+TFailureCause System(const char* Step, int Errno) { return SystemFailure(Step, Errno); }
+
+const TFailureCause kWrongCAPassword =
+    Crypto("PEM_read_bio_PrivateKey (CA)", TFailureKind::WrongPassword);
+const TFailureCause kNoCACertificate =
+    Crypto("PEM_read_bio_X509 (CA cert)", TFailureKind::NoPEMBlock);
 
 // ---- The table: message as the program words it -> its sentence ----
 
 TEST(PlainWords, EachCommonCauseGetsItsSentenceBeforeTheUnchangedMessage) {
-  const std::string noStartLine =
+  const TFailure noStartLine{
       "Certificate generation failed:\nPEM_read_bio_X509 (CA cert). OpenSSL: "
-      "error:0480006C:PEM routines::no start line";
+      "error:0480006C:PEM routines::no start line",
+      kNoCACertificate};
   struct Case {
     const char* name;
-    std::string message;
+    TFailure failure;
     std::string sentence;
     TPlainWordsFacts facts = {};
   };
   const Case cases[] = {
       {"WrongCAPassword",
-       "PEM_read_bio_PrivateKey (CA). OpenSSL: error:1C800064:Provider routines::bad decrypt",
+       {"PEM_read_bio_PrivateKey (CA). OpenSSL: error:1C800064:Provider routines::bad decrypt",
+        kWrongCAPassword},
        kPassword},
       {"WrongCAPasswordInTheCommandsBox",
-       "Certificate generation failed:\nPEM_read_bio_PrivateKey (CA). OpenSSL: "
-       "error:1C800064:Provider routines::bad decrypt",
+       {"Certificate generation failed:\nPEM_read_bio_PrivateKey (CA). OpenSSL: "
+        "error:1C800064:Provider routines::bad decrypt",
+        kWrongCAPassword},
        kPassword},
-      {"NoPasswordForAnEncryptedKey",
-       "PEM_read_bio_PrivateKey (CA). OpenSSL: error:1C80009F:Provider routines::unable to get "
-       "passphrase",
-       kPassword},
-      {"PasswordPromptRefused",
-       "PEM_read_bio_PrivateKey (CA). OpenSSL: error:0480006D:PEM routines::bad password read",
+      // The cause decides, not the words: libcrypto's words differ between its versions.
+      {"WrongCAPasswordInOtherWords",
+       {"PEM_read_bio_PrivateKey (CA). OpenSSL: error:1C800064:Provider routines::mauvais mot",
+        kWrongCAPassword},
        kPassword},
       {"CACertificateFileNotLookedAt", noStartLine, kNoPEMCertificate},
       {"CACertificateFileHoldsAKey", noStartLine, kKeyAsCertificate,
@@ -117,70 +129,93 @@ TEST(PlainWords, EachCommonCauseGetsItsSentenceBeforeTheUnchangedMessage) {
        "the file with the CA's certificate.",
        CACertFileHolding(TFileContent::OtherPEM, "CERTIFICATE REQUEST")},
       {"CAKeyOfAnotherPair",
-       "Certificate generation failed:\nThe CA private key does not belong to the CA "
-       "certificate.",
+       {"Certificate generation failed:\nThe CA private key does not belong to the CA "
+        "certificate.",
+        {}},
        kKeyMismatch},
       {"HostNameAsIPAddress",
-       "X509V3_EXT_conf_nid nid=85 val=IP:localhost. OpenSSL: error:11000076:X509 V3 "
-       "routines::bad ip address",
+       {"X509V3_EXT_conf_nid nid=85 val=IP:localhost. OpenSSL: error:11000076:X509 V3 "
+        "routines::bad ip address",
+        Crypto("X509V3_EXT_conf_nid nid=85 val=IP:localhost", TFailureKind::BadIPAddress)},
        IPAddressSentence("localhost")},
       // libcrypto names the whole list; the sentence names the entry that is no address.
       {"HostNameAmongOtherNames",
-       "X509V3_EXT_conf_nid nid=85 val=critical,DNS:www.example.org,IP:10.0.0.1,IP:::1,IP:"
-       "files.example.org,email:a@example.org. OpenSSL: error:11000076:X509 V3 routines::bad ip "
-       "address",
+       {"X509V3_EXT_conf_nid nid=85 val=critical,DNS:www.example.org,IP:10.0.0.1,IP:::1,IP:"
+        "files.example.org,email:a@example.org. OpenSSL: error:11000076:X509 V3 routines::bad "
+        "ip address",
+        Crypto("X509V3_EXT_conf_nid nid=85 val=critical,DNS:www.example.org,IP:10.0.0.1,IP:::1,"
+               "IP:files.example.org,email:a@example.org",
+               TFailureKind::BadIPAddress)},
        IPAddressSentence("files.example.org")},
       {"AddressOutOfRange",
-       "X509V3_EXT_conf_nid nid=85 val=IP:10.0.0.300. OpenSSL: error:11000076:X509 V3 "
-       "routines::bad ip address",
+       {"X509V3_EXT_conf_nid nid=85 val=IP:10.0.0.300. OpenSSL: error:11000076:X509 V3 "
+        "routines::bad ip address",
+        Crypto("X509V3_EXT_conf_nid nid=85 val=IP:10.0.0.300", TFailureKind::BadIPAddress)},
        IPAddressSentence("10.0.0.300")},
       {"SpaceInADNSName",
-       "The DNS name \"my host\" is not a valid host name: labels hold only letters, digits and "
-       "hyphens, neither start nor end with a hyphen, and are 1 to 63 characters long.",
+       {"The DNS name \"my host\" is not a valid host name: labels hold only letters, digits and "
+        "hyphens, neither start nor end with a hyphen, and are 1 to 63 characters long.",
+        {}},
        HostNameSentence("my host", "a space")},
       {"UnderscoreInADNSName",
-       "Warning: The DNS name \"a_b.example\" is not a valid host name: labels hold only "
-       "letters, digits and hyphens, neither start nor end with a hyphen, and are 1 to 63 "
-       "characters long.",
+       {"Warning: The DNS name \"a_b.example\" is not a valid host name: labels hold only "
+        "letters, digits and hyphens, neither start nor end with a hyphen, and are 1 to 63 "
+        "characters long.",
+        {}},
        HostNameSentence("a_b.example", "\"_\"")},
       {"UmlautInADNSName",
-       "The DNS name \"b\xC3\xBC"
-       "cher.de\" is not a valid host name: labels hold only letters, "
-       "digits and hyphens, neither start nor end with a hyphen, and are 1 to 63 characters long.",
+       {"The DNS name \"b\xC3\xBC"
+        "cher.de\" is not a valid host name: labels hold only letters, "
+        "digits and hyphens, neither start nor end with a hyphen, and are 1 to 63 characters "
+        "long.",
+        {}},
        HostNameSentence("b\xC3\xBC"
                         "cher.de",
                         "\"\xC3\xBC\"")},
-      {"LineBreakInAnAlternativeName", "Invalid subject alternative name \"a.example\nb\".",
+      {"LineBreakInAnAlternativeName",
+       {"Invalid subject alternative name \"a.example\nb\".", {}},
        "The alternative name \"a.example\\nb\" holds a line break, which no single name can "
        "have; enter each name on its own, without it."},
       {"EmailThatMovesTheSubjectsAddress",
-       "Certificate generation failed:\nInvalid subject alternative name \"move\".",
+       {"Certificate generation failed:\nInvalid subject alternative name \"move\".", {}},
        "An e-mail alternative name cannot be just \"move\"; enter a full mail address such as "
        "name@example.com."},
-      // The error box adds a full stop to a message that ends in a letter.
       {"StoreFolderNotPermitted",
-       "Cannot create directory \"/srv/velmora/Certificates\": Permission denied.", kNoPermission},
-      {"StoreFileNotPermitted",
-       "Certificate generation failed:\nCannot create file \"/srv/store/private.key\". "
-       "Permission denied",
+       {"Cannot create directory \"/srv/velmora/Certificates\": Permission denied.",
+        System(kStepCreateDirectory, EACCES)},
+       kNoPermission},
+      // The system may speak the user's language; its error number is the same.
+      {"StoreFileNotPermittedInOtherWords",
+       {"Certificate generation failed:\nCannot create file \"/srv/store/private.key\". "
+        "Permission non accord\xC3\xA9"
+        "e",
+        System(kStepCreateFile, EACCES)},
        kNoPermission},
       {"StoreFolderOnAReadOnlyDisk",
-       "Cannot create directory \"/media/cdrom/Certificates\": Read-only file system", kReadOnly},
+       {"Cannot create directory \"/media/cdrom/Certificates\": Read-only file system",
+        System(kStepCreateDirectory, EROFS)},
+       kReadOnly},
       {"DiskFullWhileWriting",
-       "Certificate generation failed:\nCannot write file \"/srv/store/certificate.crt\". No "
-       "space left on device",
+       {"Certificate generation failed:\nCannot write file \"/srv/store/certificate.crt\". No "
+        "space left on device",
+        System(kStepWriteFile, ENOSPC)},
        kDiskFull},
-      {"QuotaUsedUp", "Cannot create file \"/home/u/store/a.crt\". Disk quota exceeded", kQuota},
+      {"QuotaUsedUp",
+       {"Cannot create file \"/home/u/store/a.crt\". Disk quota exceeded",
+        System(kStepCreateFile, EDQUOT)},
+       kQuota},
       {"BundleFileNotPermitted",
-       "BIO_new_file (PFX). OpenSSL: error:8000000D:system library::Permission denied",
+       {"BIO_new_file (PFX). OpenSSL: error:8000000D:system library::Permission denied",
+        System("BIO_new_file (PFX)", EACCES)},
        kNoPermission},
       {"BundleOnAReadOnlyDisk",
-       "BIO_new_file (PFX). OpenSSL: error:8000001E:system library::Read-only file system",
+       {"BIO_new_file (PFX). OpenSSL: error:8000001E:system library::Read-only file system",
+        System("BIO_new_file (PFX)", EROFS)},
        kReadOnly},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ExpectSentenceBefore(c.message, c.sentence, c.facts);
+    ExpectSentenceBefore(c.failure, c.sentence, c.facts);
   }
 }
 
@@ -207,8 +242,21 @@ TEST(PlainWords, OtherMessagesStayAsTheyAre) {
   };
   for (const std::string& message : unchanged) {
     SCOPED_TRACE(message);
-    EXPECT_EQ(PlainSentence(message), "");
-    EXPECT_EQ(WithPlainWords(message), message);
+    EXPECT_EQ(PlainSentence(message, {}), "");
+    EXPECT_EQ(WithPlainWords(message, {}), message);
+  }
+  // A cause of another step, or of the step with another meaning, is not the common cause.
+  const TFailureCause otherCauses[] = {
+      Crypto("PEM_read_bio_X509", TFailureKind::NoPEMBlock),
+      Crypto("PEM_read_bio_PrivateKey (CA)", TFailureKind::Other),
+      Crypto("PEM_read_bio_PrivateKey (CA)", TFailureKind::NoPEMBlock),
+      Crypto("X509V3_EXT_conf_nid nid=83 val=IP:x", TFailureKind::BadIPAddress),
+      System("read file", EACCES),
+      System(kStepCreateDirectory, ENOTDIR),
+  };
+  for (const TFailureCause& cause : otherCauses) {
+    SCOPED_TRACE(cause.Step);
+    EXPECT_EQ(PlainSentence("Some failure.", cause), "");
   }
 }
 
@@ -217,9 +265,9 @@ TEST(PlainWords, OtherMessagesStayAsTheyAre) {
 TEST(PlainWords, ASentenceAlreadyInFrontIsNotRepeated) {
   const std::string message =
       "PEM_read_bio_PrivateKey (CA). OpenSSL: error:1C800064:Provider routines::bad decrypt";
-  const std::string once = WithPlainWords(message);
+  const std::string once = WithPlainWords(message, kWrongCAPassword);
   EXPECT_EQ(once, kPassword + "\n\n" + message);
-  EXPECT_EQ(WithPlainWords(once), once);
+  EXPECT_EQ(WithPlainWords(once, kWrongCAPassword), once);
 }
 
 // ---- What a file is found to hold ----
@@ -318,14 +366,18 @@ TEST(LookAtFileStart, ReadsOnlyTheStartOfRegularFiles) {
 
 // ---- The real messages: the sentences must follow the texts the program raises ----
 
-std::string MessageOf(const std::function<void()>& Step) {
+TFailure FailureOfStep(const std::function<void()>& Step) {
   try {
     Step();
   } catch (const Exception& e) {
-    return e.what();
+    return FailureOf(e);
   }
   ADD_FAILURE() << "the step did not fail";
   return {};
+}
+
+std::string SentenceOf(const TFailure& Failure) {
+  return PlainSentence(Failure.Message, Failure.Cause);
 }
 
 class PlainWordsOfRealFailures : public ::testing::Test {
@@ -336,9 +388,9 @@ class PlainWordsOfRealFailures : public ::testing::Test {
     Subject.GenerateKey();
   }
 
-  std::string SignedBy(const std::string& CertPEM, const std::string& KeyPEM,
-                       const std::string& Password) {
-    return MessageOf([&] { Subject.BuildSignedBy(CertPEM, KeyPEM, Password); });
+  TFailure SignedBy(const std::string& CertPEM, const std::string& KeyPEM,
+                    const std::string& Password) {
+    return FailureOfStep([&] { Subject.BuildSignedBy(CertPEM, KeyPEM, Password); });
   }
 
   EVP_PKEYPtr CAKey = MakeECKey("P-256");
@@ -350,10 +402,11 @@ class PlainWordsOfRealFailures : public ::testing::Test {
 };
 
 TEST_F(PlainWordsOfRealFailures, CAKeyPasswordWrongOrMissing) {
-  EXPECT_EQ(PlainSentence(SignedBy(CACertPEM, CAKeyPEM, "wrong")), kPassword);
-  EXPECT_EQ(PlainSentence(SignedBy(CACertPEM, CAKeyPEM, "")), kPassword);
+  EXPECT_EQ(SentenceOf(SignedBy(CACertPEM, CAKeyPEM, "wrong")), kPassword);
+  EXPECT_EQ(SentenceOf(SignedBy(CACertPEM, CAKeyPEM, "")), kPassword);
   const std::string traditional = KeyToTraditionalPEM(CAKey.get(), "right");
-  EXPECT_EQ(PlainSentence(SignedBy(CACertPEM, traditional, "")), kPassword);
+  EXPECT_EQ(SentenceOf(SignedBy(CACertPEM, traditional, "")), kPassword);
+  EXPECT_EQ(SentenceOf(SignedBy(CACertPEM, traditional, "wrong")), kPassword);
 }
 
 // The window and the command line read the CA file as text and hand that to the builder;
@@ -376,36 +429,38 @@ TEST_F(PlainWordsOfRealFailures, CACertificateFileWithoutCertificateSaysWhatItHo
     const std::string file = Dir.File(std::string(c.name) + ".crt");
     WriteFile(file, c.fileBytes);
     // The text as a file reader would hand it over (binary bytes included).
-    const std::string message = SignedBy(c.fileBytes, CAKeyPEM, "right");
-    ExpectSentenceBefore(message, c.sentence, ObservePlainWordsFacts(message, file));
+    const TFailure failure = SignedBy(c.fileBytes, CAKeyPEM, "right");
+    ExpectSentenceBefore(failure, c.sentence, ObservePlainWordsFacts(failure.Cause, file));
   }
   // Any other failure leaves the CA file unread.
-  EXPECT_EQ(ObservePlainWordsFacts(SignedBy(CACertPEM, CAKeyPEM, "wrong"), Dir.File("Notes.crt"))
-                .CACertFile.Content,
-            TFileContent::Unknown);
+  EXPECT_EQ(
+      ObservePlainWordsFacts(SignedBy(CACertPEM, CAKeyPEM, "wrong").Cause, Dir.File("Notes.crt"))
+          .CACertFile.Content,
+      TFileContent::Unknown);
 }
 
 TEST_F(PlainWordsOfRealFailures, CAKeyOfAnotherPair) {
   const EVP_PKEYPtr other = MakeECKey("P-256");
-  EXPECT_EQ(PlainSentence(SignedBy(CACertPEM, KeyToPKCS8PEM(other.get()), "")), kKeyMismatch);
+  EXPECT_EQ(SentenceOf(SignedBy(CACertPEM, KeyToPKCS8PEM(other.get()), "")), kKeyMismatch);
 }
 
 TEST_F(PlainWordsOfRealFailures, AlternativeNames) {
   Subject.SANDNSNames = {"leaf.example"};
   Subject.SANIPs = {"10.0.0.1", "localhost"};
-  EXPECT_EQ(PlainSentence(MessageOf([&] { Subject.BuildSelfSigned(); })),
+  EXPECT_EQ(SentenceOf(FailureOfStep([&] { Subject.BuildSelfSigned(); })),
             IPAddressSentence("localhost"));
   Subject.SANIPs.clear();
   Subject.Subject.Email = "leaf@example.org";
   Subject.SANEmails = {"move"};
-  EXPECT_EQ(PlainSentence(MessageOf([&] { Subject.BuildSelfSigned(); })),
+  EXPECT_EQ(SentenceOf(FailureOfStep([&] { Subject.BuildSelfSigned(); })),
             "An e-mail alternative name cannot be just \"move\"; enter a full mail address such "
             "as name@example.com.");
   // A DNS name with a space is issued as typed; what the checks before issuing say of it is
   // where the user meets it.
-  EXPECT_EQ(PlainSentence(DNSNameProblem("my host.example")),
+  EXPECT_EQ(PlainSentence(DNSNameProblem("my host.example"), {}),
             HostNameSentence("my host.example", "a space"));
-  EXPECT_EQ(PlainSentence(DNSNameProblem("a_b.example")), HostNameSentence("a_b.example", "\"_\""));
+  EXPECT_EQ(PlainSentence(DNSNameProblem("a_b.example"), {}),
+            HostNameSentence("a_b.example", "\"_\""));
 }
 
 // Root may write anywhere; the folder without write permission only stops an ordinary user.
@@ -414,16 +469,15 @@ TEST_F(PlainWordsOfRealFailures, StoreFolderWithoutWritePermission) {
   const std::string locked = Dir.File("locked");
   std::filesystem::create_directory(locked);
   ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
-  const std::string message = MessageOf([&] { CreateStoreDirectory(locked + "/Certificates"); });
+  const TFailure folder = FailureOfStep([&] { CreateStoreDirectory(locked + "/Certificates"); });
   Subject.BuildSelfSigned();
-  const std::string written =
-      MessageOf([&] { Subject.SaveCertToPEM(locked + "/certificate.crt"); });
-  const std::string bundle =
-      MessageOf([&] { Subject.SaveToPKCS12(locked + "/certificate.pfx", "x", "x", ""); });
+  const TFailure written =
+      FailureOfStep([&] { Subject.SaveCertToPEM(locked + "/certificate.crt"); });
+  const TFailure bundle =
+      FailureOfStep([&] { Subject.SaveToPKCS12(locked + "/certificate.pfx", "x", "x", ""); });
   ::chmod(locked.c_str(), 0755);
-  EXPECT_EQ(PlainSentence(message), kNoPermission) << message;
-  EXPECT_EQ(PlainSentence(written), kNoPermission) << written;
-  EXPECT_EQ(PlainSentence(bundle), kNoPermission) << bundle;
+  for (const TFailure& failure : {folder, written, bundle})
+    EXPECT_EQ(SentenceOf(failure), kNoPermission) << failure.Message;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <openssl/err.h>
 #include <openssl/pemerr.h>
 #include <openssl/proverr.h>
+#include <openssl/x509v3err.h>
 
 #include <cerrno>
 #include <functional>
@@ -43,12 +44,25 @@ TEST(FailureCause, RealFailuresCarryTheirCodes) {
   const Case cases[] = {
       {"WrongCAPassword",
        [&] { leaf.BuildSignedBy(caPEM, caKey, "wrong"); },
-       {"PEM_read_bio_PrivateKey (CA)", ERR_LIB_PROV, PROV_R_BAD_DECRYPT, 0},
+       {"PEM_read_bio_PrivateKey (CA)", ERR_LIB_PROV, PROV_R_BAD_DECRYPT, 0,
+        TFailureKind::WrongPassword},
        "PEM_read_bio_PrivateKey (CA). OpenSSL: error:"},
       {"CACertificateNotPEM",
        [&] { leaf.BuildSignedBy("no certificate", caKey, "right"); },
-       {"PEM_read_bio_X509 (CA cert)", ERR_LIB_PEM, PEM_R_NO_START_LINE, 0},
+       {"PEM_read_bio_X509 (CA cert)", ERR_LIB_PEM, PEM_R_NO_START_LINE, 0,
+        TFailureKind::NoPEMBlock},
        "PEM_read_bio_X509 (CA cert). OpenSSL: error:"},
+      {"HostNameAsIPAddress",
+       [&] {
+         TCertBuilder named;
+         named.Subject.CN = "named.example";
+         named.SANIPs = {"localhost"};
+         named.GenerateKey();
+         named.BuildSelfSigned();
+       },
+       {"X509V3_EXT_conf_nid nid=85 val=IP:localhost", ERR_LIB_X509V3, X509V3_R_BAD_IP_ADDRESS, 0,
+        TFailureKind::BadIPAddress},
+       "X509V3_EXT_conf_nid nid=85 val=IP:localhost. OpenSSL: error:"},
       {"BundleIntoAMissingFolder",
        [&] { ca.SaveToPKCS12(dir / "absent/ca.pfx", "x", "x", ""); },
        {"BIO_new_file (PFX)", ERR_LIB_SYS, ENOENT, ENOENT},
@@ -61,6 +75,7 @@ TEST(FailureCause, RealFailuresCarryTheirCodes) {
     EXPECT_EQ(e.Cause().Library, c.cause.Library);
     EXPECT_EQ(e.Cause().Reason, c.cause.Reason);
     EXPECT_EQ(e.Cause().Errno, c.cause.Errno);
+    EXPECT_EQ(e.Cause().Kind, c.cause.Kind);
     EXPECT_EQ(std::string(e.what()).rfind(c.messageStart, 0), 0u) << e.what();
   }
 }

@@ -22,8 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   velmora::TPlainWordsFacts facts;
   facts.CACertFile = look;
+  // The sentence of a CA certificate file without a certificate says what the file holds; the
+  // bytes stand for the message too, as the program's own texts are read by their words.
+  const velmora::TFailureCause noCertificate{"PEM_read_bio_X509 (CA cert)", 0, 0, 0,
+                                             velmora::TFailureKind::NoPEMBlock};
   for (velmora::TWording wording : {velmora::TWording::Window, velmora::TWording::CommandLine})
-    (void)velmora::WithPlainWords("Cannot read the CA certificate: no certificate found", facts,
-                                  wording);
+    if (velmora::WithPlainWords(std::string(bytes), noCertificate, facts, wording).empty())
+      __builtin_trap();
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <filesystem>
 #include <string>
@@ -101,7 +102,8 @@ TEST_F(PlainWordsInTheBoxes, AStoreFolderThatCannotBeMadeSaysWhyInPlainWords) {
 TEST(PlainWordsInTheErrorBox, ComeBeforeTheMessageAsTheBoxEndsIt) {
   FakePlatform platform;
   RunGuarded(platform, [] {
-    throw Exception("Cannot create directory \"/media/cdrom/Certificates\": Read-only file system");
+    throw Exception("Cannot create directory \"/media/cdrom/Certificates\": Read-only file system",
+                    SystemFailure(kStepCreateDirectory, EROFS));
   });
   EXPECT_EQ(platform.ErrorBoxes,
             std::vector<std::string>{
