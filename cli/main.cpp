@@ -97,4 +97,12 @@ int Run(int argc, char** argv) {
 
 }  // namespace velmora::cli
 
-int main(int argc, char** argv) { return velmora::cli::Run(argc, argv); }
+// Whatever Run lets escape (memory running out while a message is printed) still ends the
+// program with the failure status instead of terminate's abort.
+int main(int argc, char** argv) {
+  try {
+    return velmora::cli::Run(argc, argv);
+  } catch (...) {
+    return velmora::cli::kExitFailure;
+  }
+}

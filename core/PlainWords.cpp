@@ -441,7 +441,7 @@ TFileLook LookAtFileStart(const std::string& Path) {
   if (!file.IsRegularFile()) return {};
   std::string bytes;
   if (file.ReadStart(bytes, kFileLookBytes) != 0) return {};
-  const TFileLook look = ClassifyFileStart(bytes);
+  TFileLook look = ClassifyFileStart(bytes);
   Wipe(bytes);
   return look;
 }

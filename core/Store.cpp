@@ -74,7 +74,7 @@ QString TDateTimeFormat::Text(std::time_t When, bool EvenSeconds) const {
   const QDate date(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
   const int second = std::min(local.tm_sec, 59);  // a leap second counts as :59
   const QTime time(local.tm_hour, local.tm_min, EvenSeconds ? second & ~1 : second);
-  const QString dateText = FLocale.toString(date, FDate);
+  QString dateText = FLocale.toString(date, FDate);
   if (time == QTime(0, 0)) return dateText;
   return dateText + QLatin1Char(' ') + FLocale.toString(time, FTime);
 }

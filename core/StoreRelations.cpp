@@ -12,6 +12,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -68,12 +69,13 @@ TStoreContents ReadStoreContents(const std::string& Dir, const std::function<boo
   }
   long long budget = kMaxRelatedBytes;
   for (const std::string& name : names) {
+    const std::string path = (std::filesystem::path(Dir) / name).string();
     if (Cancelled && Cancelled()) {
       contents.Cancelled = true;
       return contents;
     }
     std::string bytes;
-    if (!ReadSmallFile(Dir + "/" + name, budget, bytes)) {
+    if (!ReadSmallFile(path, budget, bytes)) {
       if (budget <= 0) contents.Truncated = true;
       continue;
     }
@@ -84,7 +86,7 @@ TStoreContents ReadStoreContents(const std::string& Dir, const std::function<boo
         contents.Keys.emplace_back(name, std::move(key));
       else if (locked)
         ++contents.LockedKeys;
-    } else if (X509Ptr cert = ReadStoreCertificate(Dir + "/" + name)) {
+    } else if (X509Ptr cert = ReadStoreCertificate(path)) {
       contents.Certificates.emplace_back(name, TCertificateView(std::move(cert)));
     }
   }

@@ -14,7 +14,7 @@ namespace velmora {
 // few hundred kilobytes at most; a huge file would only keep the window busy and take its size
 // in memory: libcrypto's key reader takes the whole text and tries every format on it (over
 // half a second for 50 MB).
-inline constexpr std::int64_t kMaxCertificateFileSize = 4 * 1024 * 1024;
+inline constexpr std::int64_t kMaxCertificateFileSize = std::int64_t{4} * 1024 * 1024;
 
 // One file opened for reading, so that the file checked (fstat on the descriptor) is the file
 // read, even when its name is given to a pipe or a folder in between. Links are followed.

@@ -98,7 +98,7 @@ X509StackPtr OptionalCAStack(const std::string& pem) {
   if (!cert) return nullptr;
   X509StackPtr stack(sk_X509_new_null());
   if (!stack || sk_X509_push(stack.get(), cert.get()) <= 0) RaiseOpenSSLError("sk_X509_push");
-  cert.release();  // the stack owns it now
+  static_cast<void>(cert.release());  // the stack owns it now
   return stack;
 }
 

@@ -145,10 +145,10 @@ void TStorePanel::BindEvents() {
   bind(ui->btnBrowseStoreDir, &QPushButton::clicked, &TStorePanel::btnBrowseStoreDirClick);
   bind(ui->btnOpenStoreDir, &QPushButton::clicked, &TStorePanel::btnOpenStoreDirClick);
   bind(ui->btnStoreRefresh, &QPushButton::clicked, &TStorePanel::btnStoreRefreshClick);
-  for (const auto& [button, part] : {std::pair{ui->btnStoreLoadCACert, TCAPart::Certificate},
-                                     std::pair{ui->btnStoreLoadCAKey, TCAPart::Key}}) {
-    ConnectGuarded(FPlatform, button, &QPushButton::clicked, this,
-                   [this, part] { UseStoreFileAsCA(part); });
+  for (const auto& use : {std::pair{ui->btnStoreLoadCACert, TCAPart::Certificate},
+                          std::pair{ui->btnStoreLoadCAKey, TCAPart::Key}}) {
+    ConnectGuarded(FPlatform, use.first, &QPushButton::clicked, this,
+                   [this, part = use.second] { UseStoreFileAsCA(part); });
   }
   bind(ui->btnStoreDelete, &QPushButton::clicked, &TStorePanel::btnStoreDeleteClick);
   bind(ui->lvCerts, &QAbstractItemView::doubleClicked, &TStorePanel::lvCertsDblClick);

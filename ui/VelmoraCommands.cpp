@@ -109,7 +109,7 @@ std::string AboutText() {
       "  Certificate Store with persistent directory",
       "",
       "  Published on " + domain,
-      "Version " VELMORA_VERSION,
+      std::string("Version ") + VELMORA_VERSION,
   };
   std::string text;
   for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
