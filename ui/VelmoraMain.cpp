@@ -228,12 +228,12 @@ void TfrmVelmora::BindEvents() {
         }));
   };
   // Each group follows its radio button or check box.
-  // A key type chosen also sets the usages its key can have.
-  for (QRadioButton* keyType : {ui->rbRSA, ui->rbECC, ui->rbEd})
-    bindChecked(keyType, &TfrmVelmora::KeyTypeChosen);
-  bindChecked(ui->rbSelfSigned, &TfrmVelmora::UpdateSignModeUI);
-  bindChecked(ui->rbCASign, &TfrmVelmora::UpdateSignModeUI);
-  bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::UpdateCAOptionsUI);
+  bindChecked(ui->rbRSA, &TfrmVelmora::rbRSAClick);
+  bindChecked(ui->rbECC, &TfrmVelmora::rbECCClick);
+  bindChecked(ui->rbEd, &TfrmVelmora::rbEdClick);
+  bindChecked(ui->rbSelfSigned, &TfrmVelmora::rbSelfSignedClick);
+  bindChecked(ui->rbCASign, &TfrmVelmora::rbCASignClick);
+  bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::chkIsCAClick);
   bind(ui->cbProfile, &QComboBox::currentIndexChanged, &TfrmVelmora::ApplyProfileToForm);
   bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::ExtensionsChangedByHand);
   bind(ui->edtPathLen, &QLineEdit::textChanged, &TfrmVelmora::ExtensionsChangedByHand);

@@ -99,10 +99,18 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   void StoreDirChanged() override;
   void UseAsCA(TCAPart Part, const std::string& Path) override;
 
-  // Enabling rules: each group follows its radio button or check box (the handlers of
-  // rbRSA, rbECC, rbEd, rbSelfSigned, rbCASign and chkIsCA).
+  // The handlers of the key type, signing mode and CA controls, by their events' names: each
+  // group follows its radio button or check box; a key type chosen also sets the usages its
+  // key can have.
+  void rbRSAClick() { KeyTypeChosen(); }
+  void rbECCClick() { KeyTypeChosen(); }
+  void rbEdClick() { KeyTypeChosen(); }
+  void rbSelfSignedClick() { UpdateSignModeUI(); }
+  void rbCASignClick() { UpdateSignModeUI(); }
+  void chkIsCAClick() { UpdateCAOptionsUI(); }
+
+  // Enabling rules.
   void UpdateKeyTypeUI();
-  // The handler of the three key type buttons: the groups, then the usages.
   void KeyTypeChosen();
   TKeyType FormKeyType() const;
   void UpdateSignModeUI();
