@@ -58,16 +58,10 @@ std::string WithCRLFLineEnds(const std::string& text) {
   return out;
 }
 
-// The first certificate of a PEM text. Certificate reads pass our pass-phrase callback too:
-// a PEM block with encryption headers would otherwise make libcrypto prompt on the terminal.
-X509Ptr ReadFirstCertificate(BIO* bio) {
-  return X509Ptr(PEM_read_bio_X509(bio, nullptr, PassphraseCallback, nullptr));
-}
-
 X509Ptr ReadCACertificate(const std::string& pem) {
   BIOPtr bio = NewMemBuf(pem);
   if (!bio) RaiseOpenSSLError("BIO_new CACert");
-  X509Ptr cert = ReadFirstCertificate(bio.get());
+  X509Ptr cert = ReadPEMCertificate(bio.get());
   if (!cert) RaiseOpenSSLError("PEM_read_bio_X509 (CA cert)");
   return cert;
 }
@@ -75,8 +69,7 @@ X509Ptr ReadCACertificate(const std::string& pem) {
 EVP_PKEYPtr ReadCAKey(const std::string& pem, const std::string& password) {
   BIOPtr bio = NewMemBuf(pem);
   if (!bio) RaiseOpenSSLError("BIO_new CAKey");
-  void* passwordArg = password.empty() ? nullptr : const_cast<char*>(password.c_str());
-  EVP_PKEYPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, PassphraseCallback, passwordArg));
+  EVP_PKEYPtr key = ReadPEMPrivateKey(bio.get(), password.empty() ? nullptr : password.c_str());
   if (!key) RaiseOpenSSLError("PEM_read_bio_PrivateKey (CA)");
   return key;
 }
@@ -93,7 +86,7 @@ X509StackPtr OptionalCAStack(const std::string& pem) {
   X509Ptr cert;
   {
     TolerateErrors tolerate;
-    if (BIOPtr bio = NewMemBuf(pem)) cert = ReadFirstCertificate(bio.get());
+    if (BIOPtr bio = NewMemBuf(pem)) cert = ReadPEMCertificate(bio.get());
   }
   if (!cert) return nullptr;
   X509StackPtr stack(sk_X509_new_null());

@@ -67,10 +67,7 @@ X509Ptr ReadCertificatePEMOrDER(const std::string& Bytes) {
   TolerateErrors tolerate;  // bytes that hold no certificate simply yield none
   if (Bytes.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
   if (BIOPtr pem{BIO_new_mem_buf(Bytes.data(), static_cast<int>(Bytes.size()))}) {
-    // A certificate block should never be encrypted; if one is, it is not read rather than
-    // asking for a pass phrase.
-    if (X509Ptr cert{PEM_read_bio_X509(pem.get(), nullptr, PassphraseCallback, nullptr)})
-      return cert;
+    if (X509Ptr cert = ReadPEMCertificate(pem.get())) return cert;
   }
   return ReadCertificateDER(Bytes, false);
 }

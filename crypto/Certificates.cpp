@@ -74,19 +74,6 @@ BIOPtr OpenBytesOrRaise(const std::string& Bytes) {
   return stream;
 }
 
-// Password is handed to the pass-phrase callback; null means there is none to give, so an
-// encrypted key is not read (and libcrypto never prompts).
-EVP_PKEYPtr ReadPrivateKey(BIO* Stream, const char* Password) {
-  return EVP_PKEYPtr(
-      PEM_read_bio_PrivateKey(Stream, nullptr, PassphraseCallback, const_cast<char*>(Password)));
-}
-
-X509Ptr ReadCertificate(BIO* Stream) {
-  // A certificate block should never be encrypted, but if one is, it is not read rather
-  // than asking for a pass phrase.
-  return X509Ptr(PEM_read_bio_X509(Stream, nullptr, PassphraseCallback, nullptr));
-}
-
 // Reads the first private key, then the first certificate, wherever each stands in the
 // file. Either may be missing; the failed reads leave nothing in the error queue.
 struct TKeyAndCert {
@@ -97,9 +84,9 @@ struct TKeyAndCert {
 TKeyAndCert ReadKeyAndCertificate(BIO* File, const std::string& Password) {
   TolerateErrors tolerate;
   TKeyAndCert found;
-  found.Key = ReadPrivateKey(File, Password.c_str());
+  found.Key = ReadPEMPrivateKey(File, Password.c_str());
   BIO_reset(File);
-  found.Cert = ReadCertificate(File);
+  found.Cert = ReadPEMCertificate(File);
   return found;
 }
 
@@ -127,14 +114,14 @@ std::unique_ptr<TOpenSSLCert> Adopt(EVP_PKEYPtr Key, bool HasPrivate, X509Ptr Ce
 // The loaders proper, on a stream opened for them; a file and bytes in memory read alike.
 
 std::unique_ptr<TOpenSSLCert> CertificateFrom(BIO* Stream) {
-  X509Ptr cert = ReadCertificate(Stream);
+  X509Ptr cert = ReadPEMCertificate(Stream);
   if (!cert) RaiseOpenSSLError("PEM_read_bio_X509");
   EVP_PKEYPtr key = PublicKeyOf(cert.get());
   return Adopt(std::move(key), false, std::move(cert));
 }
 
 std::unique_ptr<TOpenSSLCert> PrivateKeyFrom(BIO* Stream, const std::string& Password) {
-  EVP_PKEYPtr key = ReadPrivateKey(Stream, Password.c_str());
+  EVP_PKEYPtr key = ReadPEMPrivateKey(Stream, Password.c_str());
   if (!key) RaiseOpenSSLError("PEM_read_bio_PrivateKey");
   return Adopt(std::move(key), true, nullptr);
 }
@@ -355,11 +342,9 @@ void TOpenSSLCert::PutCertificateBase64(const std::string& ABase64) {
   FX509.reset();
   FPKey.reset();
   const std::vector<unsigned char> der = DecodeBase64(ABase64);
-  if (!der.empty() && der.size() <= static_cast<size_t>(INT_MAX)) {
-    TolerateErrors tolerate;
-    BIOPtr stream(BIO_new_mem_buf(der.data(), static_cast<int>(der.size())));
-    if (stream) FX509.reset(d2i_X509_bio(stream.get(), nullptr));
-  }
+  if (!der.empty())
+    FX509 = ReadCertificateDER(
+        std::string_view(reinterpret_cast<const char*>(der.data()), der.size()), false);
   if (FX509) {
     FPKey = PublicKeyOf(FX509.get());
     FHasPrivateKey = false;
@@ -453,7 +438,7 @@ std::unique_ptr<TOpenSSLCert> TCertLoader::LoadPrivateKey(const std::string& PEM
   EVP_PKEYPtr key;
   {
     TolerateErrors tolerate;  // no key in the text: an empty result
-    key = ReadPrivateKey(text.get(), nullptr);
+    key = ReadPEMPrivateKey(text.get(), nullptr);
   }
   if (!key) return nullptr;
   return Adopt(std::move(key), true, nullptr);
@@ -466,7 +451,7 @@ std::unique_ptr<TOpenSSLCert> TCertLoader::LoadCertificate(const std::string& PE
   X509Ptr cert;
   {
     TolerateErrors tolerate;  // no certificate in the text: an empty result
-    cert = ReadCertificate(text.get());
+    cert = ReadPEMCertificate(text.get());
   }
   if (!cert) return nullptr;
   EVP_PKEYPtr key = PublicKeyOf(cert.get());

@@ -1,6 +1,7 @@
 #include "crypto/OpenSSLWrapper.h"
 
 #include <openssl/evperr.h>
+#include <openssl/pem.h>
 #include <openssl/pemerr.h>
 #include <openssl/pkcs12err.h>
 #include <openssl/proverr.h>
@@ -62,6 +63,15 @@ int PassphraseCallback(char* buf, int size, int /*rwflag*/, void* password) noex
   if (length > static_cast<size_t>(size)) return 0;
   std::memcpy(buf, password, length);
   return static_cast<int>(length);
+}
+
+X509Ptr ReadPEMCertificate(BIO* Stream) {
+  return X509Ptr(PEM_read_bio_X509(Stream, nullptr, PassphraseCallback, nullptr));
+}
+
+EVP_PKEYPtr ReadPEMPrivateKey(BIO* Stream, const char* Password) {
+  return EVP_PKEYPtr(
+      PEM_read_bio_PrivateKey(Stream, nullptr, PassphraseCallback, const_cast<char*>(Password)));
 }
 
 BIOPtr NewMemBuf(const std::string& text) { return BIOPtr(BIO_new_mem_buf(text.c_str(), -1)); }

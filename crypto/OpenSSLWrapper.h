@@ -45,6 +45,14 @@ using X509StackPtr = DeleteFnPtr<STACK_OF(X509), FreeX509Stack>;
 // exception's cause names Context as the step and carries the library and reason codes of that
 // entry, and errno when the entry is a system library failure.
 [[noreturn]] void RaiseOpenSSLError(const std::string& Context);
+// The program's one reader of each PEM block it takes: the first certificate, the first
+// private key of the stream. Password goes to the pass-phrase callback; null means there is
+// none to give, so an encrypted key is not read and libcrypto never prompts on a terminal. A
+// certificate block should never be encrypted; one that is, is not read. Null when none is
+// found; libcrypto's reason stays queued.
+X509Ptr ReadPEMCertificate(BIO* Stream);
+EVP_PKEYPtr ReadPEMPrivateKey(BIO* Stream, const char* Password);
+
 // What libcrypto's library and reason code of a root cause mean to the program.
 TFailureKind FailureKindOf(int Library, int Reason) noexcept;
 
