@@ -242,7 +242,17 @@ TSystemState SystemState(const TTrustCA& CA, const TSystemStore& Store, const st
     return state;
   }
   const std::string file = Store.AnchorDir + "/" + CA.SystemFileName();
-  if (!IsFile(file)) return {true, false, "not installed"};
+  // update-ca-certificates rewrites the bundle only from the certificates it still has: when
+  // none is left, the old bundle, and the removed CA in it, stays.
+  if (!IsFile(file)) {
+    if (Store.Kind == TTrustStoreKind::Debian &&
+        HoldsFingerprint(ReadWholeFile(Under(Root, "/etc/ssl/certs/ca-certificates.crt")),
+                         CA.Fingerprint))
+      return {true, true,
+              "its file is gone, but the bundle " +
+                  Under(Root, "/etc/ssl/certs/ca-certificates.crt") + " still holds it"};
+    return {true, false, "not installed"};
+  }
   state.Installed = HoldsFingerprint(ReadWholeFile(file), CA.Fingerprint);
   if (!state.Installed)
     return {true, false, "not installed (" + file + " holds another certificate)"};
@@ -334,8 +344,9 @@ TTrustOutcome ActOnSystem(const TTrustCA& CA, const TTrustTarget& Target, const 
     if (store.Kind == TTrustStoreKind::Fedora && !IsOwnRoot(Place.Root))
       outcome.Reason += " (run update-ca-trust extract inside that root)";
   } else {
-    outcome.Reason = Action == TAction::Install ? "still not installed after " + std::string(tool)
-                                                : "still installed after " + std::string(tool);
+    outcome.Reason = Action == TAction::Install
+                         ? "still not installed after " + std::string(tool)
+                         : "still installed after " + std::string(tool) + ": " + after.Reason;
   }
   return outcome;
 }

@@ -268,6 +268,23 @@ TEST_F(CliTrust, RefusedFilesChangeNothing) {
   }
 }
 
+// With no other CA in the configuration, update-ca-certificates leaves the old bundle, and the
+// removed CA in it, behind: that is no success to report.
+TEST_F(CliTrust, RemovalThatLeavesTheCAInTheBundleIsNoSuccess) {
+  WriteFile(At("root/etc/ca-certificates.conf"), std::string());
+  const std::string ca = MakeDevCA();
+  ASSERT_EQ(Trust({"install", ca}).Status, 0);
+  const TProcessResult remove = Trust({"remove", ca});
+  EXPECT_EQ(remove.Status, 1) << remove.Out;
+  EXPECT_NE(remove.Out.find("\u2717 system store (update-ca-certificates): still installed after "
+                            "update-ca-certificates: its file is gone, but the bundle "),
+            std::string::npos)
+      << remove.Out;
+  const TRun bundle = OpenSSL("verify -CAfile " + Quoted(CertsDir() + "/ca-certificates.crt") +
+                              " " + Quoted(At("store/localhost.crt")));
+  EXPECT_EQ(bundle.status, 0) << "the bundle no longer holds the CA after all: " << bundle.output;
+}
+
 TEST_F(CliTrust, DevTrustsItsCAOrNamesTheOneCommand) {
   const TProcessResult plain = Cli({"dev", "localhost", "--store", At("store")});
   ASSERT_EQ(plain.Status, 0) << plain.Err;
