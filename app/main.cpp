@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -103,6 +104,11 @@ int main(int argc, char* argv[]) {
   QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
   velmora::QtPlatform platform;
   velmora::TfrmVelmora frmVelmora(platform);
+  // This computer's own trust stores; a privileged step asks through the desktop's agent.
+  velmora::TTrustPlace trustPlace;
+  trustPlace.Home = QDir::homePath().toStdString();
+  trustPlace.Elevator = "pkexec";
+  frmVelmora.SetTrustPlace(trustPlace);
   frmVelmora.show();
   if (!commandLine.File.isEmpty())
     velmora::RunGuarded(platform, [&] {

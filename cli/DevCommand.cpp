@@ -8,6 +8,7 @@
 #include "cli/Command.h"
 #include "cli/Issue.h"
 #include "cli/PassArg.h"
+#include "cli/TrustSteps.h"
 #include "core/Defaults.h"
 #include "core/IPAddress.h"
 #include "core/RequestChecks.h"
@@ -17,6 +18,8 @@
 #include "crypto/Certificates.h"
 #include "crypto/FileLock.h"
 #include "crypto/NameConstraints.h"
+
+#include <QDir>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -100,6 +103,12 @@ class TDevCommand : public TCommand {
         "--permit", FPermit,
         "Make the CA constrained to these names instead of the development names, "
         "comma-separated: example.org, .example.org, 10.0.0.0/8, fd00::/8, @example.org");
+    Command.add_flag("--trust", FTrust,
+                     "Trust the CA on this computer (as velmora-cli trust install does)");
+    Command.add_option("--root", FRoot, "With --trust: file-system root of the system store");
+    Command.add_option("--home", FHome, "With --trust: home folder of the NSS databases");
+    Command.add_flag("--no-system", FNoSystem, "With --trust: leave the system store alone");
+    Command.add_flag("--yes", FYes, "With --trust: trust an unconstrained CA without asking");
     Command.add_option("--days", FDays, "Days of validity of the certificate (at most 825)")
         ->default_val(kDevServerDays);
   }
@@ -114,6 +123,8 @@ class TDevCommand : public TCommand {
     if (FDays < 1 || FDays > kMaxDevDays)
       throw UsageError("--days is 1 to " + std::to_string(kMaxDevDays) +
                        ": Apple platforms accept no TLS server certificate valid longer.");
+    if (!FTrust && (!FRoot.empty() || !FHome.empty() || FNoSystem || FYes))
+      throw UsageError("--root, --home, --no-system and --yes apply to --trust only.");
     if (FUnconstrained && FPermitOption->count() > 0)
       throw UsageError("--unconstrained and --permit contradict each other: choose one.");
     try {
@@ -159,15 +170,22 @@ class TDevCommand : public TCommand {
     MakeLeaf(leaf, store, caCert, caKey, bundlePass->Text());
 
     const std::string first = FNames.front();
-    std::printf(
-        "\nFiles:\n  %s\n  %s\n  %s\n  %s\n\n"
-        "To trust the development CA on Debian (this program does not do it for you):\n"
-        "  sudo cp %s /usr/local/share/ca-certificates/%s\n"
-        "  sudo update-ca-certificates\n",
-        caCert.c_str(), JoinStorePath(store, first + ".crt").c_str(),
-        JoinStorePath(store, first + ".key").c_str(), JoinStorePath(store, first + ".p12").c_str(),
-        caCert.c_str(), caCertName.c_str());
-    return 0;
+    std::printf("\nFiles:\n  %s\n  %s\n  %s\n  %s\n\n", caCert.c_str(),
+                JoinStorePath(store, first + ".crt").c_str(),
+                JoinStorePath(store, first + ".key").c_str(),
+                JoinStorePath(store, first + ".p12").c_str());
+    if (!FTrust) {
+      std::printf("To trust the development CA on this computer:\n  %s\n",
+                  CommandLineText({"velmora-cli", "trust", "install", caCert}).c_str());
+      return 0;
+    }
+    TTrustPlace place;
+    place.Root = FRoot.empty() ? "/" : FRoot;
+    place.Home = FHome.empty() ? QDir::homePath().toStdString() : FHome;
+    place.System = !FNoSystem;
+    AnnounceOnStdout(place);
+    std::fflush(stdout);
+    return InstallTrustFor(caCert, place, FYes);
   }
 
  private:
@@ -269,6 +287,11 @@ class TDevCommand : public TCommand {
   bool FUnconstrained = false;
   std::string FPermit;
   std::int32_t FDays = kDevServerDays;
+  bool FTrust = false;
+  std::string FRoot;
+  std::string FHome;
+  bool FNoSystem = false;
+  bool FYes = false;
   CLI::Option* FUnconstrainedOption = nullptr;
   CLI::Option* FPermitOption = nullptr;
   std::vector<std::string> FConstraints;  // the permitted names of a CA made now

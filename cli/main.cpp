@@ -20,6 +20,7 @@ std::vector<std::unique_ptr<TCommand>> AllCommands() {
   commands.push_back(MakeDevCommand());
   commands.push_back(MakeInfoCommand());
   commands.push_back(MakeListCommand());
+  commands.push_back(MakeTrustCommand());
   return commands;
 }
 

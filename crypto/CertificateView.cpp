@@ -82,6 +82,56 @@ X509Ptr ReadCertificateDER(std::string_view Bytes, bool WholeBytes) {
   return cert;
 }
 
+namespace {
+
+struct FreeOpenSSLMemory {
+  void operator()(void* Memory) const noexcept { OPENSSL_free(Memory); }
+};
+template <typename T>
+using OpenSSLMemoryPtr = std::unique_ptr<T, FreeOpenSSLMemory>;
+
+bool IsCertificateBlock(const std::string& Name) {
+  return Name == PEM_STRING_X509 || Name == PEM_STRING_X509_OLD || Name == PEM_STRING_X509_TRUSTED;
+}
+
+}  // namespace
+
+TCertificateFileContents ReadCertificateFileContents(const std::string& Bytes) {
+  TCertificateFileContents contents;
+  if (Bytes.size() > static_cast<std::size_t>(INT_MAX)) return contents;
+  TolerateErrors tolerate;
+  BIOPtr in(BIO_new_mem_buf(Bytes.data(), static_cast<int>(Bytes.size())));
+  if (!in) return contents;
+  bool anyBlock = false;
+  for (;;) {
+    char* rawName = nullptr;
+    char* rawHeader = nullptr;
+    unsigned char* rawData = nullptr;
+    long length = 0;
+    const int read = PEM_read_bio(in.get(), &rawName, &rawHeader, &rawData, &length);
+    const OpenSSLMemoryPtr<char> name(rawName);
+    const OpenSSLMemoryPtr<char> header(rawHeader);
+    const OpenSSLMemoryPtr<unsigned char> data(rawData);
+    if (read != 1) break;
+    anyBlock = true;
+    const std::string label(name.get());
+    if (label.find("PRIVATE KEY") != std::string::npos) {
+      contents.HasPrivateKey = true;
+    } else if (IsCertificateBlock(label)) {
+      const unsigned char* next = data.get();
+      // A trusted certificate block carries trust settings after the certificate; the
+      // certificate is what counts here.
+      X509Ptr cert(label == PEM_STRING_X509_TRUSTED ? d2i_X509_AUX(nullptr, &next, length)
+                                                    : d2i_X509(nullptr, &next, length));
+      if (cert) contents.Certificates.push_back(std::move(cert));
+    }
+  }
+  if (!anyBlock)
+    if (X509Ptr cert = ReadCertificateDER(Bytes, true))
+      contents.Certificates.push_back(std::move(cert));
+  return contents;
+}
+
 TPublicKeyFacts PublicKeyFactsOf(const EVP_PKEY* Key) {
   TPublicKeyFacts facts;
   if (Key == nullptr) return facts;
@@ -153,6 +203,36 @@ std::optional<long> TCertificateView::PathLength() const {
   const long length = X509_get_pathlen(FCert.get());
   if (length < 0) return std::nullopt;
   return length;
+}
+
+bool TCertificateView::IsCA() const {
+  TolerateErrors tolerate;
+  return (X509_get_extension_flags(FCert.get()) & EXFLAG_CA) != 0;
+}
+
+std::optional<bool> TCertificateView::MaySignCertificates() const {
+  TolerateErrors tolerate;
+  if ((X509_get_extension_flags(FCert.get()) & EXFLAG_KUSAGE) == 0) return std::nullopt;
+  return (X509_get_key_usage(FCert.get()) & KU_KEY_CERT_SIGN) != 0;
+}
+
+bool TCertificateView::HasNameConstraints() const {
+  return X509_get_ext_by_NID(FCert.get(), NID_name_constraints, -1) >= 0;
+}
+
+std::string TCertificateView::CommonName() const {
+  const X509_NAME* subject = X509_get_subject_name(FCert.get());
+  int at = -1;
+  for (int next = -1; (next = X509_NAME_get_index_by_NID(subject, NID_commonName, next)) >= 0;)
+    at = next;
+  if (at < 0) return {};
+  const ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at));
+  TolerateErrors tolerate;
+  unsigned char* raw = nullptr;
+  const int length = ASN1_STRING_to_UTF8(&raw, value);
+  const OpenSSLMemoryPtr<unsigned char> utf8(raw);
+  if (length < 0) return {};
+  return std::string(reinterpret_cast<const char*>(utf8.get()), static_cast<std::size_t>(length));
 }
 
 std::string TCertificateView::SignatureAlgorithm() const {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora {
 
@@ -20,6 +21,16 @@ X509Ptr ReadCertificatePEMOrDER(const std::string& Bytes);
 // The certificate whose DER starts Bytes; with WholeBytes only when nothing follows it. Null
 // when none reads; nothing is left in the error queue.
 X509Ptr ReadCertificateDER(std::string_view Bytes, bool WholeBytes);
+
+// What a certificate file holds, for code that must refuse a file with more than it expects:
+// every certificate in it (each PEM certificate block, or the file as one DER certificate when
+// it holds no PEM block), and whether it holds a private key block of any form. Blocks of
+// other kinds are passed over; nothing is left in the error queue.
+struct TCertificateFileContents {
+  std::vector<X509Ptr> Certificates;
+  bool HasPrivateKey = false;
+};
+TCertificateFileContents ReadCertificateFileContents(const std::string& Bytes);
 
 // The extensions a view prints, in libcrypto's own wording.
 enum class TCertExtension {
@@ -71,6 +82,15 @@ class TCertificateView {
   std::optional<std::string> ExtensionText(TCertExtension Which) const;
   // The basic constraints' path length; empty when it has none or is no CA.
   std::optional<long> PathLength() const;
+  // Whether the basic constraints say CA:TRUE.
+  bool IsCA() const;
+  // Whether the key usage allows signing certificates (keyCertSign); empty when the
+  // certificate has no key usage, which leaves every usage open.
+  std::optional<bool> MaySignCertificates() const;
+  // Whether it carries name constraints: without them a CA can vouch for any name.
+  bool HasNameConstraints() const;
+  // The subject's last common name as UTF-8; empty when it has none.
+  std::string CommonName() const;
   // The signature algorithm's name ("ecdsa-with-SHA256"); "(unknown)" when it has none.
   std::string SignatureAlgorithm() const;
   // The digest of the DER as upper-case hex pairs joined by colons (what `openssl x509

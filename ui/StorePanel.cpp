@@ -432,19 +432,50 @@ void TStorePanel::ShowFileRelations(const std::string& Path, std::uint64_t Reque
   std::shared_ptr<std::atomic<bool>> cancel = FFileInfoCancel;
   auto* watcher = new QFutureWatcher<std::vector<std::string>>(this);
   connect(watcher, &QFutureWatcher<std::vector<std::string>>::finished, this,
-          [this, watcher, Request] {
+          [this, watcher, Path, Request] {
             watcher->deleteLater();
             --FFileInfoPending;
             const std::vector<std::string> lines = watcher->result();
-            if (Request != FFileInfoRequest || lines.empty()) return;
-            QStringList text;
-            for (const std::string& line : lines) text << FileNameCaption(line);
-            ui->memStoreInfo->appendPlainText(QString());
-            ui->memStoreInfo->appendPlainText(text.join(QLatin1Char('\n')));
+            if (Request != FFileInfoRequest) return;
+            if (!lines.empty()) {
+              QStringList text;
+              for (const std::string& line : lines) text << FileNameCaption(line);
+              ui->memStoreInfo->appendPlainText(QString());
+              ui->memStoreInfo->appendPlainText(text.join(QLatin1Char('\n')));
+            }
+            ShowTrustedBy(Path, Request);
           });
   watcher->setFuture(QtConcurrent::run([Path, cancel] {
     return DescribeStoreRelations(Path, [cancel] { return cancel->load(); });
   }));
+}
+
+// Only a CA certificate gets the line; the stores are asked by their own tools, which takes a
+// moment per browser profile, so it comes last.
+void TStorePanel::ShowTrustedBy(const std::string& Path, std::uint64_t Request) {
+  if (!FTrustPlace) return;
+  ++FFileInfoPending;
+  auto* watcher = new QFutureWatcher<std::optional<std::string>>(this);
+  connect(watcher, &QFutureWatcher<std::optional<std::string>>::finished, this,
+          [this, watcher, Request] {
+            watcher->deleteLater();
+            --FFileInfoPending;
+            const std::optional<std::string> trustedBy = watcher->result();
+            if (Request != FFileInfoRequest || !trustedBy) return;
+            ui->memStoreInfo->appendPlainText(QString());
+            ui->memStoreInfo->appendPlainText(QString::fromStdString(
+                "Trusted by: " + (trustedBy->empty() ? std::string("none") : *trustedBy)));
+          });
+  watcher->setFuture(
+      QtConcurrent::run([Path, Place = *FTrustPlace]() -> std::optional<std::string> {
+        try {
+          // An expired CA may still be trusted somewhere: the line tells where.
+          const TTrustCA ca = ReadTrustCA(Path, 0);
+          return TrustedByText(TrustStatus(ca, Place));
+        } catch (const std::exception&) {
+          return std::nullopt;  // no CA certificate: nothing to say
+        }
+      }));
 }
 
 // Results still on their way for an earlier pick are dropped when they arrive, and the
@@ -513,7 +544,73 @@ void TStorePanel::lvCertsContextMenu(const QPoint& Position) {
   menu->addAction(QStringLiteral("Copy SHA-256 Fingerprint"), this,
                   [this, path] { RunGuarded(FPlatform, [&] { CopyCertificateText(path, true); }); })
       ->setEnabled(certificate);
+  if (FTrustPlace) {
+    menu->addSeparator();
+    QAction* trust =
+        menu->addAction(QStringLiteral("Trust on This Computer..."), this,
+                        [this, path] { RunGuarded(FPlatform, [&] { ChangeTrust(path, true); }); });
+    trust->setObjectName(QStringLiteral("actTrustOnComputer"));
+    trust->setEnabled(certificate && !FJobs->Running());
+    QAction* stop = menu->addAction(QStringLiteral("Stop Trusting..."), this, [this, path] {
+      RunGuarded(FPlatform, [&] { ChangeTrust(path, false); });
+    });
+    stop->setObjectName(QStringLiteral("actStopTrusting"));
+    stop->setEnabled(certificate && !FJobs->Running());
+  }
   menu->popup(ui->lvCerts->viewport()->mapToGlobal(Position));
+}
+
+void TStorePanel::SetTrustPlace(TTrustPlace Place) { FTrustPlace = std::move(Place); }
+
+void TStorePanel::ChangeTrust(const std::string& Path, bool Install) {
+  if (!FTrustPlace || FJobs->Running()) return;
+  // A refused file raises before anything is asked or changed; an expired CA can still be
+  // taken out.
+  const TTrustCA ca = ReadTrustCA(Path, Install ? std::time(nullptr) : 0);
+  const std::vector<TTrustTarget> targets = FindTrustTargets(*FTrustPlace);
+  if (targets.empty()) {
+    FPlatform.ShowMessage("No trust store was found on this computer.");
+    return;
+  }
+  std::string question = (Install ? "Trust \"" : "Stop trusting \"") + ca.CommonName +
+                         "\" on this computer?\n\nTargets:";
+  for (const TTrustTarget& target : targets) question += "\n  " + target.Name;
+  if (Install && !ca.Constrained)
+    question +=
+        "\n\nThis CA has no name constraints: it can vouch for any web site, so whoever "
+        "obtains its key can impersonate every web site to this computer.";
+  if (!FPlatform.ConfirmYesNo(question)) return;
+
+  TTrustPlace place = *FTrustPlace;
+  // What runs with root's rights is logged, exactly, before it runs.
+  place.Announce = [this](const std::string& Line) {
+    FJobs->PostToWindow([this, Line] { FHost.Log(Line); });
+  };
+  auto outcomes = std::make_shared<std::vector<TTrustOutcome>>();
+  auto failure = std::make_shared<std::string>();
+  FJobs->Run(
+      TJobRunner::TKind::Command,
+      [ca, place, Install, outcomes, failure] {
+        try {
+          *outcomes = Install ? InstallTrust(ca, place) : RemoveTrust(ca, place);
+        } catch (const std::exception& e) {
+          *failure = e.what();
+        }
+      },
+      [this, Path, outcomes, failure] {
+        if (!failure->empty()) throw Exception(*failure);
+        std::string text;
+        for (const TTrustOutcome& outcome : *outcomes) {
+          const std::string line = TrustOutcomeLine(outcome);
+          FHost.Log(line);
+          text += (text.empty() ? "" : "\n") + line;
+        }
+        FPlatform.ShowMessage(text);
+        // The pane says where the certificate is trusted now.
+        if (const std::optional<int> row = SelectedRow();
+            row && StorePath(FStoreModel->Entry(*row).Name) == Path)
+          ShowFileInfo(Path);
+      });
 }
 
 void TStorePanel::CopyCertificateText(const std::string& Path, bool Fingerprint) {

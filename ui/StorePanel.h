@@ -7,6 +7,7 @@
 // runner are borrowed from the window as well.
 #pragma once
 
+#include "core/Trust.h"
 #include "ui/JobRunner.h"
 #include "ui/Platform.h"
 #include "ui/StoreListModel.h"
@@ -82,6 +83,11 @@ class TStorePanel final : public QObject {
   // Enter on the store tab: true when Focused is on it, which then had its use of the key.
   bool TakesEnter(QWidget* Focused);
 
+  // The trust stores a CA certificate of the store can be put into and the File Info pane
+  // reports on: the program gives this computer's; without it (a test that gives no sandbox)
+  // the panel neither offers trust nor looks at any store.
+  void SetTrustPlace(TTrustPlace Place);
+
  private:
   struct TStoreListing;
 
@@ -121,6 +127,11 @@ class TStorePanel final : public QObject {
   // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint.
   void lvCertsContextMenu(const QPoint& Position);
   void CopyCertificateText(const std::string& Path, bool Fingerprint);
+  // "Trust on This Computer..." and "Stop Trusting...": a question that lists the targets,
+  // the work as a job, then one box with each target's outcome.
+  void ChangeTrust(const std::string& Path, bool Install);
+  // The "Trusted by: ..." line of a CA certificate, read after the store's related files.
+  void ShowTrustedBy(const std::string& Path, std::uint64_t Request);
   void UseStoreFileAsCA(TCAPart Part);
   void btnStoreDeleteClick();
 
@@ -146,6 +157,7 @@ class TStorePanel final : public QObject {
   std::uint64_t FFileInfoRequest = 0;
   int FFileInfoPending = 0;
   std::shared_ptr<std::atomic<bool>> FFileInfoCancel;
+  std::optional<TTrustPlace> FTrustPlace;
 };
 
 }  // namespace velmora

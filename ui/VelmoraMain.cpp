@@ -311,6 +311,8 @@ void TfrmVelmora::Log(const std::string& Text) {
 
 void TfrmVelmora::OpenStoreFile(const std::string& Path) { FStore->OpenStoreFile(Path); }
 
+void TfrmVelmora::SetTrustPlace(TTrustPlace Place) { FStore->SetTrustPlace(std::move(Place)); }
+
 // The store's key found for the CA certificate belonged to the folder shown before.
 void TfrmVelmora::StoreDirChanged() {
   if (!ui->edtCACertFile->text().isEmpty()) edtCACertFileChange();

@@ -71,6 +71,9 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   // without changing the remembered store, and picks the file once it is listed.
   void OpenStoreFile(const std::string& Path);
 
+  // The trust stores the store tab may put a CA certificate into (see TStorePanel).
+  void SetTrustPlace(TTrustPlace Place);
+
   // Appends "[hh:nn:ss] " and Text as the last line of the activity log (memKeyInfo) and
   // scrolls it into view. A text with line breaks becomes several lines, the first stamped.
   void Log(const std::string& Text) override;
