@@ -42,5 +42,7 @@ std::unique_ptr<TCommand> MakeCertCommand();
 std::unique_ptr<TCommand> MakeInfoCommand();
 std::unique_ptr<TCommand> MakeListCommand();
 std::unique_ptr<TCommand> MakeDevCommand();
+std::unique_ptr<TCommand> MakeCSRCommand();
+std::unique_ptr<TCommand> MakeSignCommand();
 
 }  // namespace velmora::cli

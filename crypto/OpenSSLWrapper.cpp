@@ -6,6 +6,10 @@
 namespace velmora {
 
 void FreeX509Stack(STACK_OF(X509) * stack) noexcept { sk_X509_pop_free(stack, X509_free); }
+void FreeX509ExtensionStack(STACK_OF(X509_EXTENSION) * stack) noexcept {
+  sk_X509_EXTENSION_pop_free(stack, X509_EXTENSION_free);
+}
+void FreeGeneralNames(GENERAL_NAMES* names) noexcept { GENERAL_NAMES_free(names); }
 
 void RaiseOpenSSLError(const std::string& Context) {
   const unsigned long code = ERR_get_error();
