@@ -207,7 +207,8 @@ class TSignCommand : public TCommand {
     if (FOptions.GivenKeyUsages()) edits.KeyUsage = given.KeyUsage;
     if (FOptions.GivenExtKeyUsages()) edits.ExtKeyUsage = given.ExtKeyUsage;
     edits.GrantCA = given.IsCA;
-    if (FOptions.GivenPathLen() || given.IsCA) edits.PathLenConstraint = given.PathLenConstraint;
+    // Without --pathlen a granted CA keeps the limit its request asked for.
+    if (FOptions.GivenPathLen()) edits.PathLenConstraint = given.PathLenConstraint;
     return edits;
   }
 

@@ -233,6 +233,7 @@ void TfrmVelmora::BindEvents() {
     bindChecked(keyType, &TfrmVelmora::KeyTypeChosen);
   bindChecked(ui->rbSelfSigned, &TfrmVelmora::UpdateSignModeUI);
   bindChecked(ui->rbCASign, &TfrmVelmora::UpdateSignModeUI);
+  bindChecked(ui->rbRequest, &TfrmVelmora::UpdateSignModeUI);
   bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::UpdateCAOptionsUI);
   bind(ui->cbProfile, &QComboBox::currentIndexChanged, &TfrmVelmora::ApplyProfileToForm);
   bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::ExtensionsChangedByHand);
@@ -345,7 +346,16 @@ void TfrmVelmora::UpdateKeyTypeUI() {
   ui->grpEd->setEnabled(ui->rbEd->isChecked());
 }
 
-void TfrmVelmora::UpdateSignModeUI() { ui->grpCA->setEnabled(ui->rbCASign->isChecked()); }
+// A request is signed by another CA, and there is no certificate to bundle with the key.
+void TfrmVelmora::UpdateSignModeUI() {
+  ui->grpCA->setEnabled(ui->rbCASign->isChecked());
+  const bool bundle = !ui->rbRequest->isChecked();
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           ui->chkSavePFX, ui->chkPFXCompatible, ui->edtOutPFX, ui->btnBrowseOutPFX,
+           ui->lblOutPFXPwd, ui->edtOutPFXPwd, ui->lblOutPFXPwdConfirm, ui->edtOutPFXPwdConfirm,
+           ui->lblFriendly, ui->edtFriendly})
+    control->setEnabled(bundle);
+}
 
 void TfrmVelmora::UpdateCAOptionsUI() {
   const bool isCA = ui->chkIsCA->isChecked();

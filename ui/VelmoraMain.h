@@ -131,6 +131,8 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
 
   // --- Certificate command, dialogs, output names, Clear, About (VelmoraCommands.cpp) ---
   void btnGenCertClick();
+  // "Generate Certificate" in the request mode: the key and a request for another CA.
+  void GenerateRequest(const TCertRequest& Form);
   // Raises Exception for a name-constraint list that does not read.
   TCertRequest RequestFromForm() const;
   // Each password typed twice the same; otherwise the box says which and false.

@@ -206,21 +206,51 @@ TEST_F(CliCertificateRequest, SignsRequestsOfOpenSSLAndPython) {
     EXPECT_EQ(entry.path().extension(), ".crt") << entry.path();
 }
 
+// The requester's own key and the certificate signed for its request serve TLS, and a client
+// that trusts only the CA completes the handshake with the host name of the request.
+TEST_F(CliCertificateRequest, TLSHandshakeWithTheRequestersKey) {
+  if (const std::string missing = MissingPrograms({"curl"}); !missing.empty())
+    GTEST_FAIL() << "This check connects with curl; not installed: " << missing;
+  MakeCA();
+  const std::string key = At("tls.key"), request = At("tls.csr");
+  ASSERT_EQ(RunCommand("openssl req -new -nodes -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+                       "-keyout " +
+                       Quoted(key) + " -out " + Quoted(request) +
+                       " -subj /CN=tls.example -addext subjectAltName=DNS:tls.example")
+                .status,
+            0);
+  ASSERT_EQ(Sign(request).Status, 0);
+  const std::string cert = At("store/tls.crt");
+  // One connection on a port of its own; curl retries until the server listens.
+  const TRun handshake = RunCommand(
+      "PORT=$((20000 + RANDOM % 30000)); "
+      "openssl s_server -quiet -naccept 1 -www -accept $PORT -cert " +
+      Quoted(cert) + " -key " + Quoted(key) +
+      " >/dev/null 2>&1 & S=$!; "
+      "curl -s --retry 30 --retry-connrefused --retry-delay 1 --max-time 60 -o /dev/null "
+      "-w '%{http_code}' --cacert " +
+      Quoted(At("ca/ca.crt")) +
+      " --resolve tls.example:$PORT:127.0.0.1 https://tls.example:$PORT/; R=$?; "
+      "kill $S 2>/dev/null; wait $S 2>/dev/null; exit $R");
+  EXPECT_EQ(handshake.status, 0) << handshake.output;
+  EXPECT_EQ(handshake.output, "200") << handshake.output;
+}
+
 // --ca grants what the request asks for; the default name is the request's with .crt.
 TEST_F(CliCertificateRequest, GrantedCAAndDefaultName) {
   MakeCA();
   ASSERT_EQ(RunCommand("openssl req -new -nodes -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
                        "-keyout " +
                        Quoted(At("sub.key")) + " -out " + Quoted(At("sub.csr")) +
-                       " -subj /CN=Sub -addext basicConstraints=critical,CA:TRUE,pathlen:0 "
+                       " -subj /CN=Sub -addext basicConstraints=critical,CA:TRUE,pathlen:1 "
                        "-addext keyUsage=critical,keyCertSign,cRLSign")
                 .status,
             0);
   const TProcessResult run = Sign(At("sub.csr"), {"--ca"});
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_TRUE(Contains(run.Out,
-                       "  Basic constraints: requested CA:TRUE, pathlen:0; issued "
-                       "CA:TRUE, pathlen:0\n"))
+                       "  Basic constraints: requested CA:TRUE, pathlen:1; issued "
+                       "CA:TRUE, pathlen:1\n"))
       << run.Out;
   EXPECT_TRUE(Contains(run.Out,
                        "  Key usage: requested keyCertSign, cRLSign; issued "
