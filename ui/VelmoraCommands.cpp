@@ -367,12 +367,12 @@ void TfrmVelmora::GenerateRequest(const TCertRequest& Form) {
 
 // Compared as typed, before anything is read or written: a password that differs from its
 // confirmation would lock the new key or bundle with a password nobody knows. The bundle's
-// pair counts only when a bundle is saved.
+// pair counts only when a bundle is saved: never with a request, which has no bundle.
 bool TfrmVelmora::PasswordsConfirmed() {
   const char* mismatch = nullptr;
   if (ui->edtOutKeyPwd->text() != ui->edtOutKeyPwdConfirm->text())
     mismatch = "The private key passwords do not match.";
-  else if (ui->chkSavePFX->isChecked() &&
+  else if (ui->chkSavePFX->isChecked() && !ui->rbRequest->isChecked() &&
            ui->edtOutPFXPwd->text() != ui->edtOutPFXPwdConfirm->text())
     mismatch = "The PKCS#12 passwords do not match.";
   if (!mismatch) return true;

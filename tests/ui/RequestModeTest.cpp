@@ -60,5 +60,19 @@ TEST_F(RequestMode, WritesTheKeyAndARequestNamedAfterTheCertificate) {
   EXPECT_TRUE(Control<QWidget>("chkSavePFX")->isEnabled());
 }
 
+// The bundle box left ticked from a certificate mode, with passwords that differ, does not
+// stop a request: there is no bundle to protect.
+TEST_F(RequestMode, BundlePasswordsLeftBehindDoNotStopARequest) {
+  GenerateKey();
+  SetChecked("chkSavePFX", true);
+  Type("edtOutPFXPwd", "one");
+  Type("edtOutPFXPwdConfirm", "two");
+  Press("rbRequest");
+  GenerateCertificate();
+  EXPECT_EQ(Platform.Messages,
+            std::vector<std::string>{"Certificate request complete!\nFiles saved to: " + StoreDir});
+  EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"certificate.csr", "private.key"}));
+}
+
 }  // namespace
 }  // namespace velmora::test
