@@ -2,6 +2,7 @@
 #include "bench/BenchMain.h"
 #include "bench/BenchSupport.h"
 #include "bench/PlainLibcrypto.h"
+#include "crypto/CSR.h"
 #include "crypto/CertBuilder.h"
 #include "crypto/Certificates.h"
 
@@ -411,6 +412,49 @@ BENCHMARK(BM_LoadCertPEM_ours)->Name("LoadCertificateFromPEMFile/ours");
 BENCHMARK(BM_LoadCertPEM_baseline)->Name("LoadCertificateFromPEMFile/baseline");
 BENCHMARK(BM_LoadP12_ours)->Name("LoadFromP12File/ours");
 BENCHMARK(BM_LoadP12_baseline)->Name("LoadFromP12File/baseline");
+
+// ---- Signing a P-256 request: read it, verify its signature, issue for its key ----
+
+std::string P256RequestPEM() {
+  TCertBuilder requester;
+  ConfigureLeaf(requester);
+  requester.GenerateKey();
+  requester.BuildRequest();
+  return requester.RequestToPEM();
+}
+
+void BM_SignRequest_ours(benchmark::State& state) {
+  const CA& ca = SharedCA();
+  const std::string request = P256RequestPEM();
+  for (auto _ : state) {
+    const TCSRView view(ReadCSRPEMOrDER(request));
+    if (!view.Verifies()) state.SkipWithError("the request does not verify");
+    TCertBuilder b;
+    ConfigureLeaf(b);
+    b.UseRequestPublicKey(view.PublicKey());
+    b.BuildSignedBy(ca.certPEM, ca.keyPEM, "");
+  }
+}
+
+void BM_SignRequest_baseline(benchmark::State& state) {
+  const CA& ca = SharedCA();
+  const std::string request = P256RequestPEM();
+  for (auto _ : state) {
+    BIOPtr requestBio(BIO_new_mem_buf(request.c_str(), -1));
+    X509_REQPtr req(PEM_read_bio_X509_REQ(requestBio.get(), nullptr, nullptr, nullptr));
+    EVP_PKEY* key = X509_REQ_get0_pubkey(req.get());
+    if (X509_REQ_verify(req.get(), key) != 1) state.SkipWithError("the request does not verify");
+    BIOPtr certBio(BIO_new_mem_buf(ca.certPEM.c_str(), -1));
+    X509Ptr caCert(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr));
+    BIOPtr keyBio(BIO_new_mem_buf(ca.keyPEM.c_str(), -1));
+    EVP_PKEYPtr caKey(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
+    X509Ptr cert = PlainCert(key, caCert.get(), caKey.get(), EVP_sha256());
+    benchmark::DoNotOptimize(cert.get());
+  }
+}
+
+BENCHMARK(BM_SignRequest_ours)->Name("SignRequest/P-256/ours");
+BENCHMARK(BM_SignRequest_baseline)->Name("SignRequest/P-256/baseline");
 
 }  // namespace
 

@@ -43,5 +43,7 @@ std::unique_ptr<TCommand> MakeInfoCommand();
 std::unique_ptr<TCommand> MakeListCommand();
 std::unique_ptr<TCommand> MakeDevCommand();
 std::unique_ptr<TCommand> MakeTrustCommand();
+std::unique_ptr<TCommand> MakeCSRCommand();
+std::unique_ptr<TCommand> MakeSignCommand();
 
 }  // namespace velmora::cli

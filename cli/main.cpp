@@ -17,6 +17,8 @@ namespace velmora::cli {
 std::vector<std::unique_ptr<TCommand>> AllCommands() {
   std::vector<std::unique_ptr<TCommand>> commands;
   commands.push_back(MakeCertCommand());
+  commands.push_back(MakeCSRCommand());
+  commands.push_back(MakeSignCommand());
   commands.push_back(MakeDevCommand());
   commands.push_back(MakeInfoCommand());
   commands.push_back(MakeListCommand());

@@ -231,7 +231,8 @@ bool ExistsAsFile(const std::string& Path) {
 
 void RequireDistinctOutputs(const TIssueRequest& Request) {
   std::vector<std::string> paths;
-  for (const std::string* name : {&Request.CertName, &Request.KeyName, &Request.BundleName})
+  for (const std::string* name :
+       {&Request.CertName, &Request.KeyName, &Request.BundleName, &Request.RequestName})
     if (!name->empty()) paths.push_back(JoinStorePath(Request.StoreDir, *name));
   for (std::size_t i = 0; i < paths.size(); ++i)
     for (std::size_t j = i + 1; j < paths.size(); ++j)
@@ -249,7 +250,9 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
   TakeCommonNameAsAlternativeName(Builder, Events);
   // Nothing is built before the user has heard what would be wrong with the certificate.
   if (Events.ConfirmFindings && Builder.Key()) {
-    const std::vector<std::string> findings = Findings(Builder, caCert.get());
+    std::vector<std::string> findings = Request.PriorFindings;
+    for (std::string& finding : Findings(Builder, caCert.get()))
+      findings.push_back(std::move(finding));
     if (!findings.empty() && !Events.ConfirmFindings(findings)) {
       Events.Log("Certificate generation cancelled; nothing was written.");
       return TIssueOutcome::Declined;
@@ -297,6 +300,42 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
   if (!cert.Path.empty()) Events.Log("Certificate saved -> " + cert.Name);
   if (!key.Path.empty()) Events.Log("Private key saved -> " + key.Name);
   if (!bundle.Path.empty()) Events.Log("PKCS#12 saved -> " + bundle.Name);
+  return TIssueOutcome::Written;
+}
+
+TIssueOutcome MakeCertificateRequest(TCertBuilder& Builder, const TIssueRequest& Request,
+                                     const TIssuePasswords& Passwords, const TIssueEvents& Events) {
+  if (Request.RequestName.empty())
+    throw Exception("Please specify the certificate request file name.");
+  TIssueRequest outputs = Request;
+  outputs.CertName.clear();
+  outputs.BundleName.clear();
+  RequireDistinctOutputs(outputs);
+  Events.Log("Building certificate request ...");
+  Builder.BuildRequest();
+
+  const auto output = [&](const std::string& Name) {
+    TOutput result{Name, {}};
+    if (Name.empty()) return result;
+    result.Path = JoinStorePath(Request.StoreDir, Name);
+    result.Existed = ExistsAsFile(result.Path);
+    return result;
+  };
+  const TOutput request = output(Request.RequestName);
+  const TOutput key = output(Request.KeyName);
+  if (!ConfirmReplacingSecrets({&request, &key}, Events)) {
+    Events.Log("Certificate request cancelled; the existing files are kept.");
+    return TIssueOutcome::Declined;
+  }
+  TAtomicFileSet files;
+  for (const TOutput* out : {&request, &key})
+    if (!out->Path.empty() && !out->Existed && !Request.ReplaceExisting)
+      files.RequireAbsent(out->Path);
+  Builder.StageRequestPEM(files, request.Path);
+  if (!key.Path.empty()) Builder.StageKeyPEM(files, key.Path, Passwords.Key);
+  files.Commit();
+  Events.Log("Certificate request saved -> " + request.Name);
+  if (!key.Path.empty()) Events.Log("Private key saved -> " + key.Name);
   return TIssueOutcome::Written;
 }
 

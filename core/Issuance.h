@@ -26,6 +26,11 @@ struct TIssueRequest {
   // Replace whatever stands at the outputs' names without asking (the command line's --force),
   // files that another program puts there meanwhile included.
   bool ReplaceExisting = false;
+  // Findings the caller made before the checks before issuing (such as a request's CA that
+  // is not granted); shown with theirs, first.
+  std::vector<std::string> PriorFindings;
+  // The certificate request MakeCertificateRequest writes, in the store.
+  std::string RequestName;
 };
 
 // Borrowed: the caller keeps its secrets in wiped buffers.
@@ -60,5 +65,13 @@ void RequireDistinctOutputs(const TIssueRequest& Request);
 // together. Raises Exception with the message a user is shown; nothing is written then.
 TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Request,
                                const TIssuePasswords& Passwords, const TIssueEvents& Events);
+
+// "Generate Certificate" for a request to another CA: builds a PKCS#10 request for the
+// builder's key pair and settings and writes it (Request.RequestName) with the private key
+// (Request.KeyName, when not empty) together, asking before a key is replaced as
+// IssueCertificate does. Raises Exception with the message a user is shown; nothing is
+// written then.
+TIssueOutcome MakeCertificateRequest(TCertBuilder& Builder, const TIssueRequest& Request,
+                                     const TIssuePasswords& Passwords, const TIssueEvents& Events);
 
 }  // namespace velmora

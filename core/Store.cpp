@@ -1,5 +1,7 @@
 #include "core/Store.h"
 
+#include "core/CSR.h"
+
 #include "core/CertDetails.h"
 #include "core/PlainWords.h"
 #include "core/StoreCertificate.h"
@@ -46,6 +48,7 @@ TStoreFileKind StoreFileKind(const std::string& Name) {
     return TStoreFileKind::Certificate;
   if (extension == ".key") return TStoreFileKind::Key;
   if (extension == ".pfx" || extension == ".p12") return TStoreFileKind::Bundle;
+  if (extension == ".csr" || extension == ".req") return TStoreFileKind::Request;
   return TStoreFileKind::Other;
 }
 
@@ -54,6 +57,7 @@ const char* TypeText(TStoreFileKind Kind) {
     case TStoreFileKind::Certificate: return "Cert";
     case TStoreFileKind::Key: return "Key";
     case TStoreFileKind::Bundle: return "PFX";
+    case TStoreFileKind::Request: return "Request";
     case TStoreFileKind::Other: break;
   }
   return "";
@@ -316,6 +320,26 @@ void DescribeBundleContents(const TReadOnlyFile& File, const struct stat& Info,
   }
 }
 
+// A request's details; one that does not read or verify says why, as its problem.
+void DescribeRequest(const std::string& Path, const TReadOnlyFile& File, const struct stat& Info,
+                     TFileDescription& Description) {
+  try {
+    const TSecretText bytes = ReadDescribedFile(File, Info);
+    if (X509_REQPtr request = ReadCSRPEMOrDER(bytes.Text())) {
+      const TCSRView view(std::move(request));
+      Description.Lines.push_back("Key Type: " + CSRKeyText(view));
+      for (std::string& line : CSRDetailLines(view)) Description.Details.push_back(std::move(line));
+    }
+    (void)ReadCSRBytes(bytes.Text(), FileNamePart(Path));
+  } catch (const std::exception& e) {
+    // Problems are shown without their full stop, as the other kinds' are.
+    std::string problem = e.what();
+    if (problem.ends_with('.')) problem.pop_back();
+    Description.Problem = problem;
+    Description.Lines.push_back("(" + *Description.Problem + ")");
+  }
+}
+
 }  // namespace
 
 // A file that vanished since it was listed gets its size as -1 and then an error for its
@@ -354,6 +378,7 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWo
       DescribeBundleContents(file, info, description);
       WarnIfReadableByOthers(info, description.Details);
       break;
+    case TStoreFileKind::Request: DescribeRequest(Path, file, info, description); break;
     case TStoreFileKind::Other: DescribeOtherFile(file, info, description); break;
   }
   return description;

@@ -19,12 +19,12 @@
 
 namespace velmora {
 
-enum class TStoreFileKind { Other, Certificate, Key, Bundle };
+enum class TStoreFileKind { Other, Certificate, Key, Bundle, Request };
 
 // Decided by the extension alone, from the last full stop on, ASCII letters in either case:
-// .crt .cer .pem .der certificates, .key keys, .pfx .p12 bundles.
+// .crt .cer .pem .der certificates, .key keys, .pfx .p12 bundles, .csr .req requests.
 TStoreFileKind StoreFileKind(const std::string& Name);
-// "Cert", "Key", "PFX", or empty for other files.
+// "Cert", "Key", "PFX", "Request", or empty for other files.
 const char* TypeText(TStoreFileKind Kind);
 
 // One listed file as the directory shows it. Without Found its entry vanished (or is a link

@@ -1,5 +1,6 @@
 #include "core/StoreRelations.h"
 
+#include "core/CSR.h"
 #include "core/Store.h"
 #include "core/StoreCertificate.h"
 #include "core/StorePaths.h"
@@ -7,6 +8,7 @@
 #include "crypto/CertificateView.h"
 #include "crypto/Certificates.h"
 #include "crypto/Directory.h"
+#include "crypto/KeyIdentity.h"
 #include "crypto/SecretText.h"
 
 #include <dirent.h>
@@ -133,6 +135,20 @@ std::vector<std::string> KeyRelations(const TOpenSSLCert& Key, const TStoreConte
   return {"Certificates with this key: " + NamesOrNone(certificates, "none in the store")};
 }
 
+// A request pairs with the private key it was made with and the certificates issued for its
+// public key, all found by the public key alone.
+std::vector<std::string> RequestRelations(const TCSRView& Request, const TStoreContents& Contents) {
+  const std::string identity = Request.PublicKeySHA256();
+  std::vector<std::string> keys;
+  for (const auto& [name, key] : Contents.Keys)
+    if (!identity.empty() && PublicKeyIdentity(key->PKey()) == identity) keys.push_back(name);
+  std::vector<std::string> certificates;
+  for (const auto& [name, cert] : Contents.Certificates)
+    if (cert.HasPublicKeyOf(Request.PublicKey())) certificates.push_back(name);
+  return {"Private key in store: " + NamesOrNone(keys, "none found"),
+          "Certificates for this key: " + NamesOrNone(certificates, "none in the store")};
+}
+
 }  // namespace
 
 std::vector<std::string> DescribeStoreRelations(const std::string& Path,
@@ -142,7 +158,15 @@ std::vector<std::string> DescribeStoreRelations(const std::string& Path,
   const TStoreFileKind kind = StoreFileKind(name);
   std::optional<TCertificateView> cert;
   std::unique_ptr<TOpenSSLCert> key;
-  if (kind == TStoreFileKind::Certificate) {
+  std::optional<TCSRView> request;
+  if (kind == TStoreFileKind::Request) {
+    std::string bytes;
+    long long budget = kMaxCertificateFileSize;
+    if (!ReadSmallFile(Path, budget, bytes)) return {};
+    X509_REQPtr read = ReadCSRPEMOrDER(bytes);
+    if (!read) return {};
+    request.emplace(std::move(read));
+  } else if (kind == TStoreFileKind::Certificate) {
     X509Ptr read = ReadStoreCertificate(Path);
     if (!read) return {};
     cert.emplace(std::move(read));
@@ -160,8 +184,9 @@ std::vector<std::string> DescribeStoreRelations(const std::string& Path,
 
   const TStoreContents contents = ReadStoreContents(dir.empty() ? "." : dir, Cancelled);
   if (contents.Cancelled) return {};
-  std::vector<std::string> lines =
-      cert ? CertificateRelations(name, *cert, contents) : KeyRelations(*key, contents);
+  std::vector<std::string> lines = request ? RequestRelations(*request, contents)
+                                   : cert  ? CertificateRelations(name, *cert, contents)
+                                           : KeyRelations(*key, contents);
   if (contents.Truncated)
     lines.push_back("(Only the first " + std::to_string(kMaxRelatedFiles) +
                     " files of the store, up to 32 MB, were compared.)");

@@ -14,7 +14,8 @@ namespace velmora {
 inline constexpr int kMaxRelatedFiles = 2000;
 inline constexpr long long kMaxRelatedBytes = 32LL * 1024 * 1024;
 
-// For a certificate: "Private key in store: ..." and "Issued by (in store): ..."; for a key
+// For a certificate: "Private key in store: ..." and "Issued by (in store): ..."; for a request:
+// "Private key in store: ..." and "Certificates for this key: ..."; for a key
 // file: "Certificates with this key: ...". Names are listed in byte order. Empty for other
 // files, files that hold nothing readable, and when Cancelled says so (asked between files).
 std::vector<std::string> DescribeStoreRelations(const std::string& Path,

@@ -5,6 +5,7 @@
 #include "crypto/SecretText.h"
 
 #include <openssl/core_names.h>
+#include <openssl/decoder.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
@@ -255,6 +256,8 @@ void TCertBuilder::GenerateKey(const TKeyGenObserver& Observer) {
   // Whatever happens next, the old key pair is gone; the certificate stays, holding its key.
   AttachCertKey();
   FKey.reset();
+  FPublicKeyOnly = false;
+  FRequest.reset();
   switch (KeyType) {
     case ktRSA: FKey = GenerateRSAKey(Observer); break;
     case ktEdwards: FKey = GenerateEdwardsKey(); break;
@@ -335,7 +338,7 @@ EVP_PKEYPtr TCertBuilder::GenerateEdwardsKey() const {
 
 // ---- Certificate body ----------------------------------------------------------------
 
-void TCertBuilder::AddSubjectName(X509* Cert) const {
+void TCertBuilder::AddSubjectName(X509_NAME* name) const {
   struct Entry {
     const char* field;
     const std::string TSubjectDN::*value;
@@ -349,7 +352,6 @@ void TCertBuilder::AddSubjectName(X509* Cert) const {
       {"CN", &TSubjectDN::CN},
       {"emailAddress", &TSubjectDN::Email},
   };
-  X509_NAME* name = X509_get_subject_name(Cert);
   for (const Entry& entry : entries) {
     const std::string& value = Subject.*entry.value;
     if (value.empty()) continue;
@@ -537,7 +539,7 @@ X509Ptr TCertBuilder::NewCertificateBody() const {
   if (X509_set_version(cert.get(), X509_VERSION_3) != 1) RaiseOpenSSLError("X509_set_version");
   SetRandomSerial(cert.get());
   SetValidity(cert.get());
-  AddSubjectName(cert.get());
+  AddSubjectName(X509_get_subject_name(cert.get()));
   return cert;
 }
 
@@ -577,6 +579,7 @@ X509* TCertBuilder::Cert() const noexcept {
 void TCertBuilder::BuildSelfSigned() {
   StartWithEmptyErrorQueue();
   RequireKey();
+  RequirePrivateKey();
   FCert.reset();
   CheckAlternativeNames();
   X509Ptr cert = NewCertificateBody();
@@ -601,6 +604,133 @@ void TCertBuilder::BuildSignedBy(const std::string& CACertPEM, const std::string
   FCert = std::move(cert);
 }
 
+// ---- Requests ----------------------------------------------------------------------
+
+void TCertBuilder::RequirePrivateKey() const {
+  if (FPublicKeyOnly)
+    throw Exception("There is no private key: the key is the public key of a certificate request.");
+}
+
+void TCertBuilder::UseRequestPublicKey(EVP_PKEY* PublicKey) {
+  StartWithEmptyErrorQueue();
+  if (PublicKey == nullptr)
+    throw Exception("The certificate request holds no readable public key.");
+  if (EVP_PKEY_up_ref(PublicKey) != 1) RaiseOpenSSLError("EVP_PKEY_up_ref");
+  AttachCertKey();
+  FKey.reset(PublicKey);
+  FPublicKeyOnly = true;
+  FRequest.reset();
+}
+
+void TCertBuilder::UseExistingKey(const std::string& Bytes, const std::string& Password) {
+  StartWithEmptyErrorQueue();
+  CheckPassword(Password);
+  AttachCertKey();
+  FKey.reset();
+  FPublicKeyOnly = false;
+  FRequest.reset();
+  if (Bytes.size() > static_cast<std::size_t>(INT_MAX))
+    throw Exception("No private key could be read: the file is too large.");
+  void* passwordArg = const_cast<char*>(Password.c_str());
+  const int length = static_cast<int>(Bytes.size());
+  EVP_PKEYPtr key;
+  {
+    TolerateErrors tolerate;  // each form is tried in turn; only the last failure is told
+    if (BIOPtr pem{BIO_new_mem_buf(Bytes.data(), length)})
+      key.reset(PEM_read_bio_PrivateKey(pem.get(), nullptr, PassphraseCallback, passwordArg));
+    // DER in any of its forms (PKCS#8, encrypted or not, and the traditional ones) through
+    // libcrypto's decoders, which tell the forms apart by their structure.
+    if (!key) {
+      EVP_PKEY* decoded = nullptr;
+      OSSL_DECODER_CTXPtr decoder(OSSL_DECODER_CTX_new_for_pkey(
+          &decoded, "DER", nullptr, nullptr, OSSL_KEYMGMT_SELECT_KEYPAIR, nullptr, nullptr));
+      const auto* data = reinterpret_cast<const unsigned char*>(Bytes.data());
+      std::size_t left = Bytes.size();
+      if (decoder &&
+          OSSL_DECODER_CTX_set_passphrase(decoder.get(),
+                                          reinterpret_cast<const unsigned char*>(Password.data()),
+                                          Password.size()) == 1 &&
+          OSSL_DECODER_from_data(decoder.get(), &data, &left) == 1)
+        key.reset(decoded);
+      else
+        EVP_PKEY_free(decoded);
+    }
+  }
+  if (!key) {
+    ERR_clear_error();
+    throw Exception(
+        "No private key could be read: the file holds none, or the pass phrase is wrong.");
+  }
+  FKey = std::move(key);
+}
+
+// The same extensions a certificate of these settings gets, less the key identifiers: those
+// belong to the issuer's certificate, which makes them afresh.
+X509_EXTENSIONStackPtr TCertBuilder::RequestedExtensions() const {
+  X509_EXTENSIONStackPtr extensions(sk_X509_EXTENSION_new_null());
+  if (!extensions) RaiseOpenSSLError("sk_X509_EXTENSION_new_null");
+  const auto add = [&](int NID, const std::string& Value) {
+    X509V3_CTX context{};
+    X509V3_set_ctx(&context, nullptr, nullptr, nullptr, nullptr, 0);
+    X509_EXTENSIONPtr extension(X509V3_EXT_conf_nid(nullptr, &context, NID, Value.c_str()));
+    if (!extension)
+      RaiseOpenSSLError("X509V3_EXT_conf_nid nid=" + std::to_string(NID) + " val=" + Value);
+    if (sk_X509_EXTENSION_push(extensions.get(), extension.get()) <= 0)
+      RaiseOpenSSLError("sk_X509_EXTENSION_push");
+    extension.release();  // the stack owns it now
+  };
+  add(NID_basic_constraints, BasicConstraintsText(IsCA, PathLenConstraint));
+  if (const std::string usage = KeyUsageText(); !usage.empty())
+    add(NID_key_usage, "critical," + usage);
+  if (const std::string usage = ExtKeyUsageText(); !usage.empty())
+    add(NID_ext_key_usage,
+        ExtKeyUsage == TExtKeyUsageSet{ekuTimeStamping} ? "critical," + usage : usage);
+  const std::string names = SubjectAltNameText();
+  const bool noSubject = Subject.CN.empty() && Subject.O.empty() && Subject.OU.empty() &&
+                         Subject.C.empty() && Subject.ST.empty() && Subject.L.empty() &&
+                         Subject.Email.empty();
+  if (names.empty() && noSubject)
+    throw Exception("A certificate request needs a subject or a subject alternative name.");
+  if (!names.empty()) add(NID_subject_alt_name, noSubject ? "critical," + names : names);
+  return extensions;
+}
+
+void TCertBuilder::BuildRequest() {
+  StartWithEmptyErrorQueue();
+  RequireKey();
+  RequirePrivateKey();
+  FRequest.reset();
+  CheckAlternativeNames();
+  X509_REQPtr request(X509_REQ_new());
+  if (!request) RaiseOpenSSLError("X509_REQ_new");
+  if (X509_REQ_set_version(request.get(), X509_REQ_VERSION_1) != 1)
+    RaiseOpenSSLError("X509_REQ_set_version");
+  AddSubjectName(X509_REQ_get_subject_name(request.get()));
+  if (X509_REQ_set_pubkey(request.get(), FKey.get()) != 1) RaiseOpenSSLError("X509_REQ_set_pubkey");
+  const X509_EXTENSIONStackPtr extensions = RequestedExtensions();
+  if (X509_REQ_add_extensions(request.get(), extensions.get()) != 1)
+    RaiseOpenSSLError("X509_REQ_add_extensions");
+  if (X509_REQ_sign(request.get(), FKey.get(), SignatureDigestFor(FKey.get())) <= 0)
+    RaiseOpenSSLError("X509_REQ_sign");
+  FRequest = std::move(request);
+}
+
+std::string TCertBuilder::RequestToPEM() const {
+  StartWithEmptyErrorQueue();
+  if (!FRequest) return {};
+  BIOPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio) RaiseOpenSSLError("BIO_new (RequestToPEM)");
+  if (PEM_write_bio_X509_REQ(bio.get(), FRequest.get()) != 1)
+    RaiseOpenSSLError("PEM_write_bio_X509_REQ");
+  return BioToString(bio.get());
+}
+
+void TCertBuilder::StageRequestPEM(TAtomicFileSet& Files, const std::string& FileName) const {
+  StartWithEmptyErrorQueue();
+  if (!FRequest) throw Exception("No certificate request.");
+  Files.Add(FileName, WithCRLFLineEnds(RequestToPEM()), TFileAccess::Usual);
+}
+
 // ---- Export ------------------------------------------------------------------------
 
 std::string TCertBuilder::CertToPEM() const {
@@ -615,6 +745,7 @@ std::string TCertBuilder::CertToPEM() const {
 std::string TCertBuilder::KeyToPEM(const std::string& Password) const {
   StartWithEmptyErrorQueue();
   if (!FKey) return {};
+  RequirePrivateKey();
   CheckPassword(Password);
   BIOPtr bio(BIO_new(BIO_s_mem()));
   if (!bio) RaiseOpenSSLError("BIO_new (KeyToPEM)");
@@ -669,6 +800,7 @@ void TCertBuilder::StagePKCS12(TAtomicFileSet& Files, const std::string& FileNam
                                const std::string& CACertPEM, TPKCS12Format Format) const {
   StartWithEmptyErrorQueue();
   if (!FKey) throw Exception("No private key.");
+  RequirePrivateKey();
   if (!FCert) throw Exception("No certificate.");
   CheckPassword(Password);
   const X509StackPtr caStack = OptionalCAStack(CACertPEM);

@@ -112,6 +112,25 @@ class TCertBuilder {
   void BuildSignedBy(const std::string& CACertPEM, const std::string& CAKeyPEM,
                      const std::string& CAKeyPassword);
 
+  // A PKCS#10 request for the key pair, for another CA to sign: the subject, and the basic
+  // constraints, usages and alternative names as requested extensions, signed by the key
+  // with the digest a certificate of this key would be signed with.
+  void BuildRequest();
+  // Borrowed; null until BuildRequest succeeded.
+  X509_REQ* Request() const noexcept { return FRequest.get(); }
+  std::string RequestToPEM() const;
+  void StageRequestPEM(TAtomicFileSet& Files, const std::string& FileName) const;
+
+  // Takes the public key of somebody else's request as the key to certify (the builder keeps
+  // a reference of its own): a certificate can then be issued for it, but there is no private
+  // key to write, bundle or sign a request with. GenerateKey makes an own key pair again.
+  void UseRequestPublicKey(EVP_PKEY* PublicKey);
+  bool HoldsPrivateKey() const noexcept { return FKey && !FPublicKeyOnly; }
+  // Takes the private key in Bytes as the key pair, instead of making one: PEM or DER, PKCS#8
+  // or the traditional form, encrypted under Password or not. Raises Exception "No private
+  // key could be read: <reason>" when none reads; the builder then holds no key.
+  void UseExistingKey(const std::string& Bytes, const std::string& Password);
+
   std::string CertToPEM() const;
   std::string KeyToPEM(const std::string& Password) const;
   void SaveCertToPEM(const std::string& FileName) const;
@@ -148,7 +167,9 @@ class TCertBuilder {
   void CheckAlternativeNames() const;
 
   // Steps of a build, on the certificate under construction.
-  void AddSubjectName(X509* Cert) const;
+  void AddSubjectName(X509_NAME* Name) const;
+  void RequirePrivateKey() const;
+  X509_EXTENSIONStackPtr RequestedExtensions() const;
   void SetRandomSerial(X509* Cert) const;
   void SetValidity(X509* Cert) const;
   void AddExtension(X509* Cert, X509* Issuer, int NID, const std::string& Value) const;
@@ -158,7 +179,10 @@ class TCertBuilder {
   void AddExtensions(X509* Cert, X509* Issuer) const;
 
   EVP_PKEYPtr FKey;
+  // FKey is the public key of a request: nothing of it is secret, nothing can be signed by it.
+  bool FPublicKeyOnly = false;
   X509Ptr FCert;
+  X509_REQPtr FRequest;
   // Whether FCert holds FKey as its decoded public key (see SetPublicKey).
   mutable bool FCertKeyAttached = false;
 };

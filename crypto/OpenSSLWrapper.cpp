@@ -13,6 +13,10 @@
 namespace velmora {
 
 void FreeX509Stack(STACK_OF(X509) * stack) noexcept { sk_X509_pop_free(stack, X509_free); }
+void FreeX509ExtensionStack(STACK_OF(X509_EXTENSION) * stack) noexcept {
+  sk_X509_EXTENSION_pop_free(stack, X509_EXTENSION_free);
+}
+void FreeGeneralNames(GENERAL_NAMES* names) noexcept { GENERAL_NAMES_free(names); }
 
 TFailureKind FailureKindOf(int Library, int Reason) noexcept {
   // Every reader has its own code for a password that does not open the key: PEM, the

@@ -6,6 +6,7 @@
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
+#include <openssl/decoder.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -26,6 +27,8 @@ template <typename T, void (*Free)(T*)>
 using DeleteFnPtr = std::unique_ptr<T, FreeFn<T, Free>>;
 
 void FreeX509Stack(STACK_OF(X509) * stack) noexcept;
+void FreeX509ExtensionStack(STACK_OF(X509_EXTENSION) * stack) noexcept;
+void FreeGeneralNames(GENERAL_NAMES* names) noexcept;
 
 using BIOPtr = DeleteFnPtr<BIO, BIO_free_all>;
 using BIGNUMPtr = DeleteFnPtr<BIGNUM, BN_free>;
@@ -36,6 +39,13 @@ using PBE2PARAMPtr = DeleteFnPtr<PBE2PARAM, PBE2PARAM_free>;
 using PKCS12Ptr = DeleteFnPtr<PKCS12, PKCS12_free>;
 using X509Ptr = DeleteFnPtr<X509, X509_free>;
 using X509_EXTENSIONPtr = DeleteFnPtr<X509_EXTENSION, X509_EXTENSION_free>;
+using X509_EXTENSIONStackPtr = DeleteFnPtr<STACK_OF(X509_EXTENSION), FreeX509ExtensionStack>;
+using OSSL_DECODER_CTXPtr = DeleteFnPtr<OSSL_DECODER_CTX, OSSL_DECODER_CTX_free>;
+using X509_REQPtr = DeleteFnPtr<X509_REQ, X509_REQ_free>;
+using GENERAL_NAMESPtr = DeleteFnPtr<GENERAL_NAMES, FreeGeneralNames>;
+using BASIC_CONSTRAINTSPtr = DeleteFnPtr<BASIC_CONSTRAINTS, BASIC_CONSTRAINTS_free>;
+using ASN1_BIT_STRINGPtr = DeleteFnPtr<ASN1_BIT_STRING, ASN1_BIT_STRING_free>;
+using EXTENDED_KEY_USAGEPtr = DeleteFnPtr<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
 using X509_SIGPtr = DeleteFnPtr<X509_SIG, X509_SIG_free>;
 using X509StackPtr = DeleteFnPtr<STACK_OF(X509), FreeX509Stack>;
 

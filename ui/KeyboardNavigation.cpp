@@ -107,8 +107,8 @@ void TKeyboardNavigation::BuildTabOrder() {
       ui->cbProfile, ui->chkIsCA, ui->edtPathLen, ui->edtPermitted, ui->edtExcluded, ui->edtSANDNS,
       ui->edtSANIP, ui->edtSANEmail, ui->clbKeyUsage, ui->clbEKU,
       // 5 - Signing
-      ui->rbSelfSigned, ui->rbCASign, ui->edtCACertFile, ui->btnBrowseCACert, ui->edtCAKeyFile,
-      ui->btnBrowseCAKey, ui->edtCAPwd,
+      ui->rbSelfSigned, ui->rbCASign, ui->rbRequest, ui->edtCACertFile, ui->btnBrowseCACert,
+      ui->edtCAKeyFile, ui->btnBrowseCAKey, ui->edtCAPwd,
       // 6 - Output
       ui->edtOutCert, ui->btnBrowseOutCert, ui->edtOutKey, ui->btnBrowseOutKey, ui->edtOutKeyPwd,
       ui->edtOutKeyPwdConfirm, ui->chkSavePFX, ui->chkPFXCompatible, ui->edtOutPFX,

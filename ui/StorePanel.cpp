@@ -587,18 +587,18 @@ void TStorePanel::ChangeTrust(const std::string& Path, bool Install) {
     FJobs->PostToWindow([this, Line] { FHost.Log(Line); });
   };
   auto outcomes = std::make_shared<std::vector<TTrustOutcome>>();
-  auto failure = std::make_shared<std::string>();
+  auto failure = std::make_shared<std::optional<TFailure>>();
   FJobs->Run(
       TJobRunner::TKind::Command,
       [ca, place, Install, outcomes, failure] {
         try {
           *outcomes = Install ? InstallTrust(ca, place) : RemoveTrust(ca, place);
         } catch (const std::exception& e) {
-          *failure = e.what();
+          *failure = FailureOf(e);
         }
       },
       [this, Path, outcomes, failure] {
-        if (!failure->empty()) throw Exception(*failure);
+        if (*failure) throw Exception((*failure)->Message, (*failure)->Cause);
         std::string text;
         for (const TTrustOutcome& outcome : *outcomes) {
           const std::string line = TrustOutcomeLine(outcome);

@@ -208,6 +208,10 @@ void TfrmVelmora::btnGenCertClick() {
     FPlatform.ShowMessage(CertificateFailedText(e.what()), CauseOf(e));
     return;
   }
+  if (ui->rbRequest->isChecked()) {
+    GenerateRequest(form);
+    return;
+  }
   // The subject as the certificate will carry it, for the question about the key pair.
   const std::string subject = SubjectText(form.Subject);
   const std::string keyIdentity = PublicKeyIdentity(FBuilder->Key());
@@ -295,14 +299,80 @@ void TfrmVelmora::btnGenCertClick() {
       });
 }
 
+// The request is named after the certificate file, with ".csr" in place of its extension.
+void TfrmVelmora::GenerateRequest(const TCertRequest& Form) {
+  ui->memPreview->clear();
+  struct TRequestJob {
+    explicit TRequestJob(std::string Key) : KeyPassword(std::move(Key)) {}
+    std::unique_ptr<TCertBuilder> Builder;
+    TIssueRequest Request;
+    TSecretText KeyPassword;
+    TIssueOutcome Outcome = TIssueOutcome::Declined;
+    std::optional<TFailure> Error;
+  };
+  std::shared_ptr<TRequestJob> job;
+  TBusyCursor busy(FPlatform);
+  try {
+    ApplyRequestToBuilder(Form, *FBuilder);
+    FStore->EnsureStoreDir();
+    job = std::make_shared<TRequestJob>(PasswordBytes(ui->edtOutKeyPwd));
+    TIssueRequest& request = job->Request;
+    std::string certName = TextOf(ui->edtOutCert);
+    if (certName.empty()) certName = kDefaultCertName;
+    request.RequestName = std::filesystem::path(certName).replace_extension(".csr").string();
+    request.KeyName = TextOf(ui->edtOutKey);
+    request.StoreDir = FStore->GetStoreDir();
+  } catch (const std::exception& e) {
+    Log(std::string("ERROR: ") + e.what());
+    FPlatform.ShowMessage(CertificateFailedText(e.what()), CauseOf(e));
+    return;
+  }
+  job->Builder = std::move(FBuilder);
+  const TIssueEvents events{
+      [this](const std::string& Line) { FJobs->PostToWindow([this, Line] { Log(Line); }); },
+      [this](const std::vector<std::string>&, const std::string& Question) {
+        bool answer = false;
+        FJobs->CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(Question); });
+        return answer;
+      },
+      {}};
+  FJobs->Run(
+      TJobRunner::TKind::Command,
+      [job, events] {
+        try {
+          const TSecretText none;
+          job->Outcome =
+              MakeCertificateRequest(*job->Builder, job->Request,
+                                     {none.Text(), job->KeyPassword.Text(), none.Text()}, events);
+        } catch (const std::exception& e) {
+          job->Error = FailureOf(e);
+        }
+      },
+      [this, job] {
+        FBuilder = std::move(job->Builder);
+        if (job->Error) {
+          Log("ERROR: " + job->Error->Message);
+          FPlatform.ShowMessage(CertificateFailedText(job->Error->Message), job->Error->Cause);
+          return;
+        }
+        if (job->Outcome == TIssueOutcome::Declined) return;
+        std::string pem = FBuilder->RequestToPEM();
+        if (!pem.empty() && pem.back() == '\n') pem.pop_back();
+        ui->memPreview->setPlainText(QString::fromStdString(pem));
+        FStore->RefreshStoreList();
+        FPlatform.ShowMessage("Certificate request complete!\nFiles saved to: " +
+                              FStore->GetStoreDir());
+      });
+}
+
 // Compared as typed, before anything is read or written: a password that differs from its
 // confirmation would lock the new key or bundle with a password nobody knows. The bundle's
-// pair counts only when a bundle is saved.
+// pair counts only when a bundle is saved: never with a request, which has no bundle.
 bool TfrmVelmora::PasswordsConfirmed() {
   const char* mismatch = nullptr;
   if (ui->edtOutKeyPwd->text() != ui->edtOutKeyPwdConfirm->text())
     mismatch = "The private key passwords do not match.";
-  else if (ui->chkSavePFX->isChecked() &&
+  else if (ui->chkSavePFX->isChecked() && !ui->rbRequest->isChecked() &&
            ui->edtOutPFXPwd->text() != ui->edtOutPFXPwdConfirm->text())
     mismatch = "The PKCS#12 passwords do not match.";
   if (!mismatch) return true;

@@ -233,6 +233,7 @@ void TfrmVelmora::BindEvents() {
   bindChecked(ui->rbEd, &TfrmVelmora::rbEdClick);
   bindChecked(ui->rbSelfSigned, &TfrmVelmora::rbSelfSignedClick);
   bindChecked(ui->rbCASign, &TfrmVelmora::rbCASignClick);
+  bindChecked(ui->rbRequest, &TfrmVelmora::rbRequestClick);
   bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::chkIsCAClick);
   bind(ui->cbProfile, &QComboBox::currentIndexChanged, &TfrmVelmora::ApplyProfileToForm);
   bind(ui->chkIsCA, &QCheckBox::toggled, &TfrmVelmora::ExtensionsChangedByHand);
@@ -347,7 +348,16 @@ void TfrmVelmora::UpdateKeyTypeUI() {
   ui->grpEd->setEnabled(ui->rbEd->isChecked());
 }
 
-void TfrmVelmora::UpdateSignModeUI() { ui->grpCA->setEnabled(ui->rbCASign->isChecked()); }
+// A request is signed by another CA, and there is no certificate to bundle with the key.
+void TfrmVelmora::UpdateSignModeUI() {
+  ui->grpCA->setEnabled(ui->rbCASign->isChecked());
+  const bool bundle = !ui->rbRequest->isChecked();
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           ui->chkSavePFX, ui->chkPFXCompatible, ui->edtOutPFX, ui->btnBrowseOutPFX,
+           ui->lblOutPFXPwd, ui->edtOutPFXPwd, ui->lblOutPFXPwdConfirm, ui->edtOutPFXPwdConfirm,
+           ui->lblFriendly, ui->edtFriendly})
+    control->setEnabled(bundle);
+}
 
 void TfrmVelmora::UpdateCAOptionsUI() {
   const bool isCA = ui->chkIsCA->isChecked();

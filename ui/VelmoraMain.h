@@ -110,6 +110,7 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   void rbEdClick() { KeyTypeChosen(); }
   void rbSelfSignedClick() { UpdateSignModeUI(); }
   void rbCASignClick() { UpdateSignModeUI(); }
+  void rbRequestClick() { UpdateSignModeUI(); }
   void chkIsCAClick() { UpdateCAOptionsUI(); }
 
   // Enabling rules.
@@ -142,6 +143,8 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
 
   // --- Certificate command, dialogs, output names, Clear, About (VelmoraCommands.cpp) ---
   void btnGenCertClick();
+  // "Generate Certificate" in the request mode: the key and a request for another CA.
+  void GenerateRequest(const TCertRequest& Form);
   // Raises Exception for a name-constraint list that does not read.
   TCertRequest RequestFromForm() const;
   // Each password typed twice the same; otherwise the box says which and false.

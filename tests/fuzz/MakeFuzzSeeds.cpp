@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
     // Seeds of earlier versions go: a stale seed would still be fuzzed and replayed.
     for (const char* target :
          {"pem_text", "file_loaders", "base64", "builder_settings", "file_start", "text_decoding",
-          "bundle_without_password", "store_description"})
+          "bundle_without_password", "store_description", "certificate_request"})
       fs::remove_all(out / target);
     fs::create_directories(out);
 
@@ -294,6 +294,25 @@ int main(int argc, char** argv) {
     Write(out / "store_description/cert.bin", '\0' + certPEM + caCertPEM);
     Write(out / "store_description/key.bin", '\1' + keyPEM);
     Write(out / "store_description/enckey.bin", '\1' + LowIterationKeyPEM(leaf.Key(), "fixed"));
+
+    // Requests as the store and sign read them: PEM with and without names, and DER.
+    leaf.BuildRequest();
+    const std::string requestPEM = leaf.RequestToPEM();
+    Write(out / "certificate_request/leaf.csr", requestPEM);
+    Write(out / "certificate_request/after_cert.pem", certPEM + requestPEM);
+    {
+      unsigned char* der = nullptr;
+      const int length = i2d_X509_REQ(leaf.Request(), &der);
+      if (length > 0)
+        Write(out / "certificate_request/leaf.der",
+              std::string(reinterpret_cast<char*>(der), static_cast<std::size_t>(length)));
+      OPENSSL_free(der);
+    }
+    TCertBuilder bare;
+    bare.Subject.CN = "bare.example";
+    bare.GenerateKey();
+    bare.BuildRequest();
+    Write(out / "certificate_request/bare.csr", bare.RequestToPEM());
 
     WriteBuilderSeeds(out / "builder_settings", caCertPEM + '\0' + caEncKeyPEM + '\0' + "fixed");
   } catch (const std::exception& e) {
