@@ -159,7 +159,7 @@ void AnnounceOnStdout(TTrustPlace& Place) {
   };
 }
 
-int InstallTrustFor(const std::string& CAFile, TTrustPlace Place, bool Yes) {
+int InstallTrustFor(const std::string& CAFile, const TTrustPlace& Place, bool Yes) {
   const TTrustCA ca = ReadTrustCA(CAFile, std::time(nullptr));
   PrintCA(ca);
   ConfirmUnconstrained(ca, Yes);

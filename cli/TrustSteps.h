@@ -11,7 +11,7 @@ namespace velmora::cli {
 // unless Yes, asks whether to go on (refusing without a terminal to ask on), then installs it
 // into every target and prints one line per target. The exit status: 0 when every target took
 // it, 1 otherwise.
-int InstallTrustFor(const std::string& CAFile, TTrustPlace Place, bool Yes);
+int InstallTrustFor(const std::string& CAFile, const TTrustPlace& Place, bool Yes);
 
 // Fills Place's announcer: privileged commands are printed before they run.
 void AnnounceOnStdout(TTrustPlace& Place);

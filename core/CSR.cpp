@@ -42,6 +42,7 @@ std::string NamesText(const std::vector<std::string>& DNS, const std::vector<std
                       const std::vector<std::string>& Emails,
                       const std::vector<std::string>& Others = {}) {
   std::vector<std::string> parts;
+  parts.reserve(DNS.size() + IPs.size() + Emails.size() + Others.size());
   for (const std::string& name : DNS) parts.push_back("DNS:" + name);
   for (const std::string& ip : IPs) parts.push_back("IP:" + ip);
   for (const std::string& email : Emails) parts.push_back("email:" + email);
@@ -130,12 +131,12 @@ TCSRView ReadCSRFile(const std::string& Path) {
     throw Exception("Cannot read the certificate request " + file + ": it is not a regular file.");
   if (input.Info().st_size > kMaxCertificateFileSize)
     throw Exception("The certificate request " + file + " is larger than " +
-                    std::to_string(kMaxCertificateFileSize / (1024 * 1024)) +
+                    std::to_string(kMaxCertificateFileSize / (std::int64_t{1024} * 1024)) +
                     " MiB: no certificate request is.");
   std::string bytes;
   if (const int error = input.ReadAll(bytes, kMaxCertificateFileSize); error == EFBIG)
     throw Exception("The certificate request " + file + " is larger than " +
-                    std::to_string(kMaxCertificateFileSize / (1024 * 1024)) +
+                    std::to_string(kMaxCertificateFileSize / (std::int64_t{1024} * 1024)) +
                     " MiB: no certificate request is.");
   else if (error != 0)
     fail(error);

@@ -461,8 +461,9 @@ void AddProfiles(std::vector<TTrustTarget>& Targets, const std::string& Folder,
     std::string name = fs::path(dir).filename().string();
     if (const std::size_t dot = name.find('.'); dot != std::string::npos && dot + 1 < name.size())
       name = name.substr(dot + 1);
-    Targets.push_back(
-        {TTrustStoreKind::NSS, Application + Flavour + " (" + name + ")", dir, Application});
+    std::string label = Application + Flavour;
+    label += " (" + name + ")";
+    Targets.push_back({TTrustStoreKind::NSS, std::move(label), dir, Application});
   }
 }
 

@@ -14,26 +14,6 @@ namespace velmora {
 
 namespace {
 
-// libcrypto's printers break some values over lines; a request's details show each on one.
-std::string OneLine(const std::string& Text) {
-  std::string line;
-  bool pendingBreak = false;
-  for (const char c : Text) {
-    if (c == '\n' || c == '\r') {
-      pendingBreak = !line.empty();
-      continue;
-    }
-    if (pendingBreak) {
-      line += "; ";
-      pendingBreak = false;
-    }
-    if ((c == ' ' || c == '\t') && (line.empty() || line.ends_with("; "))) continue;
-    line += c;
-  }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  return line;
-}
-
 std::string ObjectName(const ASN1_OBJECT* Object) {
   const int nid = OBJ_obj2nid(Object);
   if (nid != NID_undef) return OBJ_nid2ln(nid);
@@ -96,8 +76,8 @@ std::string SubjectValue(const X509_NAME_ENTRY* Entry, const std::string& Field)
 }
 
 std::string IA5Text(const ASN1_IA5STRING* Text, const char* What) {
-  const std::string value(reinterpret_cast<const char*>(ASN1_STRING_get0_data(Text)),
-                          static_cast<std::size_t>(ASN1_STRING_length(Text)));
+  std::string value(reinterpret_cast<const char*>(ASN1_STRING_get0_data(Text)),
+                    static_cast<std::size_t>(ASN1_STRING_length(Text)));
   for (const char c : value)
     if (c == '\0' || static_cast<unsigned char>(c) >= 0x80)
       throw Exception(std::string("A requested ") + What + " is not plain ASCII text.");
@@ -117,7 +97,7 @@ std::string GeneralNameText(const GENERAL_NAME* Name) {
   BIOPtr out(BIO_new(BIO_s_mem()));
   if (!out || GENERAL_NAME_print(out.get(), const_cast<GENERAL_NAME*>(Name)) != 1)
     return "(unreadable name)";
-  return OneLine(BioToString(out.get()));
+  return OnOneLine(BioToString(out.get()));
 }
 
 void ReadSubject(const X509_NAME* Name, TCSRContent& Content) {
@@ -149,7 +129,7 @@ void ReadSubject(const X509_NAME* Name, TCSRContent& Content) {
     if (field && (Content.Subject.*(field->Value)).empty())
       Content.Subject.*(field->Value) = value;
     else
-      Content.OtherSubjectFields.push_back(label + "=" + value);
+      Content.OtherSubjectFields.push_back(std::string(label).append("=").append(value));
   }
 }
 
@@ -338,7 +318,7 @@ std::vector<std::string> TCSRView::RequestedExtensionTexts() const {
     BIOPtr out(BIO_new(BIO_s_mem()));
     TolerateErrors tolerate;
     if (out && X509V3_EXT_print(out.get(), extension, 0, 0) == 1)
-      text += OneLine(BioToString(out.get()));
+      text += OnOneLine(BioToString(out.get()));
     else
       text += "(unreadable)";
     if (X509_EXTENSION_get_critical(extension) != 0) text += " (critical)";

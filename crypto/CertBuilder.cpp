@@ -677,7 +677,7 @@ X509_EXTENSIONStackPtr TCertBuilder::RequestedExtensions() const {
       RaiseOpenSSLError("X509V3_EXT_conf_nid nid=" + std::to_string(NID) + " val=" + Value);
     if (sk_X509_EXTENSION_push(extensions.get(), extension.get()) <= 0)
       RaiseOpenSSLError("sk_X509_EXTENSION_push");
-    extension.release();  // the stack owns it now
+    static_cast<void>(extension.release());  // the stack owns it now
   };
   add(NID_basic_constraints, BasicConstraintsText(IsCA, PathLenConstraint));
   if (const std::string usage = KeyUsageText(); !usage.empty())

@@ -12,27 +12,6 @@ namespace velmora {
 
 namespace {
 
-// Blanks and line breaks that libcrypto's printers put around and inside a value become one
-// line: "keyid:AB:CD\n" -> "keyid:AB:CD", a multi-line value joined with "; ".
-std::string OneLine(const std::string& Text) {
-  std::string line;
-  bool pendingBreak = false;
-  for (const char c : Text) {
-    if (c == '\n' || c == '\r') {
-      pendingBreak = !line.empty();
-      continue;
-    }
-    if (pendingBreak) {
-      line += "; ";
-      pendingBreak = false;
-    }
-    if ((c == ' ' || c == '\t') && (line.empty() || line.ends_with("; "))) continue;
-    line += c;
-  }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  return line;
-}
-
 std::string NameText(const X509_NAME* Name) {
   TolerateErrors tolerate;
   BIOPtr out(BIO_new(BIO_s_mem()));
@@ -50,6 +29,25 @@ std::optional<std::time_t> TimeOf(const ASN1_TIME* Time) {
 }
 
 }  // namespace
+
+std::string OnOneLine(const std::string& Text) {
+  std::string line;
+  bool pendingBreak = false;
+  for (const char c : Text) {
+    if (c == '\n' || c == '\r') {
+      pendingBreak = !line.empty();
+      continue;
+    }
+    if (pendingBreak) {
+      line += "; ";
+      pendingBreak = false;
+    }
+    if ((c == ' ' || c == '\t') && (line.empty() || line.ends_with("; "))) continue;
+    line += c;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
 
 int ExtensionNid(TCertExtension Which) noexcept {
   switch (Which) {
@@ -191,7 +189,7 @@ std::optional<std::string> TCertificateView::ExtensionText(TCertExtension Which)
   if (!out) return std::nullopt;
   std::string text;
   if (X509V3_EXT_print(out.get(), extension, 0, 0) == 1)
-    text = OneLine(BioToString(out.get()));
+    text = OnOneLine(BioToString(out.get()));
   else
     text = "(unreadable)";
   if (X509_EXTENSION_get_critical(extension)) text += " (critical)";

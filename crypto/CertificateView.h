@@ -54,6 +54,10 @@ struct TPublicKeyFacts {
   std::int32_t Bits = 0;
   std::int32_t SecurityBits = 0;
 };
+// Blanks and line breaks that libcrypto's printers put around and inside a value become one
+// line: "keyid:AB:CD\n" -> "keyid:AB:CD", a multi-line value joined with "; ".
+std::string OnOneLine(const std::string& Text);
+
 // All zero for no key.
 TPublicKeyFacts PublicKeyFactsOf(const EVP_PKEY* Key);
 

@@ -204,8 +204,7 @@ void TfrmVelmora::btnGenCertClick() {
   try {
     form = RequestFromForm();
   } catch (const Exception& e) {
-    Log(std::string("ERROR: ") + e.what());
-    FPlatform.ShowMessage(CertificateFailedText(e.what()), CauseOf(e));
+    ReportCertificateFailure(FailureOf(e));
     return;
   }
   if (ui->rbRequest->isChecked()) {
@@ -246,28 +245,11 @@ void TfrmVelmora::btnGenCertClick() {
     request.StoreDir = FStore->GetStoreDir();
     request.BundleCompatible = ui->chkPFXCompatible->isChecked();
   } catch (const std::exception& e) {
-    Log(std::string("ERROR: ") + e.what());
-    FPlatform.ShowMessage(CertificateFailedText(e.what()), CauseOf(e));
+    ReportCertificateFailure(FailureOf(e));
     return;
   }
   job->Builder = std::move(FBuilder);
-  const TIssueEvents events{
-      [this](const std::string& Line) { FJobs->PostToWindow([this, Line] { Log(Line); }); },
-      [this](const std::vector<std::string>&, const std::string& Question) {
-        bool answer = false;
-        FJobs->CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(Question); });
-        return answer;
-      },
-      // The checks run in the job because they read the CA certificate; the log keeps what
-      // they found, whatever the answer.
-      [this](const std::vector<std::string>& Findings) {
-        FJobs->PostToWindow([this, Findings] {
-          for (const std::string& finding : Findings) Log("Warning: " + finding);
-        });
-        bool answer = false;
-        FJobs->CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
-        return answer;
-      }};
+  const TIssueEvents events = IssueEventsOnWindow(true);
   FJobs->Run(
       TJobRunner::TKind::Command,
       [job, events] {
@@ -283,8 +265,7 @@ void TfrmVelmora::btnGenCertClick() {
       [this, job, keyIdentity, subject] {
         FBuilder = std::move(job->Builder);
         if (job->Error) {
-          Log("ERROR: " + job->Error->Message);
-          FPlatform.ShowMessage(CertificateFailedText(job->Error->Message), job->Error->Cause);
+          ReportCertificateFailure(*job->Error);
           return;
         }
         if (job->Outcome == TIssueOutcome::Declined) return;
@@ -323,19 +304,11 @@ void TfrmVelmora::GenerateRequest(const TCertRequest& Form) {
     request.KeyName = TextOf(ui->edtOutKey);
     request.StoreDir = FStore->GetStoreDir();
   } catch (const std::exception& e) {
-    Log(std::string("ERROR: ") + e.what());
-    FPlatform.ShowMessage(CertificateFailedText(e.what()), CauseOf(e));
+    ReportCertificateFailure(FailureOf(e));
     return;
   }
   job->Builder = std::move(FBuilder);
-  const TIssueEvents events{
-      [this](const std::string& Line) { FJobs->PostToWindow([this, Line] { Log(Line); }); },
-      [this](const std::vector<std::string>&, const std::string& Question) {
-        bool answer = false;
-        FJobs->CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(Question); });
-        return answer;
-      },
-      {}};
+  const TIssueEvents events = IssueEventsOnWindow(false);
   FJobs->Run(
       TJobRunner::TKind::Command,
       [job, events] {
@@ -351,8 +324,7 @@ void TfrmVelmora::GenerateRequest(const TCertRequest& Form) {
       [this, job] {
         FBuilder = std::move(job->Builder);
         if (job->Error) {
-          Log("ERROR: " + job->Error->Message);
-          FPlatform.ShowMessage(CertificateFailedText(job->Error->Message), job->Error->Cause);
+          ReportCertificateFailure(*job->Error);
           return;
         }
         if (job->Outcome == TIssueOutcome::Declined) return;
@@ -363,6 +335,35 @@ void TfrmVelmora::GenerateRequest(const TCertRequest& Form) {
         FPlatform.ShowMessage("Certificate request complete!\nFiles saved to: " +
                               FStore->GetStoreDir());
       });
+}
+
+// What an issuance job tells and asks, said and asked on the window's thread while the job
+// waits. The checks before issuing run in the job because they read the CA certificate; the
+// log keeps what they found, whatever the answer. Without Checks they are not run.
+TIssueEvents TfrmVelmora::IssueEventsOnWindow(bool Checks) {
+  TIssueEvents events{
+      [this](const std::string& Line) { FJobs->PostToWindow([this, Line] { Log(Line); }); },
+      [this](const std::vector<std::string>&, const std::string& Question) {
+        bool answer = false;
+        FJobs->CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(Question); });
+        return answer;
+      },
+      {}};
+  if (Checks)
+    events.ConfirmFindings = [this](const std::vector<std::string>& Findings) {
+      FJobs->PostToWindow([this, Findings] {
+        for (const std::string& finding : Findings) Log("Warning: " + finding);
+      });
+      bool answer = false;
+      FJobs->CallOnWindow([&] { answer = FPlatform.ConfirmYesNo(FindingsQuestion(Findings)); });
+      return answer;
+    };
+  return events;
+}
+
+void TfrmVelmora::ReportCertificateFailure(const TFailure& Failure) {
+  Log("ERROR: " + Failure.Message);
+  FPlatform.ShowMessage(CertificateFailedText(Failure.Message), Failure.Cause);
 }
 
 // Compared as typed, before anything is read or written: a password that differs from its

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "core/CertRequest.h"
+#include "core/Issuance.h"
 #include "crypto/CertBuilder.h"
 #include "ui/JobRunner.h"
 #include "ui/KeyboardNavigation.h"
@@ -147,6 +148,9 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   void GenerateRequest(const TCertRequest& Form);
   // Raises Exception for a name-constraint list that does not read.
   TCertRequest RequestFromForm() const;
+  TIssueEvents IssueEventsOnWindow(bool Checks);
+  // Logs the failure and shows it in the box of a failed certificate generation.
+  void ReportCertificateFailure(const TFailure& Failure);
   // Each password typed twice the same; otherwise the box says which and false.
   bool PasswordsConfirmed();
   // A key pair that made a certificate for another subject is used again only when the user
