@@ -85,7 +85,7 @@ std::string NameOfFile(const std::string& Path) { return Readable(Path); }
 TCSRView ReadCSRBytes(const std::string& Bytes, const std::string& Name) {
   const std::string file = NameOfFile(Name);
   bool notText = false;
-  X509_REQPtr request = ReadCSRPEMOrDER(Bytes, &notText);
+  std::optional<TCSRView> request = ReadCSRView(Bytes, &notText);
   if (!request) {
     if (notText)
       throw Exception("The certificate request " + file +
@@ -102,7 +102,7 @@ TCSRView ReadCSRBytes(const std::string& Bytes, const std::string& Name) {
                     " cannot be read: it is truncated or damaged, or it is not a certificate "
                     "request.");
   }
-  TCSRView view(std::move(request));
+  TCSRView& view = *request;
   if (!view.Verifies())
     throw Exception("The certificate request " + file +
                     " does not verify: it was changed after it was signed, or it is not a "
@@ -115,7 +115,7 @@ TCSRView ReadCSRBytes(const std::string& Bytes, const std::string& Name) {
   } catch (const Exception& e) {
     throw Exception("The certificate request " + file + " cannot be used: " + e.what());
   }
-  return view;
+  return std::move(view);
 }
 
 TCSRView ReadCSRFile(const std::string& Path) {

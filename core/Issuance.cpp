@@ -134,7 +134,7 @@ void TakeCommonNameAsAlternativeName(TCertBuilder& Builder, const TIssueEvents& 
 
 // The findings of the checks before issuing, the CA certificate's among them.
 std::vector<std::string> Findings(const TCertBuilder& Builder, const TOpenSSLCert* CACert) {
-  return CheckRequest(RequestOf(Builder), KeyFactsOf(Builder.Key()),
+  return CheckRequest(RequestOf(Builder), KeyFactsOf(PublicKeyFactsOf(Builder.Key())),
                       CACert ? CACert->X509Cert() : nullptr);
 }
 

@@ -179,16 +179,13 @@ std::string Say(TSentence Sentence, TWording Wording, std::string_view First = {
 // cause); their wording differs between versions and languages. Only the program's own
 // messages, whose words it chooses, are recognised by their text.
 
-constexpr std::string_view kCAKeyStep = "PEM_read_bio_PrivateKey (CA)";
-constexpr std::string_view kCACertStep = "PEM_read_bio_X509 (CA cert)";
-
 std::string CAKeyPasswordSentence(const TFailureCause& Cause, TWording Wording) {
-  if (Cause.Step != kCAKeyStep || Cause.Kind != TFailureKind::WrongPassword) return {};
+  if (Cause.Step != kStepReadCAKey || Cause.Kind != TFailureKind::WrongPassword) return {};
   return Say(TSentence::CAKeyPassword, Wording);
 }
 
 bool IsCACertWithoutCertificate(const TFailureCause& Cause) {
-  return Cause.Step == kCACertStep && Cause.Kind == TFailureKind::NoPEMBlock;
+  return Cause.Step == kStepReadCACert && Cause.Kind == TFailureKind::NoPEMBlock;
 }
 
 std::string CACertSentence(const TFailureCause& Cause, const TFileLook& File, TWording Wording) {

@@ -271,14 +271,12 @@ std::vector<std::string> NamesOutside(const TCertRequest& Request,
 
 std::string EdAlgorithmOf(const TKeyFacts& Key) { return Key.Bits == 448 ? kEd448 : kEd25519; }
 
-TKeyFacts KeyFactsOf(EVP_PKEY* Key) {
+TKeyFacts KeyFactsOf(const TPublicKeyFacts& Key) {
   TKeyFacts facts;
-  if (Key == nullptr) return facts;
-  const TPublicKeyFacts key = PublicKeyFactsOf(Key);
-  facts.Type = key.Family == ctRSA ? ktRSA : key.Family == ctEdwards ? ktEdwards : ktECC;
+  facts.Type = Key.Family == ctRSA ? ktRSA : Key.Family == ctEdwards ? ktEdwards : ktECC;
   // An Edwards key's size is that of its curve (255 or 448 bits), which libcrypto reports only
   // as twice the security it gives.
-  facts.Bits = key.Family == ctRSA || key.Family == ctECC ? key.Bits : 2 * key.SecurityBits;
+  facts.Bits = Key.Family == ctRSA || Key.Family == ctECC ? Key.Bits : 2 * Key.SecurityBits;
   return facts;
 }
 

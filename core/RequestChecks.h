@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/CertRequest.h"
+#include "crypto/CertificateView.h"
 #include "crypto/NameConstraints.h"
 #include "crypto/OpenSSLWrapper.h"
 
@@ -25,9 +26,9 @@ struct TKeyFacts {
 // "Ed25519" or "Ed448" for an Edwards-curve key of those facts.
 std::string EdAlgorithmOf(const TKeyFacts& Key);
 
-// The facts of a key as libcrypto holds it; a key of another family counts as EC by its
-// security bits, which is what the size check asks.
-TKeyFacts KeyFactsOf(EVP_PKEY* Key);
+// The facts of a key as crypto reads them (PublicKeyFactsOf); a key of another family counts
+// as EC by its security bits, which is what the size check asks. No key: EC of 0 bits.
+TKeyFacts KeyFactsOf(const TPublicKeyFacts& Key);
 
 // The findings for Request issued with a key of those facts, signed by CACert (borrowed; null
 // for a self-signed certificate), at the time Now. Empty when nothing was found. The order is

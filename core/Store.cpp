@@ -325,10 +325,10 @@ void DescribeRequest(const std::string& Path, const TReadOnlyFile& File, const s
                      TFileDescription& Description) {
   try {
     const TSecretText bytes = ReadDescribedFile(File, Info);
-    if (X509_REQPtr request = ReadCSRPEMOrDER(bytes.Text())) {
-      const TCSRView view(std::move(request));
-      Description.Lines.push_back("Key Type: " + CSRKeyText(view));
-      for (std::string& line : CSRDetailLines(view)) Description.Details.push_back(std::move(line));
+    if (const std::optional<TCSRView> view = ReadCSRView(bytes.Text())) {
+      Description.Lines.push_back("Key Type: " + CSRKeyText(*view));
+      for (std::string& line : CSRDetailLines(*view))
+        Description.Details.push_back(std::move(line));
     }
     (void)ReadCSRBytes(bytes.Text(), FileNamePart(Path));
   } catch (const std::exception& e) {

@@ -163,9 +163,8 @@ std::vector<std::string> DescribeStoreRelations(const std::string& Path,
     std::string bytes;
     long long budget = kMaxCertificateFileSize;
     if (!ReadSmallFile(Path, budget, bytes)) return {};
-    X509_REQPtr read = ReadCSRPEMOrDER(bytes);
-    if (!read) return {};
-    request.emplace(std::move(read));
+    request = ReadCSRView(bytes);
+    if (!request) return {};
   } else if (kind == TStoreFileKind::Certificate) {
     X509Ptr read = ReadStoreCertificate(Path);
     if (!read) return {};

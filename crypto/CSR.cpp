@@ -244,6 +244,12 @@ X509_REQPtr ReadCSRPEMOrDER(const std::string& Bytes, bool* NotText) {
   return request;
 }
 
+std::optional<TCSRView> ReadCSRView(const std::string& Bytes, bool* NotText) {
+  X509_REQPtr request = ReadCSRPEMOrDER(Bytes, NotText);
+  if (!request) return std::nullopt;
+  return TCSRView(std::move(request));
+}
+
 TCSRView::TCSRView(X509_REQPtr Request) : FRequest(std::move(Request)) {
   if (!FRequest) throw std::invalid_argument("TCSRView needs a request");
 }

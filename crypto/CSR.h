@@ -43,6 +43,10 @@ struct TCSRContent {
   std::vector<std::string> OtherExtensions;
 };
 
+class TCSRView;
+// ReadCSRPEMOrDER's request, as a view; none when nothing reads.
+std::optional<TCSRView> ReadCSRView(const std::string& Bytes, bool* NotText = nullptr);
+
 class TCSRView {
  public:
   // Request must not be null.

@@ -63,7 +63,7 @@ X509Ptr ReadCACertificate(const std::string& pem) {
   BIOPtr bio = NewMemBuf(pem);
   if (!bio) RaiseOpenSSLError("BIO_new CACert");
   X509Ptr cert = ReadPEMCertificate(bio.get());
-  if (!cert) RaiseOpenSSLError("PEM_read_bio_X509 (CA cert)");
+  if (!cert) RaiseOpenSSLError(kStepReadCACert);
   return cert;
 }
 
@@ -71,7 +71,7 @@ EVP_PKEYPtr ReadCAKey(const std::string& pem, const std::string& password) {
   BIOPtr bio = NewMemBuf(pem);
   if (!bio) RaiseOpenSSLError("BIO_new CAKey");
   EVP_PKEYPtr key = ReadPEMPrivateKey(bio.get(), password.empty() ? nullptr : password.c_str());
-  if (!key) RaiseOpenSSLError("PEM_read_bio_PrivateKey (CA)");
+  if (!key) RaiseOpenSSLError(kStepReadCAKey);
   return key;
 }
 

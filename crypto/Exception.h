@@ -30,6 +30,10 @@ struct TFailureCause {
   TFailureKind Kind = TFailureKind::Other;  // what Library and Reason mean to the program
 };
 
+// The steps that read the CA's files, as TFailureCause::Step names them.
+inline constexpr const char* kStepReadCACert = "PEM_read_bio_X509 (CA cert)";
+inline constexpr const char* kStepReadCAKey = "PEM_read_bio_PrivateKey (CA)";
+
 // The steps of the store's own system calls, as TFailureCause::Step names them.
 inline constexpr const char* kStepCreateDirectory = "create directory";
 inline constexpr const char* kStepCreateFile = "create file";

@@ -32,7 +32,7 @@ TEST(EdwardsChecks, KeyFactsOfBothCurves) {
   for (const auto& [type, bits] : {std::pair{"ED25519", 256}, std::pair{"ED448", 448}}) {
     SCOPED_TRACE(type);
     const EVP_PKEYPtr key = MakeKey(type);
-    const TKeyFacts facts = KeyFactsOf(key.get());
+    const TKeyFacts facts = KeyFactsOf(PublicKeyFactsOf(key.get()));
     EXPECT_EQ(facts.Type, ktEdwards);
     EXPECT_EQ(facts.Bits, bits);
     EXPECT_EQ(EdAlgorithmOf(facts), type == std::string("ED25519") ? kEd25519 : kEd448);

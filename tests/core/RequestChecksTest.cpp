@@ -384,7 +384,8 @@ TEST(KeyFacts, FamilyAndSizeOfTheKeyHeld) {
   TCertBuilder ec;
   ec.ECCurve = "P-384";
   ec.GenerateKey();
-  const TKeyFacts rsaFacts = KeyFactsOf(rsa.Key()), ecFacts = KeyFactsOf(ec.Key());
+  const TKeyFacts rsaFacts = KeyFactsOf(PublicKeyFactsOf(rsa.Key())),
+                  ecFacts = KeyFactsOf(PublicKeyFactsOf(ec.Key()));
   EXPECT_EQ(rsaFacts.Type, ktRSA);
   EXPECT_EQ(rsaFacts.Bits, 1024);
   EXPECT_EQ(ecFacts.Type, ktECC);

@@ -45,7 +45,7 @@ TIssued Issue(const TCertRequest& Request, const TKeyChoice& Key, const TIssued*
   builder.GenerateKey();
   ApplyRequestToBuilder(Request, builder);
   TIssued issued;
-  issued.Key = KeyFactsOf(builder.Key());
+  issued.Key = KeyFactsOf(PublicKeyFactsOf(builder.Key()));
   X509Ptr issuerCert;
   if (Issuer) {
     const BIOPtr bio = NewMemBuf(Issuer->CertPEM);
