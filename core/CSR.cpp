@@ -102,20 +102,24 @@ TCSRView ReadCSRBytes(const std::string& Bytes, const std::string& Name) {
                     " cannot be read: it is truncated or damaged, or it is not a certificate "
                     "request.");
   }
-  TCSRView& view = *request;
-  if (!view.Verifies())
+  CheckCSRUsable(*request, Name);
+  return std::move(*request);
+}
+
+void CheckCSRUsable(const TCSRView& View, const std::string& Name) {
+  const std::string file = NameOfFile(Name);
+  if (!View.Verifies())
     throw Exception("The certificate request " + file +
                     " does not verify: it was changed after it was signed, or it is not a "
                     "certificate request.");
-  if (const std::size_t names = view.NameCount(); names > kMaxCSRNames)
+  if (const std::size_t names = View.NameCount(); names > kMaxCSRNames)
     throw Exception("The certificate request " + file + " holds " + std::to_string(names) +
                     " names; at most " + std::to_string(kMaxCSRNames) + " are taken.");
   try {
-    (void)view.Content();
+    (void)View.Content();
   } catch (const Exception& e) {
     throw Exception("The certificate request " + file + " cannot be used: " + e.what());
   }
-  return std::move(view);
 }
 
 TCSRView ReadCSRFile(const std::string& Path) {

@@ -26,6 +26,10 @@ TCSRView ReadCSRFile(const std::string& Path);
 // The request in Bytes, with the checks of ReadCSRFile; Name is the file named in messages.
 TCSRView ReadCSRBytes(const std::string& Bytes, const std::string& Name);
 
+// The checks of ReadCSRFile on a request already read: its signature verifies, it holds no
+// more than kMaxCSRNames names, and its subject and requested extensions can be used.
+void CheckCSRUsable(const TCSRView& View, const std::string& Name);
+
 // Takes the private key in the file at Path as the builder's key pair (PEM or DER, PKCS#8 or
 // traditional, encrypted under Password or not), read as the CA files are. Raises Exception
 // naming the file and what is wrong.

@@ -325,12 +325,14 @@ void DescribeRequest(const std::string& Path, const TReadOnlyFile& File, const s
                      TFileDescription& Description) {
   try {
     const TSecretText bytes = ReadDescribedFile(File, Info);
-    if (const std::optional<TCSRView> view = ReadCSRView(bytes.Text())) {
-      Description.Lines.push_back("Key Type: " + CSRKeyText(*view));
-      for (std::string& line : CSRDetailLines(*view))
-        Description.Details.push_back(std::move(line));
+    const std::optional<TCSRView> view = ReadCSRView(bytes.Text());
+    if (!view) {
+      (void)ReadCSRBytes(bytes.Text(), FileNamePart(Path));  // raises what the file holds instead
+      return;
     }
-    (void)ReadCSRBytes(bytes.Text(), FileNamePart(Path));
+    Description.Lines.push_back("Key Type: " + CSRKeyText(*view));
+    for (std::string& line : CSRDetailLines(*view)) Description.Details.push_back(std::move(line));
+    CheckCSRUsable(*view, FileNamePart(Path));
   } catch (const std::exception& e) {
     // Problems are shown without their full stop, as the other kinds' are.
     std::string problem = e.what();
