@@ -24,17 +24,6 @@ std::unique_ptr<TSecretText> PassPhrase(const CLI::Option& Option, const std::st
   return ReadPassArg(Arg, Option.get_name());
 }
 
-// The builder's key type for the profile's usages.
-TKeyType KeyTypeOf(TKeyFamily Family) {
-  switch (Family) {
-    case ctRSA: return ktRSA;
-    case ctEdwards: return ktEdwards;
-    case ctECC:
-    case ctUnknown: break;
-  }
-  return ktECC;
-}
-
 std::string FromCurrentFolder(const std::string& Path) {
   std::error_code error;
   const std::filesystem::path whole = std::filesystem::absolute(Path, error);

@@ -264,4 +264,14 @@ std::vector<std::string> CSRDetailLines(const TCSRView& Request) {
   return lines;
 }
 
+TKeyType KeyTypeOf(TKeyFamily Family) {
+  switch (Family) {
+    case ctRSA: return ktRSA;
+    case ctEdwards: return ktEdwards;
+    case ctECC:
+    case ctUnknown: break;
+  }
+  return ktECC;
+}
+
 }  // namespace velmora

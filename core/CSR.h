@@ -75,6 +75,9 @@ TCSRIssuePlan PlanCSRIssue(const TCSRContent& Requested, const TCertRequest& Def
 // The File Info lines of a request: subject, public key type and size, signature verifies or
 // not, SHA-256 of the public key, each requested extension.
 std::vector<std::string> CSRDetailLines(const TCSRView& Request);
+// The key type whose profile usages suit a key of Family (EC for one not known).
+TKeyType KeyTypeOf(TKeyFamily Family);
+
 // "EC P-256", "RSA 2048", "Ed25519": the request's key as the window names it.
 std::string CSRKeyText(const TCSRView& Request);
 

@@ -544,6 +544,11 @@ void TStorePanel::lvCertsContextMenu(const QPoint& Position) {
   menu->addAction(QStringLiteral("Copy SHA-256 Fingerprint"), this,
                   [this, path] { RunGuarded(FPlatform, [&] { CopyCertificateText(path, true); }); })
       ->setEnabled(certificate);
+  QAction* sign = menu->addAction(QStringLiteral("Sign Request..."), this, [this, path] {
+    RunGuarded(FPlatform, [&] { FHost.SignRequest(path); });
+  });
+  sign->setObjectName(QStringLiteral("actSignRequest"));
+  sign->setEnabled(entry.Kind == TStoreFileKind::Request && !FJobs->Running());
   if (FTrustPlace) {
     menu->addSeparator();
     QAction* trust =

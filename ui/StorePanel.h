@@ -44,6 +44,8 @@ class IStorePanelHost {
   virtual void StoreDirChanged() = 0;
   // Puts the store file at Path into the Signing tab's field for Part and brings that tab up.
   virtual void UseAsCA(TCAPart Part, const std::string& Path) = 0;
+  // Reads the request at Path and, when it verifies, loads it into the form for signing.
+  virtual void SignRequest(const std::string& Path) = 0;
 
  protected:
   ~IStorePanelHost() = default;
@@ -124,7 +126,7 @@ class TStorePanel final : public QObject {
   // The row the user picked, or none.
   std::optional<int> SelectedRow() const;
   void lvCertsDblClick();
-  // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint.
+  // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint, Sign Request...
   void lvCertsContextMenu(const QPoint& Position);
   void CopyCertificateText(const std::string& Path, bool Fingerprint);
   // "Trust on This Computer..." and "Stop Trusting...": a question that lists the targets,

@@ -123,6 +123,7 @@ std::string AboutText() {
 // Every key starts a new certificate: the old builder goes with its key and certificate,
 // whatever happens afterwards.
 void TfrmVelmora::btnGenKeyClick() {
+  StopSigningRequest();
   ui->memKeyInfo->clear();
   ui->memPreview->clear();
   // The new builder goes to the job and comes back with its key pair, or without one.
@@ -201,8 +202,10 @@ void TfrmVelmora::btnGenCertClick() {
   }
   if (!PasswordsConfirmed()) return;
   TCertRequest form;
+  std::vector<std::string> requestFindings;
   try {
     form = RequestFromForm();
+    if (SigningRequest()) form = RequestToSignAsIssued(form, requestFindings);
   } catch (const Exception& e) {
     ReportCertificateFailure(FailureOf(e));
     return;
@@ -239,9 +242,12 @@ void TfrmVelmora::btnGenCertClick() {
     request.CACertFile = FileNameOf(ui->edtCACertFile);
     request.CAKeyFile = FileNameOf(ui->edtCAKeyFile);
     request.CertName = TextOf(ui->edtOutCert);
-    request.KeyName = TextOf(ui->edtOutKey);
-    request.BundleName = ui->chkSavePFX->isChecked() ? TextOf(ui->edtOutPFX) : "";
+    // A request's key pair is its requester's: there is no private key to write or bundle.
+    const bool ownKey = !SigningRequest();
+    request.KeyName = ownKey ? TextOf(ui->edtOutKey) : "";
+    request.BundleName = ownKey && ui->chkSavePFX->isChecked() ? TextOf(ui->edtOutPFX) : "";
     request.FriendlyName = TextOf(ui->edtFriendly);
+    request.PriorFindings = std::move(requestFindings);
     request.StoreDir = FStore->GetStoreDir();
     request.BundleCompatible = ui->chkPFXCompatible->isChecked();
   } catch (const std::exception& e) {
@@ -368,8 +374,10 @@ void TfrmVelmora::ReportCertificateFailure(const TFailure& Failure) {
 
 // Compared as typed, before anything is read or written: a password that differs from its
 // confirmation would lock the new key or bundle with a password nobody knows. The bundle's
-// pair counts only when a bundle is saved: never with a request, which has no bundle.
+// pair counts only when a bundle is saved: never with a request, which has no bundle. Neither
+// counts while somebody else's request is signed: no key pair or bundle is written then.
 bool TfrmVelmora::PasswordsConfirmed() {
+  if (SigningRequest()) return true;
   const char* mismatch = nullptr;
   if (ui->edtOutKeyPwd->text() != ui->edtOutKeyPwdConfirm->text())
     mismatch = "The private key passwords do not match.";
@@ -530,6 +538,7 @@ void TfrmVelmora::edtEmailChange() {
 
 // Starts over with a fresh builder; the form keeps what the user entered.
 void TfrmVelmora::btnClearClick() {
+  StopSigningRequest();
   FBuilder = std::make_unique<TCertBuilder>();
   ui->memKeyInfo->clear();
   ui->memPreview->clear();

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollBar>
@@ -348,10 +349,11 @@ void TfrmVelmora::UpdateKeyTypeUI() {
   ui->grpEd->setEnabled(ui->rbEd->isChecked());
 }
 
-// A request is signed by another CA, and there is no certificate to bundle with the key.
+// A request is signed by another CA, and there is no certificate to bundle with the key; nor
+// is there a key to bundle while somebody else's request is signed.
 void TfrmVelmora::UpdateSignModeUI() {
   ui->grpCA->setEnabled(ui->rbCASign->isChecked());
-  const bool bundle = !ui->rbRequest->isChecked();
+  const bool bundle = !ui->rbRequest->isChecked() && !SigningRequest();
   for (QWidget* control : std::initializer_list<QWidget*>{
            ui->chkSavePFX, ui->chkPFXCompatible, ui->edtOutPFX, ui->btnBrowseOutPFX,
            ui->lblOutPFXPwd, ui->edtOutPFXPwd, ui->lblOutPFXPwdConfirm, ui->edtOutPFXPwdConfirm,
@@ -388,10 +390,7 @@ void TfrmVelmora::ApplyProfileToForm() {
   ui->edtPathLen->setText(QString::number(settings->PathLenConstraint));
   CheckKeyUsages(settings->KeyUsage);
   FKeyUsagesAreDefaults = false;
-  for (std::size_t i = 0; i < kExtKeyUsages.size(); ++i)
-    ui->clbEKU->item(static_cast<int>(i))
-        ->setCheckState(settings->ExtKeyUsage.contains(kExtKeyUsages[i].Member) ? Qt::Checked
-                                                                                : Qt::Unchecked);
+  CheckExtKeyUsages(settings->ExtKeyUsage);
   FApplyingProfile = false;
 }
 
@@ -412,6 +411,43 @@ void TfrmVelmora::CheckKeyUsages(const TKeyUsageSet& Usages) {
   for (std::size_t i = 0; i < kKeyUsages.size(); ++i)
     ui->clbKeyUsage->item(static_cast<int>(i))
         ->setCheckState(Usages.contains(kKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
+}
+
+void TfrmVelmora::CheckExtKeyUsages(const TExtKeyUsageSet& Usages) {
+  for (std::size_t i = 0; i < kExtKeyUsages.size(); ++i)
+    ui->clbEKU->item(static_cast<int>(i))
+        ->setCheckState(Usages.contains(kExtKeyUsages[i].Member) ? Qt::Checked : Qt::Unchecked);
+}
+
+// The e-mail goes first: the output names follow it, and the caller may set them afterwards.
+void TfrmVelmora::FillForm(const TCertRequest& Values) {
+  const auto put = [](QLineEdit* Edit, const std::string& Text) {
+    Edit->setText(QString::fromStdString(Text));
+  };
+  const auto list = [](const std::vector<std::string>& Items) {
+    std::string text;
+    for (const std::string& item : Items) text += (text.empty() ? "" : ", ") + item;
+    return text;
+  };
+  const TSubjectDN& subject = Values.Subject;
+  put(ui->edtEmail, subject.Email);
+  put(ui->edtCN, subject.CN);
+  put(ui->edtO, subject.O);
+  put(ui->edtOU, subject.OU);
+  put(ui->edtC, subject.C);
+  put(ui->edtST, subject.ST);
+  put(ui->edtL, subject.L);
+  put(ui->edtDays, std::to_string(Values.ValidDays));
+  ui->chkIsCA->setChecked(Values.IsCA);
+  put(ui->edtPathLen, std::to_string(Values.PathLenConstraint));
+  put(ui->edtPermitted, list(Values.PermittedNames));
+  put(ui->edtExcluded, list(Values.ExcludedNames));
+  CheckKeyUsages(Values.KeyUsage);
+  CheckExtKeyUsages(Values.ExtKeyUsage);
+  FKeyUsagesAreDefaults = false;
+  put(ui->edtSANDNS, list(Values.SANDNSNames));
+  put(ui->edtSANIP, list(Values.SANIPs));
+  put(ui->edtSANEmail, list(Values.SANEmails));
 }
 
 void TfrmVelmora::ExtensionsChangedByHand() {

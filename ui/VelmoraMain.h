@@ -13,6 +13,7 @@
 //   JobRunner.h             background work (TJobRunner)
 #pragma once
 
+#include "core/CSR.h"
 #include "core/CertRequest.h"
 #include "core/Issuance.h"
 #include "crypto/CertBuilder.h"
@@ -102,6 +103,7 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   // --- What the store tab asks of the window (IStorePanelHost) ---
   void StoreDirChanged() override;
   void UseAsCA(TCAPart Part, const std::string& Path) override;
+  void SignRequest(const std::string& Path) override;
 
   // The handlers of the key type, signing mode and CA controls, by their events' names: each
   // group follows its radio button or check box; a key type chosen also sets the usages its
@@ -129,6 +131,23 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   void ExtensionsChangedByHand();
   void UsagesFollowKeyType();
   void CheckKeyUsages(const TKeyUsageSet& Usages);
+  void CheckExtKeyUsages(const TExtKeyUsageSet& Usages);
+  // Sets every field of the subject, validity and extensions tabs from Values; whatever
+  // Values lacks is emptied, not left from before.
+  void FillForm(const TCertRequest& Values);
+
+  // --- Signing somebody else's request (RequestSigning.cpp) ---
+  // The request, read and verified, goes into the form and the window into the signing
+  // state: the request's public key is the key to certify, and only a certificate is written.
+  void LoadRequestToSign(const std::string& Path, TCSRView Request);
+  // Leaves the signing state: the key controls, the signing modes and the outputs of a key
+  // pair come back. Generate Key Pair and Clear / Reset call it.
+  void StopSigningRequest();
+  bool SigningRequest() const noexcept { return FRequestToSign.has_value(); }
+  void UpdateRequestSigningUI();
+  // The form against the request, by the copy policy: the certificate to issue. Logs what
+  // was requested against what is issued, and gives the findings of the policy.
+  TCertRequest RequestToSignAsIssued(const TCertRequest& Form, std::vector<std::string>& Findings);
 
   // "Generate Key Pair" and its Cancel (VelmoraCommands.cpp).
   void btnGenKeyClick();
@@ -195,6 +214,12 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
     std::string Subject;
   };
   std::map<std::string, std::vector<TKeyPairUse>> FKeyPairUses;
+  // The request being signed: its file and what it asks for. Its public key is FBuilder's.
+  struct TRequestToSign {
+    std::string Path;
+    TCSRContent Requested;
+  };
+  std::optional<TRequestToSign> FRequestToSign;
   // Dropped before the controls go, so no handler runs on a half-destroyed window.
   std::vector<QMetaObject::Connection> FConnections;
   // The window's concerns, each working on the form's controls. They go before the controls

@@ -3,6 +3,7 @@
 // verify strictly under the CA, and a request that is not sound is refused with nothing
 // written.
 #include "tests/cli/CliFixture.h"
+#include "tests/support/ForeignRequests.h"
 
 #include <fstream>
 
@@ -126,51 +127,10 @@ TEST_F(CliCertificateRequest, RequestForAnExistingKey) {
   EXPECT_FALSE(std::filesystem::exists(At("store-wrong")));
 }
 
-struct TForeignRequest {
-  const char* Name;
-  std::string Command;  // makes request.csr and request.key in the folder given as $D
-  bool AsksForCA;
-  std::string Host;
-};
-
 TEST_F(CliCertificateRequest, SignsRequestsOfOpenSSLAndPython) {
   MakeCA();
-  const std::string python =
-      "python3 -c \"\n"
-      "from cryptography import x509\n"
-      "from cryptography.x509.oid import NameOID\n"
-      "from cryptography.hazmat.primitives import hashes, serialization\n"
-      "from cryptography.hazmat.primitives.asymmetric import ec\n"
-      "import ipaddress, sys\n"
-      "key = ec.generate_private_key(ec.SECP256R1())\n"
-      "csr = (x509.CertificateSigningRequestBuilder()\n"
-      "  .subject_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, 'py.example')]))\n"
-      "  .add_extension(x509.SubjectAlternativeName([x509.DNSName('py.example'),\n"
-      "     x509.IPAddress(ipaddress.ip_address('192.0.2.44'))]), critical=False)\n"
-      "  .sign(key, hashes.SHA256()))\n"
-      "open(sys.argv[1] + '/request.csr', "
-      "'wb').write(csr.public_bytes(serialization.Encoding.PEM))\n"
-      "\" \"$D\"";
-  const std::string openssl =
-      "openssl req -new -nodes -keyout \"$D/request.key\" -out \"$D/request.csr\" ";
-  const TForeignRequest cases[] = {
-      {"openssl RSA with names",
-       openssl + "-newkey rsa:2048 -subj /CN=rsa.example -addext subjectAltName=DNS:rsa.example",
-       false, "rsa.example"},
-      {"openssl RSA without names", openssl + "-newkey rsa:2048 -subj /CN=bare.example", false,
-       "bare.example"},
-      {"openssl EC with names",
-       openssl + "-newkey ec -pkeyopt ec_paramgen_curve:P-256 -subj /CN=ec.example "
-                 "-addext subjectAltName=DNS:ec.example,DNS:www.ec.example",
-       false, "www.ec.example"},
-      {"openssl EC asking for a CA",
-       openssl + "-newkey ec -pkeyopt ec_paramgen_curve:P-256 -subj /CN=ca.example "
-                 "-addext basicConstraints=critical,CA:TRUE",
-       true, "ca.example"},
-      {"python EC with names", python, false, "py.example"},
-  };
   int n = 0;
-  for (const TForeignRequest& c : cases) {
+  for (const TForeignRequest& c : ForeignRequests()) {
     SCOPED_TRACE(c.Name);
     const std::string dir = At("req" + std::to_string(++n));
     std::filesystem::create_directories(dir);
@@ -195,7 +155,7 @@ TEST_F(CliCertificateRequest, SignsRequestsOfOpenSSLAndPython) {
     // The certificate holds the requester's public key.
     EXPECT_EQ(OpenSSL("x509 -noout -pubkey -in " + Quoted(cert)).output,
               OpenSSL("req -noout -pubkey -in " + Quoted(dir + "/request.csr")).output);
-    if (c.Command != python) {
+    if (!c.Python) {
       const TRun host = OpenSSL("verify -x509_strict -verify_hostname " + c.Host + " -CAfile " +
                                 Quoted(At("ca/ca.crt")) + " " + Quoted(cert));
       EXPECT_EQ(host.status, 0) << host.output;
@@ -221,17 +181,7 @@ TEST_F(CliCertificateRequest, TLSHandshakeWithTheRequestersKey) {
             0);
   ASSERT_EQ(Sign(request).Status, 0);
   const std::string cert = At("store/tls.crt");
-  // One connection on a port of its own; curl retries until the server listens.
-  const TRun handshake = RunCommand(
-      "PORT=$((20000 + RANDOM % 30000)); "
-      "openssl s_server -quiet -naccept 1 -www -accept $PORT -cert " +
-      Quoted(cert) + " -key " + Quoted(key) +
-      " >/dev/null 2>&1 & S=$!; "
-      "curl -s --retry 30 --retry-connrefused --retry-delay 1 --max-time 60 -o /dev/null "
-      "-w '%{http_code}' --cacert " +
-      Quoted(At("ca/ca.crt")) +
-      " --resolve tls.example:$PORT:127.0.0.1 https://tls.example:$PORT/; R=$?; "
-      "kill $S 2>/dev/null; wait $S 2>/dev/null; exit $R");
+  const TRun handshake = HandshakeWithCurl(cert, key, At("ca/ca.crt"), "tls.example");
   EXPECT_EQ(handshake.status, 0) << handshake.output;
   EXPECT_EQ(handshake.output, "200") << handshake.output;
 }

@@ -16,4 +16,18 @@ TRun RunCommand(const std::string& Command) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
+// curl retries until the server listens; the server takes one connection and ends.
+TRun HandshakeWithCurl(const std::string& Cert, const std::string& Key, const std::string& CAFile,
+                       const std::string& Host) {
+  return RunCommand(
+      "PORT=$((20000 + RANDOM % 30000)); "
+      "openssl s_server -quiet -naccept 1 -www -accept $PORT -cert " +
+      Quoted(Cert) + " -key " + Quoted(Key) +
+      " >/dev/null 2>&1 & S=$!; "
+      "curl -s --retry 30 --retry-connrefused --retry-delay 1 --max-time 60 -o /dev/null "
+      "-w '%{http_code}' --cacert " +
+      Quoted(CAFile) + " --resolve " + Host + ":$PORT:127.0.0.1 https://" + Host +
+      ":$PORT/; R=$?; kill $S 2>/dev/null; wait $S 2>/dev/null; exit $R");
+}
+
 }  // namespace velmora::test

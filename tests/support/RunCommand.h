@@ -16,4 +16,10 @@ TRun RunCommand(const std::string& Command);
 // A path or word in single quotes for the shell.
 inline std::string Quoted(const std::string& Text) { return "'" + Text + "'"; }
 
+// One HTTPS request of curl, trusting only CAFile, to `openssl s_server` serving Cert with
+// Key, reached under Host on a port of its own. The output is the HTTP status ("200") when
+// the handshake completed.
+TRun HandshakeWithCurl(const std::string& Cert, const std::string& Key, const std::string& CAFile,
+                       const std::string& Host);
+
 }  // namespace velmora::test

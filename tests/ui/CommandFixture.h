@@ -5,9 +5,12 @@
 #include "tests/support/CryptoFixtures.h"
 #include "tests/ui/WindowFixture.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableView>
 
@@ -107,6 +110,28 @@ class CommandFixture : public WindowFixture {
     const QModelIndex cell = list->model()->index(static_cast<int>(found - rows.begin()), 0);
     list->scrollTo(cell);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(cell).center());
+  }
+
+  // Opens the context menu of the store row of that file and chooses the action of that
+  // objectName; the work it starts runs to its end.
+  void ChooseOnStoreRow(const std::string& Name, const char* Action) {
+    ShowTab("tabStore");
+    const std::vector<std::string> rows = StoreRows();
+    const auto found = std::find(rows.begin(), rows.end(), Name);
+    ASSERT_NE(found, rows.end()) << Name << " is not listed";
+    auto* list = Control<QTableView>("lvCerts");
+    const QModelIndex cell = list->model()->index(static_cast<int>(found - rows.begin()), 0);
+    list->scrollTo(cell);
+    emit list->customContextMenuRequested(list->visualRect(cell).center());
+    auto* menu = Window->findChild<QMenu*>(QStringLiteral("mnuStoreRow"));
+    ASSERT_NE(menu, nullptr);
+    auto* action = menu->findChild<QAction*>(QString::fromLatin1(Action));
+    ASSERT_NE(action, nullptr) << "no action " << Action;
+    ASSERT_TRUE(action->isEnabled()) << Action << " is not enabled for " << Name;
+    action->trigger();
+    menu->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    WaitIdle();
   }
 
   std::string StoreFile(const std::string& Name) const {

@@ -29,10 +29,12 @@ class RecordingHost final : public IStorePanelHost {
   void UseAsCA(TCAPart Part, const std::string& Path) override {
     HandedOver.emplace_back(Part, Path);
   }
+  void SignRequest(const std::string& Path) override { RequestsToSign.push_back(Path); }
 
   std::vector<std::string> Lines;
   int DirChanges = 0;
   std::vector<std::pair<TCAPart, std::string>> HandedOver;
+  std::vector<std::string> RequestsToSign;
 };
 
 class StorePanelOnItsOwn : public testing::Test {

@@ -30,6 +30,7 @@ class NoHost final : public IStorePanelHost {
   void Log(const std::string& Text) override { Lines.push_back(Text); }
   void StoreDirChanged() override {}
   void UseAsCA(TCAPart, const std::string&) override {}
+  void SignRequest(const std::string&) override {}
   std::vector<std::string> Lines;
 };
 
