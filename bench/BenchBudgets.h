@@ -35,6 +35,8 @@ inline constexpr TBudget kBudgets[] = {
     // ours must not be slower than Python's cryptography doing the same over libcrypto.
     {"SelfSigned/Ed25519-vs-python-cryptography", 1.00},
     {"CASigned", 1.10},
+    // Reading and verifying somebody's request, then issuing for its key, over the same calls.
+    {"SignRequest", 1.10},
     {"KeyToPEM-password", 1.10},
     {"LoadCertificateFromPEMFile", 1.10},
     {"LoadFromP12File", 1.10},
@@ -66,10 +68,12 @@ inline constexpr TBudget kBudgets[] = {
     // arguments.
     {"CLI-cert-selfsigned/cpu", 1.20},
     {"CLI-cert-casigned-p12/cpu", 1.20},
+    {"CLI-sign-request/cpu", 1.20},
     // Our wall time also holds putting every output in place durably (flushed to disk,
     // renamed, the store folder flushed), which openssl does not do.
     {"CLI-cert-selfsigned/wall", 1.50},
     {"CLI-cert-casigned-p12/wall", 1.50},
+    {"CLI-sign-request/wall", 1.50},
     // With openssl's outputs put in place the same way, what is left of the wall gap is our
     // start and our work, which the processor time's budget already bounds.
     {"CLI-cert-selfsigned-durable", 1.20},

@@ -166,6 +166,27 @@ void RegisterAll(const fs::path& Scratch) {
                             "-out", theirsCA / "leaf.p12"}}};
     RegisterPair("CLI-cert-casigned-p12/wall", cliCA, opensslCA, TClock::Wall);
     RegisterPair("CLI-cert-casigned-p12/cpu", cliCA, opensslCA, TClock::Cpu);
+
+    // Signing somebody's P-256 request: ours reads and verifies it, prints what it takes from
+    // it and writes the certificate durably; openssl copies its extensions and signs.
+    const fs::path request = Scratch / "request.csr", theirsSign = Scratch / "openssl-sign";
+    fs::create_directories(theirsSign);
+    const TSide makeRequest{
+        {{"openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+          "-nodes", "-keyout", Scratch / "request.key", "-out", request, "-subj",
+          "/CN=bench.example", "-addext", "subjectAltName=DNS:bench.example"}}};
+    if (RunSide(makeRequest, TClock::Wall, failure) >= 0) {
+      const TSide cliSign{
+          {{cli, "sign", request, "--sign-with", caCert, "--sign-key", caKey, "--store",
+            Scratch / "ours-sign", "--out-cert", "leaf.crt", "--force"}}};
+      const TSide opensslSign{
+          {{"openssl", "x509", "-req", "-in", request, "-CA", caCert, "-CAkey", caKey,
+            "-copy_extensions", "copy", "-days", "365", "-out", theirsSign / "leaf.crt"}}};
+      RegisterPair("CLI-sign-request/wall", cliSign, opensslSign, TClock::Wall);
+      RegisterPair("CLI-sign-request/cpu", cliSign, opensslSign, TClock::Cpu);
+    } else {
+      NoteSkipped("CLI-sign-request", "the request was not made: " + failure);
+    }
   } else {
     NoteSkipped("CLI-cert-casigned-p12", "the CA was not made: " + failure);
   }
