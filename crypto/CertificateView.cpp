@@ -1,6 +1,7 @@
 #include "crypto/CertificateView.h"
 
 #include "crypto/CertBuilder.h"
+#include "crypto/KeyIdentity.h"
 
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
@@ -271,6 +272,10 @@ bool TCertificateView::HasPublicKeyOf(const EVP_PKEY* Key) const {
   TolerateErrors tolerate;
   const EVP_PKEY* own = X509_get0_pubkey(FCert.get());
   return own != nullptr && EVP_PKEY_eq(own, Key) == 1;
+}
+
+std::string TCertificateView::PublicKeySHA256() const {
+  return CertificateKeyIdentity(FCert.get());
 }
 
 bool TCertificateView::IsIssuedBy(const TCertificateView& Issuer) const {

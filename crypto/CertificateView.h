@@ -104,6 +104,9 @@ class TCertificateView {
   std::string PEM() const;
   // Whether the public key in the certificate is Key's (a private key's public half counts).
   bool HasPublicKeyOf(const EVP_PKEY* Key) const;
+  // The SHA-256 of its DER SubjectPublicKeyInfo in lower-case hex (PublicKeyIdentity); empty
+  // when the key cannot be read.
+  std::string PublicKeySHA256() const;
   // Whether Issuer signed this certificate: Issuer's subject is this certificate's issuer
   // name, their key identifiers (where both carry one) agree, and the signature verifies under
   // Issuer's key. Its key usage is left to whoever validates a chain.

@@ -32,6 +32,8 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <ctime>
 #include <iterator>
@@ -375,6 +377,7 @@ void TStorePanel::edtStoreDirChange() {
   FStoreDir = Trim(ui->edtStoreDir->text().toStdString());
   FOneTimeStore = false;
   ClearFileInfo();
+  FReadCache->Clear();
   FHost.StoreDirChanged();
   RefreshStoreList();
 }
@@ -400,31 +403,43 @@ void TStorePanel::btnStoreRefreshClick() { RefreshStoreList(); }
 // The file's own description first, then (a folder's worth of reading later) the store's files
 // that belong with it. A file that vanished since it was listed shows the lines so far, then
 // its error.
+// A small file is described at once: handing it to a worker and back would cost more than
+// reading it. A larger one is read on a worker, and the pane keeps the text it shows until
+// the new one is ready.
 void TStorePanel::ShowFileInfo(const std::string& Path) {
-  ClearFileInfo();
+  ForgetFileInfo();
   const std::uint64_t request = FFileInfoRequest;
+  const std::time_t now = std::time(nullptr);
+  struct stat info {};
+  if (::stat(Path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+      info.st_size <= kDescribedAtOnce) {
+    ShowFileDescription(Path, request, DescribeStoreFile(Path, now));
+    return;
+  }
   ++FFileInfoPending;
   auto* watcher = new QFutureWatcher<TFileDescription>(this);
   connect(watcher, &QFutureWatcher<TFileDescription>::finished, this,
           [this, watcher, Path, request] {
             watcher->deleteLater();
             --FFileInfoPending;
-            if (request != FFileInfoRequest) return;
-            const TFileDescription description = watcher->result();
-            std::vector<std::string> lines = description.Lines;
-            if (!description.Details.empty()) {
-              lines.emplace_back();
-              lines.insert(lines.end(), description.Details.begin(), description.Details.end());
-            }
-            ShowLines(*ui->memStoreInfo, lines);
-            if (description.Error) {
-              RunGuarded(FPlatform, [&] { throw Exception(*description.Error); });
-              return;
-            }
-            ShowFileRelations(Path, request);
+            if (request == FFileInfoRequest) ShowFileDescription(Path, request, watcher->result());
           });
-  const std::time_t now = std::time(nullptr);
   watcher->setFuture(QtConcurrent::run([Path, now] { return DescribeStoreFile(Path, now); }));
+}
+
+void TStorePanel::ShowFileDescription(const std::string& Path, std::uint64_t Request,
+                                      const TFileDescription& Description) {
+  std::vector<std::string> lines = Description.Lines;
+  if (!Description.Details.empty()) {
+    lines.emplace_back();
+    lines.insert(lines.end(), Description.Details.begin(), Description.Details.end());
+  }
+  ShowLines(*ui->memStoreInfo, lines);
+  if (Description.Error) {
+    RunGuarded(FPlatform, [&] { throw Exception(*Description.Error); });
+    return;
+  }
+  ShowFileRelations(Path, Request);
 }
 
 void TStorePanel::ShowFileRelations(const std::string& Path, std::uint64_t Request) {
@@ -445,8 +460,9 @@ void TStorePanel::ShowFileRelations(const std::string& Path, std::uint64_t Reque
             }
             ShowTrustedBy(Path, Request);
           });
-  watcher->setFuture(QtConcurrent::run([Path, cancel] {
-    return DescribeStoreRelations(Path, [cancel] { return cancel->load(); });
+  watcher->setFuture(QtConcurrent::run([Path, cancel, cache = FReadCache] {
+    return DescribeStoreRelations(
+        Path, [cancel] { return cancel->load(); }, cache.get());
   }));
 }
 
@@ -480,10 +496,14 @@ void TStorePanel::ShowTrustedBy(const std::string& Path, std::uint64_t Request) 
 
 // Results still on their way for an earlier pick are dropped when they arrive, and the
 // folder reading behind them stops at its next file.
-void TStorePanel::ClearFileInfo() {
+void TStorePanel::ForgetFileInfo() {
   ++FFileInfoRequest;
   if (FFileInfoCancel) FFileInfoCancel->store(true);
   FFileInfoCancel = std::make_shared<std::atomic<bool>>(false);
+}
+
+void TStorePanel::ClearFileInfo() {
+  ForgetFileInfo();
   ui->memStoreInfo->clear();
 }
 

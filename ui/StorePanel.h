@@ -7,6 +7,8 @@
 // runner are borrowed from the window as well.
 #pragma once
 
+#include "core/Store.h"
+#include "core/StoreRelations.h"
 #include "core/Trust.h"
 #include "ui/JobRunner.h"
 #include "ui/Platform.h"
@@ -117,10 +119,16 @@ class TStorePanel final : public QObject {
   void StoreDirChangedOutside();
   void SelectStoreFile(const std::string& Name);
 
-  // File information and actions. The description is read on a worker thread, the store's
-  // related files after it; a newer pick or a cleared panel makes older results void.
+  // File information and actions. The description of a file larger than kDescribedAtOnce is
+  // read on a worker thread, the store's related files after it; a newer pick or a cleared
+  // panel makes older results void.
+  static constexpr long long kDescribedAtOnce = 64 * 1024;
   void ShowFileInfo(const std::string& Path);
+  void ShowFileDescription(const std::string& Path, std::uint64_t Request,
+                           const TFileDescription& Description);
   void ShowFileRelations(const std::string& Path, std::uint64_t Request);
+  // Makes the results on their way void; the pane keeps its text.
+  void ForgetFileInfo();
   void ClearFileInfo();
   void lvCertsSelectItem(int Row, bool Selected);
   // The row the user picked, or none.
@@ -159,6 +167,8 @@ class TStorePanel final : public QObject {
   std::uint64_t FFileInfoRequest = 0;
   int FFileInfoPending = 0;
   std::shared_ptr<std::atomic<bool>> FFileInfoCancel;
+  // What the related-files lines read of the folder's files, for the next pick.
+  std::shared_ptr<TStoreReadCache> FReadCache = std::make_shared<TStoreReadCache>();
   std::optional<TTrustPlace> FTrustPlace;
 };
 

@@ -228,10 +228,20 @@ TEST_F(CertDetails, RelatedFilesOfTheStoreAreFound) {
       {"locked.key", {}},
       {"notes.txt", {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(DescribeStoreRelations(Store.File(c.name)), c.lines);
+  // Read afresh, then with a cache that is filled and then answers for every file.
+  TStoreReadCache cache;
+  for (TStoreReadCache* reads : {static_cast<TStoreReadCache*>(nullptr), &cache, &cache}) {
+    SCOPED_TRACE(reads ? "with the cache" : "read afresh");
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      EXPECT_EQ(DescribeStoreRelations(Store.File(c.name), {}, reads), c.lines);
+    }
   }
+  // A file that changed is read again, not taken from the cache.
+  WriteFile(Store.Path() / "stray.key", KeyToPKCS8PEM(leafKey.get()));
+  EXPECT_EQ(DescribeStoreRelations(Store.File("leaf.cer"), {}, &cache),
+            (std::vector<std::string>{"Private key in store: copy.key, leaf.key, stray.key",
+                                      "Issued by (in store): ca.crt"}));
   // Asked to stop, the reading gives up without an answer.
   EXPECT_TRUE(DescribeStoreRelations(Store.File("ca.crt"), [] { return true; }).empty());
 }

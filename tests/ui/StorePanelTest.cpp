@@ -117,5 +117,30 @@ TEST_F(StorePanelOnItsOwn, AnotherFolderTellsTheHostAndIsListed) {
             "other.key");
 }
 
+// A small file is described as it is picked; a large one on a worker, while the pane keeps
+// the text it had until the new description is ready.
+TEST_F(StorePanelOnItsOwn, SmallFilesAreDescribedAtOnceLargeOnesReplaceTheOldTextWhenReady) {
+  std::ofstream(Store.File("large.crt")) << std::string(256 * 1024, 'x');
+  Form.btnStoreRefresh->click();
+  WaitIdle();
+  const auto select = [this](const std::string& Name) {
+    const QAbstractItemModel* rows = Form.lvCerts->model();
+    for (int row = 0; row < rows->rowCount(); ++row)
+      if (rows->index(row, 0).data(Qt::UserRole).toByteArray().toStdString() == Name)
+        Form.lvCerts->selectRow(row);
+  };
+  select("ca.crt");  // no event loop runs between the pick and the look
+  const QString small = Form.memStoreInfo->toPlainText();
+  EXPECT_TRUE(small.contains(QStringLiteral("ca.crt"))) << small.toStdString();
+  WaitIdle();
+  const QString smallWithRelations = Form.memStoreInfo->toPlainText();
+  select("large.crt");
+  EXPECT_EQ(Form.memStoreInfo->toPlainText(), smallWithRelations);
+  EXPECT_TRUE(Panel.Busy());
+  WaitIdle();
+  EXPECT_TRUE(Form.memStoreInfo->toPlainText().contains(QStringLiteral("large.crt")))
+      << Form.memStoreInfo->toPlainText().toStdString();
+}
+
 }  // namespace
 }  // namespace velmora::test
