@@ -101,27 +101,35 @@ class CommandFixture : public WindowFixture {
     return names;
   }
 
-  void ClickStoreRow(const std::string& Name) {
+  // The store tab in front and the row of that file scrolled into view; its first cell, or
+  // an invalid index (and a failure) when the file is not listed.
+  QModelIndex StoreRowInView(const std::string& Name) {
     ShowTab("tabStore");
     const std::vector<std::string> rows = StoreRows();
     const auto found = std::find(rows.begin(), rows.end(), Name);
-    ASSERT_NE(found, rows.end()) << Name << " is not listed";
+    if (found == rows.end()) {
+      ADD_FAILURE() << Name << " is not listed";
+      return {};
+    }
     auto* list = Control<QTableView>("lvCerts");
     const QModelIndex cell = list->model()->index(static_cast<int>(found - rows.begin()), 0);
     list->scrollTo(cell);
+    return cell;
+  }
+
+  void ClickStoreRow(const std::string& Name) {
+    const QModelIndex cell = StoreRowInView(Name);
+    if (!cell.isValid()) return;
+    auto* list = Control<QTableView>("lvCerts");
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(cell).center());
   }
 
   // Opens the context menu of the store row of that file and chooses the action of that
   // objectName; the work it starts runs to its end.
   void ChooseOnStoreRow(const std::string& Name, const char* Action) {
-    ShowTab("tabStore");
-    const std::vector<std::string> rows = StoreRows();
-    const auto found = std::find(rows.begin(), rows.end(), Name);
-    ASSERT_NE(found, rows.end()) << Name << " is not listed";
+    const QModelIndex cell = StoreRowInView(Name);
+    ASSERT_TRUE(cell.isValid());
     auto* list = Control<QTableView>("lvCerts");
-    const QModelIndex cell = list->model()->index(static_cast<int>(found - rows.begin()), 0);
-    list->scrollTo(cell);
     emit list->customContextMenuRequested(list->visualRect(cell).center());
     auto* menu = Window->findChild<QMenu*>(QStringLiteral("mnuStoreRow"));
     ASSERT_NE(menu, nullptr);
