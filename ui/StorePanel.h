@@ -122,7 +122,7 @@ class TStorePanel final : public QObject {
   // File information and actions. The description of a file larger than kDescribedAtOnce is
   // read on a worker thread, the store's related files after it; a newer pick or a cleared
   // panel makes older results void.
-  static constexpr long long kDescribedAtOnce = 64 * 1024;
+  static constexpr long long kDescribedAtOnce = 64LL * 1024;
   void ShowFileInfo(const std::string& Path);
   void ShowFileDescription(const std::string& Path, std::uint64_t Request,
                            const TFileDescription& Description);
