@@ -6,6 +6,7 @@
 //   VelmoraMain.cpp         the window's life, its look, the log, enabling rules, profiles
 //   VelmoraCommands.cpp     the key and certificate commands, the file dialogs, output names,
 //                           Clear, About
+//   StoreCertificateCommands.cpp  Use as Template, Renew, Export Chain of a store certificate
 //   StorePanel.h            the Certificate Store tab (TStorePanel)
 //   WindowBands.h           the bands of the window and the pages that scroll (TWindowBands)
 //   WindowPlacer.h          where the window opens (TWindowPlacer)
@@ -15,6 +16,7 @@
 
 #include "core/CertRequest.h"
 #include "core/Issuance.h"
+#include "core/Renewal.h"
 #include "crypto/CertBuilder.h"
 #include "ui/JobRunner.h"
 #include "ui/KeyboardNavigation.h"
@@ -102,6 +104,17 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   // --- What the store tab asks of the window (IStorePanelHost) ---
   void StoreDirChanged() override;
   void UseAsCA(TCAPart Part, const std::string& Path) override;
+
+  // --- The store's certificate commands (StoreCertificateCommands.cpp) ---
+  void UseAsTemplate(const std::string& Path) override;
+  void FillFormFromTemplate(const TCertificateTemplate& Template);
+  void RenewStoreCertificate(const std::string& Path, bool NewKey) override;
+  // After the store was read for the renewal: the questions, then the renewal as a job.
+  void RenewAsPlanned(const TRenewalPlan& Plan, bool NewKey);
+  // The CA the user picks for a certificate whose issuer is not in the store; false when
+  // the user cancels.
+  bool ChooseRenewalCA(TRenewOptions& Options);
+  void ExportChain(const std::string& Path) override;
 
   // The handlers of the key type, signing mode and CA controls, by their events' names: each
   // group follows its radio button or check box; a key type chosen also sets the usages its
