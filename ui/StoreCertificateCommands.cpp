@@ -14,6 +14,7 @@
 
 #include <QListWidget>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include <filesystem>
 #include <memory>
@@ -119,7 +120,13 @@ void TfrmVelmora::RenewStoreCertificate(const std::string& Path, bool NewKey) {
       },
       [this, job, NewKey] {
         if (job->Error) throw Exception(job->Error->Message, job->Error->Cause);
-        RenewAsPlanned(*job->Plan, NewKey);
+        // The questions and the renewal's own job come once this job is over: a job is not
+        // started from the ending of another.
+        FRenewalPending = true;
+        QTimer::singleShot(0, this, [this, job, NewKey] {
+          FRenewalPending = false;
+          RunGuarded(FPlatform, [&] { RenewAsPlanned(*job->Plan, NewKey); });
+        });
       });
 }
 

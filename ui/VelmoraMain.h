@@ -68,7 +68,10 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   // Whether a job or the description of a picked store file is still being worked on.
   // The Expires dates of certificates met for the first time count as well.
   // So does the search for the store's key of a chosen CA certificate.
-  bool Busy() const noexcept { return FJobs->Running() || FStore->Busy() || FCAKeyPairPending > 0; }
+  // So does a renewal between reading the store and its own job.
+  bool Busy() const noexcept {
+    return FJobs->Running() || FStore->Busy() || FCAKeyPairPending > 0 || FRenewalPending;
+  }
 
   // Opens the store tab on the folder of the file at Path (absolute) for this session only,
   // without changing the remembered store, and picks the file once it is listed.
@@ -201,6 +204,7 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   std::optional<TCAKeyPair> FCAKeyPair;
   std::uint64_t FCAKeyPairRequest = 0;
   int FCAKeyPairPending = 0;
+  bool FRenewalPending = false;
   std::shared_ptr<std::atomic<bool>> FCAKeyPairCancel;
   // Since the window opened: each key pair (by its identity) with the certificates it made.
   struct TKeyPairUse {
