@@ -248,6 +248,30 @@ TEST_F(CliRenew, AChainThatCannotBeCompletedNamesTheMissingIssuer) {
   EXPECT_FALSE(std::filesystem::exists(In("x-chain.pem")));
 }
 
+TEST_F(CliRenew, SignWritesTheChainOfTheCertificateItIssued) {
+  MakeRootAndLeaf();
+  MakeCert("inter", {"--profile", "intermediate-ca", "--cn", "Renew Intermediate"}, "root");
+  const TRun request = OpenSSL(
+      "req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
+      "-subj /CN=asked.example -addext subjectAltName=DNS:asked.example "
+      "-keyout " +
+      Quoted(At("asked.key")) + " -out " + Quoted(At("asked.csr")));
+  ASSERT_EQ(request.status, 0) << request.output;
+  const TProcessResult run =
+      Cli({"sign", At("asked.csr"), "--sign-with", In("inter.crt"), "--sign-key", In("inter.key"),
+           "--store", Store, "--chain-out", "asked-chain.pem"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const TRun verify =
+      OpenSSL("verify -x509_strict -CAfile " + Quoted(In("root.crt")) + " -untrusted " +
+              Quoted(In("asked-chain.pem")) + " " + Quoted(In("asked.crt")));
+  EXPECT_EQ(verify.status, 0) << verify.output;
+  EXPECT_EQ(OpenSSL("crl2pkcs7 -nocrl -certfile " + Quoted(In("asked-chain.pem")) +
+                    " | openssl pkcs7 -print_certs -noout")
+                .output,
+            "subject=CN = asked.example\nissuer=CN = Renew Intermediate\n\n"
+            "subject=CN = Renew Intermediate\nissuer=CN = Renew Root\n\n");
+}
+
 TEST_F(CliRenew, AFullChainCompletesAHandshake) {
   ASSERT_EQ(MissingPrograms({"curl"}), "") << "curl checks the chain as a client";
   MakeRootAndLeaf();

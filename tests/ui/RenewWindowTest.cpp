@@ -247,5 +247,30 @@ TEST_F(StoreCertificateCommands, ExportChainWritesTheCertificateAndItsIssuersBel
   EXPECT_FALSE(std::filesystem::exists(StoreFile("other-chain.pem")));
 }
 
+// The commands are a certificate's: on a key's row they are there but off.
+TEST_F(StoreCertificateCommands, TheCommandsAreOffForAFileThatIsNoCertificate) {
+  MakeCA("root");
+  Press("btnStoreRefresh");
+  WaitIdle();
+  auto* list = Control<QTableView>("lvCerts");
+  const std::vector<std::string> rows = StoreRows();
+  for (const std::string& name : {std::string("root.key"), std::string("root.crt")}) {
+    SCOPED_TRACE(name);
+    const auto row = std::find(rows.begin(), rows.end(), name) - rows.begin();
+    const QModelIndex cell = list->model()->index(static_cast<int>(row), 0);
+    emit list->customContextMenuRequested(list->visualRect(cell).center());
+    auto* menu = Window->findChild<QMenu*>(QStringLiteral("mnuStoreRow"));
+    ASSERT_NE(menu, nullptr);
+    for (const char* action :
+         {"actUseAsTemplate", "actRenew", "actRenewNewKey", "actExportChain"}) {
+      auto* found = menu->findChild<QAction*>(QString::fromLatin1(action));
+      ASSERT_NE(found, nullptr) << action;
+      EXPECT_EQ(found->isEnabled(), name == "root.crt") << action;
+    }
+    menu->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
 }  // namespace
 }  // namespace velmora::test
