@@ -411,6 +411,7 @@ class TAgreeingPlatform final : public IPlatform {
   std::optional<std::string> Failure;
 
   bool ConfirmYesNo(const std::string&) override { return true; }
+  std::optional<std::string> AskPassword(const std::string&) override { return {}; }
   std::optional<std::string> OpenFileDialog(const TFileDialogOptions&) override { return {}; }
   std::optional<std::string> SaveFileDialog(const TFileDialogOptions&) override { return {}; }
   std::optional<std::string> FolderDialog(const std::string&, const std::string&) override {

@@ -3,12 +3,16 @@
 #include "cli/Command.h"
 #include "cli/Issue.h"
 #include "cli/PassArg.h"
+#include "core/CertificateTemplate.h"
 #include "core/Defaults.h"
 #include "core/FailureText.h"
 #include "core/Profiles.h"
+#include "core/StoreChain.h"
 #include "core/StorePaths.h"
 #include "core/StoreSetting.h"
 #include "core/ValueConventions.h"
+
+#include <cstdio>
 
 namespace velmora::cli {
 
@@ -57,11 +61,20 @@ class TCertCommand : public TCommand {
     Command.add_flag("--force", FForce, "Replace existing private keys and bundles");
     Command.add_flag("--strict", FStrict,
                      "Refuse to issue when the checks before issuing find problems");
+    Command.add_option("--from", FFrom,
+                       "Take subject, names, CA flag, usages and validity length from this "
+                       "certificate; options given explicitly win");
+    Command.add_option("--chain-out", FChainName,
+                       "Also write the full chain (the certificate, then its issuers in the "
+                       "store up to the root) to this file name, in the store folder");
   }
 
   // Everything the arguments say is read before anything is made.
   void Prepare() override {
     FOptions.Prepare();
+    if (!FFrom.empty()) TakeTemplate();
+    if (!FChainName.empty() && FIssue.CertName.empty())
+      throw UsageError("--chain-out needs the certificate: --out-cert is empty.");
     FIssue.CASigned = !FIssue.CACertFile.empty() || !FIssue.CAKeyFile.empty();
     if (FIssue.CASigned && (FIssue.CACertFile.empty() || FIssue.CAKeyFile.empty()))
       throw UsageError("--sign-with and --sign-key go together.");
@@ -98,10 +111,22 @@ class TCertCommand : public TCommand {
     GenerateKey(builder, FOptions.KeyChoice);
     Issue(builder, FOptions.Request, FIssue,
           {FCAPassword->Text(), FKeyPassword->Text(), FBundlePassword->Text()}, FForce, FStrict);
+    if (!FChainName.empty())
+      std::printf("%s\n", WriteStoreChain(JoinStorePath(FIssue.StoreDir, FIssue.CertName),
+                                          FIssue.StoreDir, FChainName)
+                              .c_str());
     return 0;
   }
 
  private:
+  // The key is the options' own: a template says what to certify, not with which key.
+  void TakeTemplate() {
+    const TCertificateTemplate from = TemplateOfCertificateFile(FFrom);
+    FOptions.TakeUnsetFrom(from.Request, FFrom);
+    std::printf("Profile: %s\n", ProfileCaption(from.Profile));
+    for (const std::string& line : from.Log) std::printf("%s\n", line.c_str());
+  }
+
   static std::unique_ptr<TSecretText> PassPhrase(const CLI::Option& Option,
                                                  const std::string& Arg) {
     if (Option.count() == 0) return std::make_unique<TSecretText>();
@@ -123,6 +148,7 @@ class TCertCommand : public TCommand {
   std::string FCAPass, FKeyPass, FBundlePass;
   bool FForce = false;
   bool FStrict = false;
+  std::string FFrom, FChainName;
   std::unique_ptr<TSecretText> FCAPassword, FKeyPassword, FBundlePassword;
 };
 

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -63,8 +64,8 @@ void TCertificateOptions::DefineSubject(CLI::App& Command) {
 }
 
 void TCertificateOptions::DefineValidity(CLI::App& Command) {
-  Command.add_option("--days", Request.ValidDays, "Days of validity")
-      ->default_val(kDefaultValidDays);
+  FDaysOption = Command.add_option("--days", Request.ValidDays, "Days of validity")
+                    ->default_val(kDefaultValidDays);
 }
 
 void TCertificateOptions::DefineExtensions(CLI::App& Command, bool NameConstraints) {
@@ -102,6 +103,28 @@ bool TCertificateOptions::GivenSubject() const {
   for (const CLI::Option* option : FSubjectOptions)
     if (option->count() > 0) return true;
   return false;
+}
+
+void TCertificateOptions::TakeUnsetFrom(const TCertRequest& Template, const std::string& File) {
+  if (!GivenSubject()) Request.Subject = Template.Subject;
+  if (!GivenDays()) Request.ValidDays = Template.ValidDays;
+  if (!GivenDNS() && !GivenIPs() && !GivenEmails()) {
+    Request.SANDNSNames = Template.SANDNSNames;
+    Request.SANIPs = Template.SANIPs;
+    Request.SANEmails = Template.SANEmails;
+  }
+  // A profile names the kind of certificate: the template's kind then gives way to it.
+  if (!GivenProfile()) {
+    if (!GivenCA()) Request.IsCA = Template.IsCA;
+    if (!GivenPathLen()) Request.PathLenConstraint = Template.PathLenConstraint;
+    if (!GivenKeyUsages()) Request.KeyUsage = Template.KeyUsage;
+    if (!GivenExtKeyUsages()) Request.ExtKeyUsage = Template.ExtKeyUsage;
+  }
+  if (!GivenNameConstraints() && Request.IsCA) {
+    Request.PermittedNames = Template.PermittedNames;
+    Request.ExcludedNames = Template.ExcludedNames;
+  }
+  std::printf("Certificate options filled from %s\n", Readable(File).c_str());
 }
 
 void TCertificateOptions::Prepare(std::optional<TKeyType> KeyType) {

@@ -49,6 +49,15 @@ class TCertificateOptions {
   bool GivenIPs() const { return FIPsOption && FIPsOption->count() > 0; }
   bool GivenEmails() const { return FEmailsOption && FEmailsOption->count() > 0; }
   bool GivenSubject() const;
+  bool GivenProfile() const { return !FProfile.empty(); }
+  bool GivenDays() const { return FDaysOption && FDaysOption->count() > 0; }
+  bool GivenNameConstraints() const {
+    return FPermitOption && (FPermitOption->count() > 0 || FExcludeOption->count() > 0);
+  }
+
+  // --from: whatever the options do not give explicitly is taken from Template's request
+  // (after Prepare); prints which file filled them.
+  void TakeUnsetFrom(const TCertRequest& Template, const std::string& File);
   bool KeyGiven() const { return FKeyOption && FKeyOption->count() > 0; }
 
  private:
@@ -58,6 +67,7 @@ class TCertificateOptions {
   std::string FKey = std::string("ec:") + kDefaultECCurve;
   CLI::Option* FKeyOption = nullptr;
   std::string FProfile;
+  CLI::Option* FDaysOption = nullptr;
   bool FIsCA = false;
   std::int32_t FPathLen = 0;
   std::string FKeyUsages;

@@ -45,5 +45,6 @@ std::unique_ptr<TCommand> MakeDevCommand();
 std::unique_ptr<TCommand> MakeTrustCommand();
 std::unique_ptr<TCommand> MakeCSRCommand();
 std::unique_ptr<TCommand> MakeSignCommand();
+std::unique_ptr<TCommand> MakeRenewCommand();
 
 }  // namespace velmora::cli

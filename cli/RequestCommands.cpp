@@ -6,6 +6,7 @@
 #include "cli/PassArg.h"
 #include "core/CSR.h"
 #include "core/Defaults.h"
+#include "core/StoreChain.h"
 #include "core/StorePaths.h"
 #include "core/StoreSetting.h"
 #include "crypto/SecretText.h"
@@ -154,6 +155,9 @@ class TSignCommand : public TCommand {
     Command.add_flag("--force", FForce, "Replace an existing file");
     Command.add_flag("--strict", FStrict,
                      "Refuse to issue when the checks before issuing find problems");
+    Command.add_option("--chain-out", FChainName,
+                       "Also write the full chain (the certificate, then its issuers in the "
+                       "store up to the root) to this file name, in the store folder");
   }
 
   void Prepare() override { FCAPassword = PassPhrase(*FCAPassOption, FCAPass); }
@@ -182,6 +186,9 @@ class TSignCommand : public TCommand {
     const TSecretText none;
     Issue(builder, plan.Certificate, FIssue, {FCAPassword->Text(), none.Text(), none.Text()},
           FForce, FStrict);
+    if (!FChainName.empty())
+      PrintLine(WriteStoreChain(JoinStorePath(FIssue.StoreDir, FIssue.CertName), FIssue.StoreDir,
+                                FChainName));
     return 0;
   }
 
@@ -204,6 +211,7 @@ class TSignCommand : public TCommand {
   TCertificateOptions FOptions;
   std::string FRequestFile;
   TIssueRequest FIssue;
+  std::string FChainName;
   std::string FCAPass;
   CLI::Option* FCAPassOption = nullptr;
   bool FForce = false;

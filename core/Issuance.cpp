@@ -227,6 +227,25 @@ bool ExistsAsFile(const std::string& Path) {
   return fs::exists(status) && !fs::is_directory(status);
 }
 
+// The old files a renewal keeps join the set: the new file never replaces an old one whose
+// copy is not on the disk beside it.
+void StageKeptAside(TAtomicFileSet& Outputs, const TIssueRequest& Request) {
+  for (const TIssueRequest::TKeepAside& keep : Request.KeepAside) {
+    const std::string from = JoinStorePath(Request.StoreDir, keep.Name);
+    const std::string to = JoinStorePath(Request.StoreDir, keep.BackupName);
+    const TReadOnlyFile file(from);
+    std::string bytes;
+    if (!file.IsRegularFile() || file.ReadAll(bytes, kMaxCertificateFileSize) != 0)
+      throw Exception("Cannot read " + Quoted(Readable(keep.Name)) + " to keep a copy of it.");
+    const TSecretText contents(std::move(bytes));
+    if (ExistsAsFile(to))
+      throw Exception(Quoted(Readable(keep.BackupName)) + " already exists in the store.");
+    Outputs.RequireAbsent(to);
+    Outputs.Add(to, contents.Text(),
+                HoldsSecrets(from) ? TFileAccess::OwnerOnly : TFileAccess::Usual);
+  }
+}
+
 }  // namespace
 
 void RequireDistinctOutputs(const TIssueRequest& Request) {
@@ -287,6 +306,7 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
   for (const TOutput* out : {&cert, &key, &bundle})
     if (!out->Path.empty() && !out->Existed && !Request.ReplaceExisting)
       outputs.RequireAbsent(out->Path);
+  StageKeptAside(outputs, Request);
   if (!cert.Path.empty()) Builder.StageCertPEM(outputs, cert.Path);
   if (!key.Path.empty()) Builder.StageKeyPEM(outputs, key.Path, Passwords.Key);
   if (!bundle.Path.empty()) {
@@ -297,6 +317,8 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
         Request.BundleCompatible ? TPKCS12Format::Compatible : TPKCS12Format::Modern);
   }
   outputs.Commit();
+  for (const TIssueRequest::TKeepAside& keep : Request.KeepAside)
+    Events.Log("Kept the old " + keep.Name + " -> " + keep.BackupName);
   if (!cert.Path.empty()) Events.Log("Certificate saved -> " + cert.Name);
   if (!key.Path.empty()) Events.Log("Private key saved -> " + key.Name);
   if (!bundle.Path.empty()) Events.Log("PKCS#12 saved -> " + bundle.Name);

@@ -31,6 +31,13 @@ struct TIssueRequest {
   std::vector<std::string> PriorFindings;
   // The certificate request MakeCertificateRequest writes, in the store.
   std::string RequestName;
+  // Copies kept of files the outputs replace, written with the outputs as one set: each
+  // existing file (a name in the store) is copied to its backup name, which must not exist.
+  struct TKeepAside {
+    std::string Name;
+    std::string BackupName;
+  };
+  std::vector<TKeepAside> KeepAside;
 };
 
 // Borrowed: the caller keeps its secrets in wiped buffers.

@@ -333,6 +333,28 @@ std::vector<std::string> TCSRView::RequestedExtensionTexts() const {
   return texts;
 }
 
+namespace {
+
+// One extension into Content; false for one the builder has no setting for.
+bool ReadKnownExtension(X509_EXTENSION* Extension, TCSRContent& Content) {
+  switch (OBJ_obj2nid(X509_EXTENSION_get_object(Extension))) {
+    case NID_subject_alt_name: ReadAlternativeNames(Extension, Content); return true;
+    case NID_basic_constraints: ReadBasicConstraints(Extension, Content); return true;
+    case NID_key_usage: ReadKeyUsage(Extension, Content); return true;
+    case NID_ext_key_usage: ReadExtKeyUsage(Extension, Content); return true;
+    default: return false;
+  }
+}
+
+// Extensions a certificate carries that a new one gets afresh or that are read elsewhere.
+bool MadeAfresh(X509_EXTENSION* Extension) {
+  const int nid = OBJ_obj2nid(X509_EXTENSION_get_object(Extension));
+  return nid == NID_subject_key_identifier || nid == NID_authority_key_identifier ||
+         nid == NID_name_constraints;
+}
+
+}  // namespace
+
 TCSRContent TCSRView::Content() const {
   StartWithEmptyErrorQueue();
   TCSRContent content;
@@ -341,15 +363,21 @@ TCSRContent TCSRView::Content() const {
   TolerateErrors tolerate;  // a decoder's notes about a refused value are not kept
   for (int i = 0; extensions && i < sk_X509_EXTENSION_num(extensions.get()); ++i) {
     X509_EXTENSION* extension = sk_X509_EXTENSION_value(extensions.get(), i);
-    switch (OBJ_obj2nid(X509_EXTENSION_get_object(extension))) {
-      case NID_subject_alt_name: ReadAlternativeNames(extension, content); break;
-      case NID_basic_constraints: ReadBasicConstraints(extension, content); break;
-      case NID_key_usage: ReadKeyUsage(extension, content); break;
-      case NID_ext_key_usage: ReadExtKeyUsage(extension, content); break;
-      default:
-        content.OtherExtensions.push_back(ObjectName(X509_EXTENSION_get_object(extension)));
-        break;
-    }
+    if (!ReadKnownExtension(extension, content))
+      content.OtherExtensions.push_back(ObjectName(X509_EXTENSION_get_object(extension)));
+  }
+  return content;
+}
+
+TCSRContent CertificateContent(const TCertificateView& Cert) {
+  StartWithEmptyErrorQueue();
+  TCSRContent content;
+  ReadSubject(X509_get_subject_name(Cert.Handle()), content);
+  TolerateErrors tolerate;  // a decoder's notes about a refused value are not kept
+  for (int i = 0; i < X509_get_ext_count(Cert.Handle()); ++i) {
+    X509_EXTENSION* extension = X509_get_ext(Cert.Handle(), i);
+    if (!ReadKnownExtension(extension, content) && !MadeAfresh(extension))
+      content.OtherExtensions.push_back(ObjectName(X509_EXTENSION_get_object(extension)));
   }
   return content;
 }

@@ -43,6 +43,13 @@ struct TCSRContent {
   std::vector<std::string> OtherExtensions;
 };
 
+// What a certificate carries, in the terms of a request's content, so that a certificate can
+// be issued again (renewed) or serve as a form's template by the same copy policy as a
+// request: subject, alternative names, basic constraints and usages. Key identifiers are not
+// listed (every certificate gets its own) nor are name constraints (NameConstraintsOf reads
+// those). Raises Exception as TCSRView::Content does.
+TCSRContent CertificateContent(const TCertificateView& Cert);
+
 class TCSRView;
 // ReadCSRPEMOrDER's request, as a view; none when nothing reads.
 std::optional<TCSRView> ReadCSRView(const std::string& Bytes, bool* NotText = nullptr);

@@ -267,6 +267,11 @@ std::string TCertificateView::PEM() const {
   return BioToString(bio.get());
 }
 
+EVP_PKEY* TCertificateView::PublicKey() const noexcept {
+  TolerateErrors tolerate;
+  return X509_get0_pubkey(FCert.get());
+}
+
 bool TCertificateView::HasPublicKeyOf(const EVP_PKEY* Key) const {
   if (Key == nullptr) return false;
   TolerateErrors tolerate;

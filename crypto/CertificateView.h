@@ -102,6 +102,8 @@ class TCertificateView {
   std::string Fingerprint(TFingerprintDigest Digest) const;
   // The certificate as PEM text; empty when it cannot be written.
   std::string PEM() const;
+  // Borrowed; null when the certificate's key cannot be decoded.
+  EVP_PKEY* PublicKey() const noexcept;
   // Whether the public key in the certificate is Key's (a private key's public half counts).
   bool HasPublicKeyOf(const EVP_PKEY* Key) const;
   // The SHA-256 of its DER SubjectPublicKeyInfo in lower-case hex (PublicKeyIdentity); empty

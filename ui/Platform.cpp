@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -124,6 +126,15 @@ bool QtPlatform::ConfirmYesNo(const std::string& Text) {
                   QMessageBox::Yes | QMessageBox::No, Owner());
   box.setDefaultButton(QMessageBox::Yes);
   return RunBox(box) == QMessageBox::Yes;
+}
+
+std::optional<std::string> QtPlatform::AskPassword(const std::string& Text) {
+  bool accepted = false;
+  const QString password =
+      QInputDialog::getText(Owner(), kApplicationTitle, QString::fromStdString(Text),
+                            QLineEdit::Password, QString(), &accepted);
+  if (!accepted) return std::nullopt;
+  return password.toStdString();
 }
 
 void QtPlatform::ShowStopBox(const std::string& Text) {

@@ -53,6 +53,9 @@ class IPlatform {
 
   // Yes/No question with Yes as the default; true when the answer is Yes.
   virtual bool ConfirmYesNo(const std::string& Text) = 0;
+  // A password box: Text above a hidden edit, OK and Cancel; the password typed, or nothing
+  // when the user cancels.
+  virtual std::optional<std::string> AskPassword(const std::string& Text) = 0;
 
   // File dialogs; the chosen path, or nothing when the user cancels. The open dialog accepts
   // only an existing file; the save dialog asks before it lets an existing file be chosen.
@@ -144,6 +147,7 @@ void RunGuarded(IPlatform& Platform, const std::function<void()>& Handler) noexc
 class QtPlatform final : public IPlatform {
  public:
   bool ConfirmYesNo(const std::string& Text) override;
+  std::optional<std::string> AskPassword(const std::string& Text) override;
   std::optional<std::string> OpenFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> SaveFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> FolderDialog(const std::string& Caption,

@@ -569,6 +569,7 @@ void TStorePanel::lvCertsContextMenu(const QPoint& Position) {
   });
   sign->setObjectName(QStringLiteral("actSignRequest"));
   sign->setEnabled(entry.Kind == TStoreFileKind::Request && !FJobs->Running());
+  AddCertificateCommands(*menu, path, certificate);
   if (FTrustPlace) {
     menu->addSeparator();
     QAction* trust =
@@ -583,6 +584,22 @@ void TStorePanel::lvCertsContextMenu(const QPoint& Position) {
     stop->setEnabled(certificate && !FJobs->Running());
   }
   menu->popup(ui->lvCerts->viewport()->mapToGlobal(Position));
+}
+
+void TStorePanel::AddCertificateCommands(QMenu& Menu, const std::string& Path, bool Certificate) {
+  Menu.addSeparator();
+  const auto add = [&](const char* Text, const char* Name, std::function<void()> Command) {
+    QAction* action = Menu.addAction(QString::fromUtf8(Text), this, [this, Command] {
+      RunGuarded(FPlatform, [&] { Command(); });
+    });
+    action->setObjectName(QString::fromUtf8(Name));
+    action->setEnabled(Certificate && !FJobs->Running());
+  };
+  add("Use as Template", "actUseAsTemplate", [this, Path] { FHost.UseAsTemplate(Path); });
+  add("Renew...", "actRenew", [this, Path] { FHost.RenewStoreCertificate(Path, false); });
+  add("Renew with a New Key...", "actRenewNewKey",
+      [this, Path] { FHost.RenewStoreCertificate(Path, true); });
+  add("Export Chain...", "actExportChain", [this, Path] { FHost.ExportChain(Path); });
 }
 
 void TStorePanel::SetTrustPlace(TTrustPlace Place) { FTrustPlace = std::move(Place); }

@@ -24,6 +24,7 @@
 #include <vector>
 
 class QFileSystemWatcher;
+class QMenu;
 class QPoint;
 class QTimer;
 class QWidget;
@@ -48,6 +49,12 @@ class IStorePanelHost {
   virtual void UseAsCA(TCAPart Part, const std::string& Path) = 0;
   // Reads the request at Path and, when it verifies, loads it into the form for signing.
   virtual void SignRequest(const std::string& Path) = 0;
+  // The certificate commands of a store certificate at Path: the form filled from it ("Use
+  // as Template"), the certificate renewed with its key or a new one ("Renew...", "Renew with
+  // a New Key..."), its full chain saved ("Export Chain...").
+  virtual void UseAsTemplate(const std::string& Path) = 0;
+  virtual void RenewStoreCertificate(const std::string& Path, bool NewKey) = 0;
+  virtual void ExportChain(const std::string& Path) = 0;
 
  protected:
   ~IStorePanelHost() = default;
@@ -136,6 +143,8 @@ class TStorePanel final : public QObject {
   void lvCertsDblClick();
   // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint, Sign Request...
   void lvCertsContextMenu(const QPoint& Position);
+  // Its certificate commands, which the window carries out.
+  void AddCertificateCommands(QMenu& Menu, const std::string& Path, bool Certificate);
   void CopyCertificateText(const std::string& Path, bool Fingerprint);
   // "Trust on This Computer..." and "Stop Trusting...": a question that lists the targets,
   // the work as a job, then one box with each target's outcome.

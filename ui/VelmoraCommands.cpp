@@ -14,6 +14,7 @@
 #include "core/ValueConventions.h"
 #include "crypto/KeyIdentity.h"
 #include "crypto/SecretText.h"
+#include "ui/PasswordText.h"
 #include "ui_VelmoraMain.h"
 #include "velmora/Version.h"
 
@@ -44,15 +45,6 @@ std::string TextOf(const QLineEdit* Edit) { return Edit->text().toStdString(); }
 // A path edit's text as the file name bytes it stands for: the store hands over names whose
 // bytes are not UTF-8 in a reversible form, and they must reach exactly that file.
 std::string FileNameOf(const QLineEdit* Edit) { return TextToFileName(Edit->text()); }
-
-// The narrow copy of a password edit's text, for a TSecretText to take over and wipe when
-// the command is done with it. Qt's own UTF-8 copy is wiped here at once.
-std::string PasswordBytes(const QLineEdit* Edit) {
-  QByteArray utf8 = Edit->text().toUtf8();
-  std::string narrow(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-  OPENSSL_cleanse(utf8.data(), static_cast<std::size_t>(utf8.size()));
-  return narrow;
-}
 
 // What follows the last separator: the folder the user went to is dropped.
 QString SavedFileName(const std::string& Path) {

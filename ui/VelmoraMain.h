@@ -6,6 +6,7 @@
 //   VelmoraMain.cpp         the window's life, its look, the log, enabling rules, profiles
 //   VelmoraCommands.cpp     the key and certificate commands, the file dialogs, output names,
 //                           Clear, About
+//   StoreCertificateCommands.cpp  Use as Template, Renew, Export Chain of a store certificate
 //   StorePanel.h            the Certificate Store tab (TStorePanel)
 //   WindowBands.h           the bands of the window and the pages that scroll (TWindowBands)
 //   WindowPlacer.h          where the window opens (TWindowPlacer)
@@ -16,6 +17,7 @@
 #include "core/CSR.h"
 #include "core/CertRequest.h"
 #include "core/Issuance.h"
+#include "core/Renewal.h"
 #include "crypto/CertBuilder.h"
 #include "ui/JobRunner.h"
 #include "ui/KeyboardNavigation.h"
@@ -67,7 +69,10 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   // Whether a job or the description of a picked store file is still being worked on.
   // The Expires dates of certificates met for the first time count as well.
   // So does the search for the store's key of a chosen CA certificate.
-  bool Busy() const noexcept { return FJobs->Running() || FStore->Busy() || FCAKeyPairPending > 0; }
+  // So does a renewal between reading the store and its own job.
+  bool Busy() const noexcept {
+    return FJobs->Running() || FStore->Busy() || FCAKeyPairPending > 0 || FRenewalPending;
+  }
 
   // Opens the store tab on the folder of the file at Path (absolute) for this session only,
   // without changing the remembered store, and picks the file once it is listed.
@@ -104,6 +109,17 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   void StoreDirChanged() override;
   void UseAsCA(TCAPart Part, const std::string& Path) override;
   void SignRequest(const std::string& Path) override;
+
+  // --- The store's certificate commands (StoreCertificateCommands.cpp) ---
+  void UseAsTemplate(const std::string& Path) override;
+  void FillFormFromTemplate(const TCertificateTemplate& Template);
+  void RenewStoreCertificate(const std::string& Path, bool NewKey) override;
+  // After the store was read for the renewal: the questions, then the renewal as a job.
+  void RenewAsPlanned(const TRenewalPlan& Plan, bool NewKey);
+  // The CA the user picks for a certificate whose issuer is not in the store; false when
+  // the user cancels.
+  bool ChooseRenewalCA(TRenewOptions& Options);
+  void ExportChain(const std::string& Path) override;
 
   // The handlers of the key type, signing mode and CA controls, by their events' names: each
   // group follows its radio button or check box; a key type chosen also sets the usages its
@@ -207,6 +223,7 @@ class TfrmVelmora : public QMainWindow, private IStorePanelHost {
   std::optional<TCAKeyPair> FCAKeyPair;
   std::uint64_t FCAKeyPairRequest = 0;
   int FCAKeyPairPending = 0;
+  bool FRenewalPending = false;
   std::shared_ptr<std::atomic<bool>> FCAKeyPairCancel;
   // Since the window opened: each key pair (by its identity) with the certificates it made.
   struct TKeyPairUse {

@@ -24,6 +24,11 @@ bool FakePlatform::ConfirmYesNo(const std::string& Text) {
   return TakeFirst(ConfirmAnswers, false);
 }
 
+std::optional<std::string> FakePlatform::AskPassword(const std::string& Text) {
+  PasswordQuestions.push_back(Text);
+  return TakeFirst(PasswordAnswers, std::optional<std::string>());
+}
+
 void FakePlatform::ShowStopBox(const std::string& Text) {
   ErrorBoxes.push_back(Text);
   BusyDepthAtBoxes.push_back(BusyDepth);

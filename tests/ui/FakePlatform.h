@@ -17,6 +17,7 @@ class FakePlatform final : public IPlatform {
   // What the window showed or asked for, in order of calls.
   std::vector<std::string> Messages;
   std::vector<std::string> Confirmations;
+  std::vector<std::string> PasswordQuestions;
   std::vector<std::string> ErrorBoxes;
   std::vector<TFileDialogOptions> OpenFileCalls;
   std::vector<TFileDialogOptions> SaveFileCalls;
@@ -30,6 +31,7 @@ class FakePlatform final : public IPlatform {
 
   // The script. An empty answer queue means "cancelled" for dialogs and "No" for questions.
   std::deque<bool> ConfirmAnswers;
+  std::deque<std::optional<std::string>> PasswordAnswers;
   std::deque<std::optional<std::string>> OpenFileAnswers;
   std::deque<std::optional<std::string>> SaveFileAnswers;
   std::deque<std::optional<std::string>> FolderAnswers;
@@ -44,6 +46,7 @@ class FakePlatform final : public IPlatform {
   bool DesktopOpens = true;
 
   bool ConfirmYesNo(const std::string& Text) override;
+  std::optional<std::string> AskPassword(const std::string& Text) override;
   std::optional<std::string> OpenFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> SaveFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> FolderDialog(const std::string& Caption,

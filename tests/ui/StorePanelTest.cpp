@@ -29,12 +29,17 @@ class RecordingHost final : public IStorePanelHost {
   void UseAsCA(TCAPart Part, const std::string& Path) override {
     HandedOver.emplace_back(Part, Path);
   }
-  void SignRequest(const std::string& Path) override { RequestsToSign.push_back(Path); }
+  void SignRequest(const std::string& Path) override { Commands.push_back("sign " + Path); }
+  void UseAsTemplate(const std::string& Path) override { Commands.push_back("template " + Path); }
+  void RenewStoreCertificate(const std::string& Path, bool NewKey) override {
+    Commands.push_back((NewKey ? "renew with a new key " : "renew ") + Path);
+  }
+  void ExportChain(const std::string& Path) override { Commands.push_back("chain " + Path); }
 
   std::vector<std::string> Lines;
   int DirChanges = 0;
   std::vector<std::pair<TCAPart, std::string>> HandedOver;
-  std::vector<std::string> RequestsToSign;
+  std::vector<std::string> Commands;
 };
 
 class StorePanelOnItsOwn : public testing::Test {

@@ -31,6 +31,9 @@ class NoHost final : public IStorePanelHost {
   void StoreDirChanged() override {}
   void UseAsCA(TCAPart, const std::string&) override {}
   void SignRequest(const std::string&) override {}
+  void UseAsTemplate(const std::string&) override {}
+  void RenewStoreCertificate(const std::string&, bool) override {}
+  void ExportChain(const std::string&) override {}
   std::vector<std::string> Lines;
 };
 
