@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -61,7 +62,8 @@ struct TChecked {
   std::vector<std::string> Outputs;
 };
 
-enum class TStatus { Issued, Exists, Failed };
+// NotRun: not begun once --stop-on-error had seen a failure.
+enum class TStatus { Issued, Exists, Failed, NotRun };
 
 struct TLineResult {
   std::uint64_t Line = 0;
@@ -168,15 +170,16 @@ class TBatchCommand : public TCommand {
   // otherwise counts the lines and refuses the later of two lines that write one file.
   void CheckAll(TBatchReader& Reader) {
     const std::set<std::string> keys = BatchKeys();
+    const auto requireKnown = [&](const std::string& Key, std::uint64_t Line) {
+      if (!keys.count(Key))
+        throw TBatchSyntaxError(Line, "unknown key " + Quoted(Key) +
+                                          ": the keys are cert's long option names, such as "
+                                          "cn, dns, out-cert, out-key.");
+    };
     TOutputNames names;
     const auto next = [&](TBatchItem& Item) {
       if (!Reader.Next(Item.Record)) return false;
-      for (const TBatchField& field : Item.Record.Fields)
-        if (!keys.count(field.Key))
-          throw TBatchSyntaxError(Item.Record.Line,
-                                  "unknown key " + Quoted(field.Key) +
-                                      ": the keys are cert's long option names, such as cn, "
-                                      "dns, out-cert, out-key.");
+      for (const TBatchField& field : Item.Record.Fields) requireKnown(field.Key, Item.Record.Line);
       return true;
     };
     const auto check = [&](TBatchItem& Item) {
@@ -200,6 +203,8 @@ class TBatchCommand : public TCommand {
       return true;
     };
     try {
+      Reader.Rewind();
+      for (const std::string& column : Reader.Columns()) requireKnown(column, 1);
       TOrderedWork<TBatchItem, TChecked>::Run(FJobs, next, check, claim);
     } catch (const TBatchSyntaxError& e) {
       throw Exception(std::string(e.what()) + " Nothing was issued.");
@@ -216,6 +221,7 @@ class TBatchCommand : public TCommand {
     };
     const auto issue = [&](TBatchItem& Item) { return IssueLine(Item); };
     const auto report = [&](TLineResult& Result) {
+      if (Result.Status == TStatus::NotRun) return false;
       Report(Result, progress);
       progress.Done();
       return !(FStopOnError && Result.Status == TStatus::Failed);
@@ -227,6 +233,11 @@ class TBatchCommand : public TCommand {
   TLineResult IssueLine(const TBatchItem& Item) {
     TLineResult result;
     result.Line = Item.Record.Line;
+    // Lines already begun on other workers are finished; none is begun after a failure.
+    if (FStopOnError && FStopping) {
+      result.Status = TStatus::NotRun;
+      return result;
+    }
     std::string caCertFile;
     try {
       if (!Item.Refusal.empty()) throw UsageError(Item.Refusal);
@@ -248,6 +259,7 @@ class TBatchCommand : public TCommand {
       result.Status = TStatus::Failed;
       result.Files.clear();
       result.Error = LineFailureText(caCertFile);
+      if (FStopOnError) FStopping = true;
     }
     return result;
   }
@@ -312,6 +324,7 @@ class TBatchCommand : public TCommand {
   CLI::Option* FCAPassOption = nullptr;
   TBatchSettings FSettings;
   TCACache FCAs;
+  std::atomic<bool> FStopping = false;
   std::uint64_t FTotal = 0, FLastFailed = 0;
   std::map<std::uint64_t, std::string> FRefusals;
   std::map<TStatus, std::uint64_t> FCounts;

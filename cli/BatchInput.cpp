@@ -84,7 +84,6 @@ TBatchReader::TBatchReader(const std::string& Path, bool CSV) : FCSV(CSV) {
         throw Exception("Cannot keep the standard input: " +
                         std::generic_category().message(errno));
   }
-  Rewind();
 }
 
 TBatchReader::~TBatchReader() {

@@ -40,7 +40,8 @@ class TBatchSyntaxError : public std::runtime_error {
 class TBatchReader {
  public:
   // Path "-" reads the standard input, which is kept in an unnamed temporary file for the
-  // second reading. Raises velmora::Exception when the file cannot be opened.
+  // second reading. Raises velmora::Exception when the file cannot be opened. Rewind comes
+  // before the first record.
   TBatchReader(const std::string& Path, bool CSV);
   ~TBatchReader();
   TBatchReader(const TBatchReader&) = delete;
@@ -48,8 +49,10 @@ class TBatchReader {
 
   // The next record; false at the end. Raises TBatchSyntaxError.
   bool Next(TBatchRecord& Record);
-  // Back to the first record.
+  // Back to the first record; raises TBatchSyntaxError for a CSV header that is none.
   void Rewind();
+  // A CSV file's column names, from its header row (line 1).
+  const std::vector<std::string>& Columns() const { return FHeader; }
 
  private:
   bool ReadLine(std::string& Line);
