@@ -185,7 +185,7 @@ class TBatchCommand : public TCommand {
     const auto check = [&](TBatchItem& Item) {
       TChecked checked{Item.Record.Line, {}};
       try {
-        checked.Outputs = PrepareLine(Item.Record, FSettings)->Job.OutputPaths();
+        checked.Outputs = PrepareLine(Item.Record, FSettings, true)->Job.OutputPaths();
       } catch (...) {
         // The second reading reports it where it stands.
       }
@@ -241,7 +241,8 @@ class TBatchCommand : public TCommand {
     std::string caCertFile;
     try {
       if (!Item.Refusal.empty()) throw UsageError(Item.Refusal);
-      const std::unique_ptr<TBatchLine> line = PrepareLine(Item.Record, FSettings);
+      // The first reading built the request on a throwaway key already.
+      const std::unique_ptr<TBatchLine> line = PrepareLine(Item.Record, FSettings, false);
       TIssueRequest& request = line->Job.IssueRequest();
       caCertFile = request.CACertFile;
       result.Files = line->Job.OutputPaths();

@@ -60,15 +60,15 @@ std::set<std::string> BatchKeys() {
   return keys;
 }
 
-std::unique_ptr<TBatchLine> PrepareLine(const TBatchRecord& Record,
-                                        const TBatchSettings& Settings) {
+std::unique_ptr<TBatchLine> PrepareLine(const TBatchRecord& Record, const TBatchSettings& Settings,
+                                        bool TrialBuild) {
   if (!Record.Error.empty()) throw UsageError(Record.Error);
   auto line = std::make_unique<TBatchLine>();
   line->Job.DefineOptions(line->App);
   line->App.parse(ArgumentsOf(Record, Settings));
   line->Job.Prepare();
   if (Settings.CAPassword) line->Job.UseCAPassword(Settings.CAPassword->Text());
-  line->Job.Check();
+  line->Job.Check(TrialBuild);
   return line;
 }
 

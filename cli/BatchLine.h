@@ -38,7 +38,9 @@ struct TBatchLine {
 
 // Raises CLI::ParseError, UsageError or velmora::Exception as cert would for the same
 // arguments, and UsageError for a pass phrase that a batch does not read (fd:, stdin).
-std::unique_ptr<TBatchLine> PrepareLine(const TBatchRecord& Record, const TBatchSettings& Settings);
+// TrialBuild as TCertJob::Check takes it.
+std::unique_ptr<TBatchLine> PrepareLine(const TBatchRecord& Record, const TBatchSettings& Settings,
+                                        bool TrialBuild);
 
 // The message cert would give for the failure that is in flight; CACertFile is the line's.
 std::string LineFailureText(const std::string& CACertFile);

@@ -76,7 +76,7 @@ void TCertJob::Prepare() {
   FBundlePassword = PassPhrase(*FBundlePassOption, FBundlePass);
 }
 
-void TCertJob::Check() {
+void TCertJob::Check(bool TrialBuild) {
   if (FIssue.StoreDir.empty()) FIssue.StoreDir = EffectiveStoreDir();
   if (FIssue.CASigned) {
     FIssue.CACertFile = CAFileFromCurrentFolder(FIssue.CACertFile, "--sign-with");
@@ -84,7 +84,7 @@ void TCertJob::Check() {
   }
   // Everything the builder would refuse is found before a key is made: an RSA key of
   // thousands of bits may take minutes.
-  CheckRequestBuilds(FOptions.Request);
+  if (TrialBuild) CheckRequestBuilds(FOptions.Request);
   try {
     RequireDistinctOutputs(FIssue);  // before a key is made for nothing
   } catch (const Exception& e) {

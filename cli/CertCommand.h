@@ -21,8 +21,9 @@ class TCertJob {
   // Everything the arguments say is read before anything is made; raises UsageError.
   void Prepare();
   // The store and the CA's files made whole, and every check that comes before a key is
-  // made; raises as Run does.
-  void Check();
+  // made; raises as Run does. Without TrialBuild the request is not built on a throwaway
+  // key first (a batch did that when it read the line before).
+  void Check(bool TrialBuild = true);
   // Makes the key pair and issues; the log lines and warnings go to Sink. The serial number
   // of the certificate made, in hexadecimal.
   std::string Run(const TIssueSink& Sink);
