@@ -102,7 +102,8 @@ bool TBatchReader::ReadLine(std::string& Line) {
   int c = 0;
   while ((c = std::getc(FFile)) != EOF && c != '\n') Line += static_cast<char>(c);
   if (c == EOF && Line.empty()) return false;
-  ++FLine;
+  // Spreadsheets start their UTF-8 CSV with a byte order mark, which is no part of a name.
+  if (FLine++ == 0 && Line.rfind("\xEF\xBB\xBF", 0) == 0) Line.erase(0, 3);
   if (!Line.empty() && Line.back() == '\r') Line.pop_back();
   return true;
 }

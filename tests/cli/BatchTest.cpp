@@ -292,5 +292,21 @@ TEST_F(CliTest, BatchWithASyntaxErrorAnywhereIssuesNothing) {
   }
 }
 
+// Standard input is read twice like a file (checked, then issued); a spreadsheet's CSV with its
+// byte order mark and CRLF line ends reads as any other.
+TEST_F(CliTest, BatchReadsCSVFromStandardInput) {
+  const std::string store = At("store");
+  TChildInput input;
+  input.Stdin =
+      "\xEF\xBB\xBF"
+      "cn,dns,out-cert,out-key\r\nin.example,\"in.example,www.in.example\",in.crt,in.key\r\n";
+  const TProcessResult run = Cli({"batch", "-", "--csv", "--store", store}, {}, input);
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "Issued 1 certificates; 0 lines skipped, their files exist.\n");
+  const TRun text = OpenSSL("x509 -noout -ext subjectAltName -in " + Quoted(store + "/in.crt"));
+  EXPECT_NE(text.output.find("DNS:in.example, DNS:www.in.example"), std::string::npos)
+      << text.output;
+}
+
 }  // namespace
 }  // namespace velmora::test
