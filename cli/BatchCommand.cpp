@@ -144,25 +144,27 @@ class TBatchCommand : public TCommand {
       {"days", "Days of validity for every line without them"},
       {"key", "Key to make for every line without one, as cert's --key"},
   };
+  // Places in kDefaultOptions of those looked at here.
+  enum TDefault : std::size_t { kSignWith = 0, kSignKey = 1, kStore = 2 };
 
   void TakeDefaults() {
     for (CLI::Option* option : FDefaultOptions)
       if (option->count() > 0)
         FSettings.Defaults.emplace_back(option->get_lnames().front(), option->as<std::string>());
-    if (FDefaultOptions[2]->count() == 0)
+    if (FDefaultOptions[kStore]->count() == 0)
       FSettings.Defaults.emplace_back("store", EffectiveStoreDir());
   }
 
   // The batch's own CA is read and its key decrypted before any line: when it cannot be, no
   // line could be issued with it.
   void PrepareBatchCA() {
-    if (FDefaultOptions[0]->count() == 0 || FDefaultOptions[1]->count() == 0) return;
+    if (FDefaultOptions[kSignWith]->count() == 0 || FDefaultOptions[kSignKey]->count() == 0) return;
     TIssueRequest request;
     request.CASigned = true;
     request.CACertFile =
-        CAFileFromCurrentFolder(FDefaultOptions[0]->as<std::string>(), "--sign-with");
+        CAFileFromCurrentFolder(FDefaultOptions[kSignWith]->as<std::string>(), "--sign-with");
     request.CAKeyFile =
-        CAFileFromCurrentFolder(FDefaultOptions[1]->as<std::string>(), "--sign-key");
+        CAFileFromCurrentFolder(FDefaultOptions[kSignKey]->as<std::string>(), "--sign-key");
     FCAs.Get(request, FSettings.CAPassword ? FSettings.CAPassword->Text() : std::string());
   }
 
