@@ -46,7 +46,7 @@ std::string AddField(const std::string& Key, const QJsonValue& Value, TBatchReco
   if (Value.isBool()) {
     field.Kind = Value.toBool() ? TBatchField::TKind::True : TBatchField::TKind::False;
   } else if (Value.isArray()) {
-    for (const QJsonValue& item : Value.toArray()) {
+    for (const auto& item : Value.toArray()) {
       std::string text;
       if (!ScalarText(item, text)) return Key + ": a list holds text or numbers only.";
       field.Value += (field.Value.empty() ? "" : ",") + text;

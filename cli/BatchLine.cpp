@@ -42,7 +42,8 @@ std::vector<std::string> ArgumentsOf(const TBatchRecord& Record, const TBatchSet
       args.push_back(std::move(argument));
   }
   for (const auto& [name, value] : Settings.Defaults)
-    if (!given.count(name)) args.push_back("--" + name + "=" + value);
+    if (!given.count(name))
+      args.push_back(std::string("--").append(name).append("=").append(value));
   if (Settings.Force && !given.count("force")) args.push_back("--force");
   std::reverse(args.begin(), args.end());
   return args;

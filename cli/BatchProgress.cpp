@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 
 namespace velmora::cli {
@@ -12,7 +13,7 @@ constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 
 // "42s" or "3m 07s" or "2h 05m".
 void FormatDuration(double Seconds, char* Text, std::size_t Size) {
-  const auto total = static_cast<unsigned long long>(Seconds + 0.5);
+  const auto total = static_cast<unsigned long long>(std::llround(Seconds));
   if (total < 60)
     std::snprintf(Text, Size, "%llus", total);
   else if (total < 3600)
