@@ -3,6 +3,7 @@
 // side pays its loader, its libraries, its work and its exit. A "/wall" row is the time the
 // user waits, a "/cpu" row the processor time (user and system) the kernel charged to the
 // processes themselves.
+#include "bench/BenchBudgets.h"
 #include "bench/BenchMain.h"
 #include "bench/BenchSupport.h"
 
@@ -14,7 +15,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,8 @@ using TArgv = std::vector<std::string>;
 struct TSide {
   std::vector<TArgv> Runs;
   std::vector<fs::path> Publish = {};
+  // A folder emptied before each run, untimed, so that every run writes into nothing.
+  fs::path Fresh = {};
 };
 
 enum class TClock { Wall, Cpu };
@@ -58,6 +63,11 @@ double PublishDurably(const std::vector<fs::path>& Targets) {
 // One run of the side on Clock, in seconds; negative, with Failure set, when a program did
 // not start or did not succeed.
 double RunSide(const TSide& Side, TClock Clock, std::string& Failure) {
+  if (!Side.Fresh.empty()) {
+    std::error_code ignored;
+    fs::remove_all(Side.Fresh, ignored);
+    fs::create_directories(Side.Fresh, ignored);
+  }
   double wall = 0, cpu = 0;
   for (const TArgv& argv : Side.Runs) {
     const TRunCost cost = RunToEnd(argv);
@@ -73,10 +83,43 @@ double RunSide(const TSide& Side, TClock Clock, std::string& Failure) {
   return Clock == TClock::Wall ? wall : cpu;
 }
 
-void BM_Processes(benchmark::State& state, const TSide& Side, TClock Clock) {
+// Both sides of a pair run in turn, run by run, so that a change in the machine's load
+// between runs falls on both alike instead of on one block of runs. The ours row runs them,
+// the other side first every second run, and keeps the baseline's times; the baseline row
+// then hands on those times in the same order (running for itself only past their end).
+struct TPair {
+  TSide Ours, Baseline;
+  TClock Clock;
+  std::deque<double> BaselineTimes = {};
+  unsigned Runs = 0;
+};
+
+void BM_Ours(benchmark::State& state, TPair* Pair) {
   std::string failure;
   for (auto _ : state) {
-    const double seconds = RunSide(Side, Clock, failure);
+    const bool baselineFirst = Pair->Runs++ % 2 == 1;
+    double baseline = baselineFirst ? RunSide(Pair->Baseline, Pair->Clock, failure) : 0;
+    const double ours = RunSide(Pair->Ours, Pair->Clock, failure);
+    if (!baselineFirst && ours >= 0) baseline = RunSide(Pair->Baseline, Pair->Clock, failure);
+    if (ours < 0 || baseline < 0) {
+      state.SkipWithError(failure.c_str());
+      break;
+    }
+    Pair->BaselineTimes.push_back(baseline);
+    state.SetIterationTime(ours);
+  }
+}
+
+void BM_Baseline(benchmark::State& state, TPair* Pair) {
+  std::string failure;
+  for (auto _ : state) {
+    double seconds = 0;
+    if (!Pair->BaselineTimes.empty()) {
+      seconds = Pair->BaselineTimes.front();
+      Pair->BaselineTimes.pop_front();
+    } else {
+      seconds = RunSide(Pair->Baseline, Pair->Clock, failure);
+    }
     if (seconds < 0) {
       state.SkipWithError(failure.c_str());
       break;
@@ -87,16 +130,24 @@ void BM_Processes(benchmark::State& state, const TSide& Side, TClock Clock) {
 
 // Runs both sides once untimed, which also leaves every output in place, so that each timed
 // run replaces files as a repeated command does. Registers the pair only when both succeed.
-void RegisterPair(const std::string& Work, const TSide& Ours, const TSide& Baseline, TClock Clock) {
+// Both rows take Iterations runs per repetition, so that the baseline's times are used up.
+void RegisterPair(const std::string& Work, const TSide& Ours, const TSide& Baseline, TClock Clock,
+                  int Iterations = 10) {
   std::string failure;
   if (RunSide(Ours, Clock, failure) < 0 || RunSide(Baseline, Clock, failure) < 0) {
     NoteSkipped(Work, failure);
     return;
   }
-  for (const auto& [side, what] : {std::pair{"/ours", &Ours}, std::pair{"/baseline", &Baseline}})
-    benchmark::RegisterBenchmark((Work + side).c_str(), BM_Processes, *what, Clock)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond);
+  static std::deque<TPair> pairs;  // lives as long as the registered benchmarks
+  TPair* pair = &pairs.emplace_back(TPair{Ours, Baseline, Clock});
+  benchmark::RegisterBenchmark((Work + "/ours").c_str(), BM_Ours, pair)
+      ->UseManualTime()
+      ->Iterations(Iterations)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark((Work + "/baseline").c_str(), BM_Baseline, pair)
+      ->UseManualTime()
+      ->Iterations(Iterations)
+      ->Unit(benchmark::kMillisecond);
 }
 
 // openssl making a P-256 leaf into Dir, self-signed or as Signer's options say; Suffix ends
@@ -118,6 +169,69 @@ TArgv OpensslLeaf(const fs::path& Dir, const TArgv& Signer, const std::string& S
   argv.insert(argv.end(), {"-keyout", (Dir / "leaf.key").string() + Suffix, "-out",
                            (Dir / "leaf.crt").string() + Suffix, "-days", "365"});
   return argv;
+}
+
+// A count from the environment variable Name, or Default; small counts try the rows out.
+int CountFrom(const char* Name, int Default) {
+  const char* value = std::getenv(Name);
+  const int count = value ? std::atoi(value) : 0;
+  return count > 0 ? count : Default;
+}
+
+// Lines of JSON, one CA-signed P-256 leaf with its key file each.
+fs::path WriteBatch(const fs::path& Scratch, int Lines) {
+  const fs::path file = Scratch / ("batch-" + std::to_string(Lines) + ".jsonl");
+  std::ofstream out(file);
+  for (int i = 1; i <= Lines; ++i)
+    out << "{\"cn\":\"h" << i << ".example\",\"out-cert\":\"h" << i << ".crt\",\"out-key\":\"h" << i
+        << ".key\"}\n";
+  return file;
+}
+
+TArgv BatchRun(const std::string& Cli, const fs::path& File, const fs::path& Store,
+               const fs::path& CACert, const fs::path& CAKey, int Jobs) {
+  return {Cli,          "batch", File,    "--store",  Store,    "--sign-with",       CACert,
+          "--sign-key", CAKey,   "--key", "ec:P-256", "--jobs", std::to_string(Jobs)};
+}
+
+// Many certificates in one process against what a script does without it: openssl once for
+// the request and its key, once to sign it, per certificate. Each run starts from an empty
+// folder. VELMORA_BENCH_BATCH_LINES (1000) sets the count.
+void RegisterBatch(const fs::path& Scratch, const std::string& Cli, const fs::path& CACert,
+                   const fs::path& CAKey) {
+  const int lines = CountFrom("VELMORA_BENCH_BATCH_LINES", 1000);
+  const fs::path file = WriteBatch(Scratch, lines);
+  const fs::path ours = Scratch / "batch-ours", theirs = Scratch / "batch-openssl";
+  const TSide jobs1{{BatchRun(Cli, file, ours, CACert, CAKey, 1)}, {}, ours};
+  const TSide jobs2{{BatchRun(Cli, file, ours, CACert, CAKey, 2)}, {}, ours};
+  const std::string loop =
+      "for i in $(seq 1 \"$1\"); do openssl req -new -newkey ec -pkeyopt "
+      "ec_paramgen_curve:P-256 -nodes -subj \"/CN=h$i.example\" -addext "
+      "\"subjectAltName=DNS:h$i.example\" -keyout \"$2/h$i.key\" 2>/dev/null | openssl x509 "
+      "-req -CA \"$3\" -CAkey \"$4\" -days 365 -copy_extensions copy -out \"$2/h$i.crt\" "
+      "2>/dev/null || exit 1; done";
+  const TSide openssl{
+      {{"sh", "-c", loop, "sh", std::to_string(lines), theirs, CACert, CAKey}}, {}, theirs};
+  const std::string name = "CLI-batch";
+  RegisterPair(name + "-vs-openssl-loop/cpu", jobs1, openssl, TClock::Cpu, 1);
+  RegisterPair(name + "-jobs2-vs-jobs1/wall", jobs2, jobs1, TClock::Wall, 1);
+}
+
+// The largest resident set of one batch of VELMORA_BENCH_BATCH_MEMORY_LINES (100,000) lines,
+// P-256 keys, no bundles, beside its budget.
+void ReportBatchMemory(const fs::path& Scratch, const std::string& Cli) {
+  const int lines = CountFrom("VELMORA_BENCH_BATCH_MEMORY_LINES", 100000);
+  const fs::path ca = Scratch / "ca";
+  const TRunCost cost = RunToEnd(BatchRun(Cli, WriteBatch(Scratch, lines), Scratch / "batch-memory",
+                                          ca / "ca.crt", ca / "ca.key", 2));
+  if (cost.ExitStatus != 0) {
+    std::printf("CLI-batch-memory: the batch ended with status %d\n", cost.ExitStatus);
+    return;
+  }
+  const double mb = static_cast<double>(cost.MaxResidentBytes) / (1024 * 1024);
+  std::printf("CLI-batch-memory: %d lines, largest resident set %.1f MB, budget %.0f MB%s\n", lines,
+              mb, kMaxBatchResidentBytes / (1024.0 * 1024),
+              cost.MaxResidentBytes > kMaxBatchResidentBytes ? "  OVER" : "");
 }
 
 void RegisterAll(const fs::path& Scratch) {
@@ -187,6 +301,7 @@ void RegisterAll(const fs::path& Scratch) {
     } else {
       NoteSkipped("CLI-sign-request", "the request was not made: " + failure);
     }
+    RegisterBatch(Scratch, cli, caCert, caKey);
   } else {
     NoteSkipped("CLI-cert-casigned-p12", "the CA was not made: " + failure);
   }
@@ -223,5 +338,7 @@ int main(int argc, char** argv) {
   UseScratchHome(scratch.Dir);
   ::unsetenv("QT_QPA_PLATFORM");  // as in a terminal where nobody chose a Qt platform
   RegisterAll(scratch.Dir);
-  return RunBenchmarksWithSummary(argc, argv);
+  const int status = RunBenchmarksWithSummary(argc, argv);
+  ReportBatchMemory(scratch.Dir, VELMORA_CLI);
+  return status;
 }

@@ -52,6 +52,7 @@ struct TRunCost {
   int ExitStatus = -1;  // -1 when it did not start or did not exit
   double WallSeconds = 0;
   double CpuSeconds = 0;
+  long MaxResidentBytes = 0;  // the largest resident set it had
 };
 
 // Runs Argv to its end, with standard input, output and error on /dev/null. A program name

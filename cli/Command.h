@@ -38,6 +38,11 @@ class TCommand {
 
 std::vector<std::unique_ptr<TCommand>> AllCommands();
 
+// A failure as the window's box says it, in the command line's words (options, not fields):
+// a common cause in plain words first, then the message. When the CA certificate file
+// (CACertFile, empty for none) held no certificate, the words say what it holds instead.
+std::string InPlainWords(const std::exception& Failure, const std::string& CACertFile);
+
 std::unique_ptr<TCommand> MakeCertCommand();
 std::unique_ptr<TCommand> MakeInfoCommand();
 std::unique_ptr<TCommand> MakeListCommand();
@@ -46,5 +51,6 @@ std::unique_ptr<TCommand> MakeTrustCommand();
 std::unique_ptr<TCommand> MakeCSRCommand();
 std::unique_ptr<TCommand> MakeSignCommand();
 std::unique_ptr<TCommand> MakeRenewCommand();
+std::unique_ptr<TCommand> MakeBatchCommand();
 
 }  // namespace velmora::cli

@@ -98,23 +98,28 @@ void CheckRequestBuilds(const TCertRequest& Request) {
   }
 }
 
+TIssueSink StandardIssueSink() {
+  return {[](const std::string& Line) { std::printf("%s\n", Line.c_str()); },
+          [](const std::string& Finding) {
+            std::fflush(stdout);  // the warnings stand where they arise among the log lines
+            std::fprintf(stderr, "Warning: %s\n", Finding.c_str());
+          }};
+}
+
 void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueRequest& Issue,
-           const TIssuePasswords& Passwords, bool Force, bool Strict) {
+           const TIssuePasswords& Passwords, bool Force, bool Strict, const TIssueSink& Sink) {
   std::vector<std::string> refused;
   bool refusedByStrict = false;
-  const TIssueEvents events{
-      [](const std::string& Line) { std::printf("%s\n", Line.c_str()); },
-      [&](const std::vector<std::string>& Names, const std::string&) {
-        if (!Force) refused = Names;
-        return Force;
-      },
-      [&](const std::vector<std::string>& Findings) {
-        std::fflush(stdout);  // the warnings stand where they arise among the log lines
-        for (const std::string& finding : Findings)
-          std::fprintf(stderr, "Warning: %s\n", finding.c_str());
-        refusedByStrict = Strict;
-        return !Strict;
-      }};
+  const TIssueEvents events{Sink.Log,
+                            [&](const std::vector<std::string>& Names, const std::string&) {
+                              if (!Force) refused = Names;
+                              return Force;
+                            },
+                            [&](const std::vector<std::string>& Findings) {
+                              for (const std::string& finding : Findings) Sink.Warn(finding);
+                              refusedByStrict = Strict;
+                              return !Strict;
+                            }};
   try {
     ApplyRequestToBuilder(Request, Builder);
     CreateStoreDirectory(Issue.StoreDir);

@@ -7,6 +7,7 @@
 #include "core/Issuance.h"
 #include "crypto/CertBuilder.h"
 
+#include <functional>
 #include <string>
 
 namespace velmora::cli {
@@ -37,11 +38,21 @@ void CheckRequestBuilds(const TCertRequest& Request);
 // Raises Exception "Key generation failed:\n<reason>".
 void GenerateKey(TCertBuilder& Builder, const TKeyChoice& Key);
 
+// Where the log lines of an issuance and the findings of its checks go.
+struct TIssueSink {
+  std::function<void(const std::string&)> Log;
+  std::function<void(const std::string&)> Warn;
+};
+
+// Log lines to stdout, each finding to stderr as a "Warning: " line.
+TIssueSink StandardIssueSink();
+
 // Applies the request, makes the store folder and issues. Output names that would replace a
 // private key or a bundle are refused unless Force. The findings of the checks before issuing
-// go to stderr as "Warning: " lines; Strict then refuses to issue. Raises Exception
-// "Certificate generation failed:\n<reason>"; prints the window's log lines to stdout.
+// go to Sink's Warn; Strict then refuses to issue. Raises Exception
+// "Certificate generation failed:\n<reason>"; the window's log lines go to Sink's Log.
 void Issue(TCertBuilder& Builder, const TCertRequest& Request, const TIssueRequest& Issue,
-           const TIssuePasswords& Passwords, bool Force, bool Strict = false);
+           const TIssuePasswords& Passwords, bool Force, bool Strict = false,
+           const TIssueSink& Sink = StandardIssueSink());
 
 }  // namespace velmora::cli

@@ -20,6 +20,7 @@ std::vector<std::unique_ptr<TCommand>> AllCommands() {
   commands.push_back(MakeCSRCommand());
   commands.push_back(MakeSignCommand());
   commands.push_back(MakeRenewCommand());
+  commands.push_back(MakeBatchCommand());
   commands.push_back(MakeDevCommand());
   commands.push_back(MakeInfoCommand());
   commands.push_back(MakeListCommand());
@@ -27,18 +28,20 @@ std::vector<std::unique_ptr<TCommand>> AllCommands() {
   return commands;
 }
 
+std::string InPlainWords(const std::exception& Failure, const std::string& CACertFile) {
+  const TFailureCause cause = CauseOf(Failure);
+  return WithPlainWords(Failure.what(), cause, ObservePlainWordsFacts(cause, CACertFile),
+                        TWording::CommandLine);
+}
+
 namespace {
 
-// A failure as the window's box says it, in the command line's words (options, not fields):
-// a common cause in plain words first, then the message. Of the arguments only the CA certificate
-// file matters to the words: when it held no certificate they say what it holds instead.
-std::string InPlainWords(const std::exception& Failure, const CLI::App& Command) {
+// Of the arguments only the CA certificate file matters to the words of a failure.
+std::string FailureWords(const std::exception& Failure, const CLI::App& Command) {
   std::string caCertFile;
   const CLI::Option* signWith = Command.get_option_no_throw("--sign-with");
   if (signWith != nullptr && signWith->count() > 0) caCertFile = signWith->as<std::string>();
-  const TFailureCause cause = CauseOf(Failure);
-  return WithPlainWords(Failure.what(), cause, ObservePlainWordsFacts(cause, caCertFile),
-                        TWording::CommandLine);
+  return InPlainWords(Failure, caCertFile);
 }
 
 int UsageFailure(const std::string& Command, const std::string& Message) {
@@ -92,7 +95,7 @@ int Run(int argc, char** argv) {
       return UsageFailure("velmora-cli " + sub->get_name() + " [OPTIONS]", e.what());
     } catch (const std::exception& e) {
       std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", InPlainWords(e, *sub).c_str());
+      std::fprintf(stderr, "%s\n", FailureWords(e, *sub).c_str());
       return kExitFailure;
     }
   }

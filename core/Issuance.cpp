@@ -138,15 +138,33 @@ std::vector<std::string> Findings(const TCertBuilder& Builder, const TOpenSSLCer
                       CACert ? CACert->X509Cert() : nullptr);
 }
 
-void Build(TCertBuilder& Builder, const TCAFiles* CA, const std::string& CAKeyPassword,
-           const TIssueEvents& Events) {
-  if (!CA) {
+void Build(TCertBuilder& Builder, const TCAFiles* CA, const TIssueRequest& Request,
+           const std::string& CAKeyPassword, const TIssueEvents& Events) {
+  if (!Request.CASigned) {
     Events.Log("Building self-signed certificate ...");
     Builder.BuildSelfSigned();
     return;
   }
   Events.Log("Building CA-signed certificate ...");
-  Builder.BuildSignedBy(CA->CertPEM, CA->KeyPEM.Text(), CAKeyPassword);
+  if (Request.PreparedCA)
+    Builder.BuildSignedBy(Request.PreparedCA->Signer());
+  else
+    Builder.BuildSignedBy(CA->CertPEM, CA->KeyPEM.Text(), CAKeyPassword);
+}
+
+// The CA certificate the request signs with: the prepared one's, or else read from its file.
+const TOpenSSLCert* SigningCertificate(const TIssueRequest& Request,
+                                       const std::unique_ptr<TOpenSSLCert>& Read) {
+  if (Request.CASigned && Request.PreparedCA) return &Request.PreparedCA->Cert();
+  return Read.get();
+}
+
+// The chain of a bundle: the CA file as it is now, read again, unless it was read once for
+// many issuances.
+std::string BundleChainPEM(const TIssueRequest& Request) {
+  if (!Request.CASigned) return "";
+  if (Request.PreparedCA) return Request.PreparedCA->CertPEM();
+  return ReadTextFile(Request.CACertFile);
 }
 
 struct TOutput {
@@ -248,6 +266,14 @@ void StageKeptAside(TAtomicFileSet& Outputs, const TIssueRequest& Request) {
 
 }  // namespace
 
+// The signer first: a CA file without a certificate is told in the build's own words.
+TIssuingCA::TIssuingCA(const TIssueRequest& Request, const std::string& CAKeyPassword) {
+  const std::unique_ptr<const TCAFiles> files = ReadCAFiles(Request);
+  FSigner = std::make_unique<const TCASigner>(files->CertPEM, files->KeyPEM.Text(), CAKeyPassword);
+  FCert = CACertificateOf(files.get());
+  FCertPEM = files->CertPEM;
+}
+
 void RequireDistinctOutputs(const TIssueRequest& Request) {
   std::vector<std::string> paths;
   for (const std::string* name :
@@ -263,21 +289,21 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
                                const TIssuePasswords& Passwords, const TIssueEvents& Events) {
   RequireValidValidity(Builder.ValidDays);
   RequireDistinctOutputs(Request);
-  const std::unique_ptr<const TCAFiles> ca = ReadCAFiles(Request);
-  const std::unique_ptr<TOpenSSLCert> caCert = CACertificateOf(ca.get());
+  const std::unique_ptr<const TCAFiles> ca = Request.PreparedCA ? nullptr : ReadCAFiles(Request);
+  const std::unique_ptr<TOpenSSLCert> readCert = CACertificateOf(ca.get());
+  const TOpenSSLCert* caCert = SigningCertificate(Request, readCert);
   if (caCert) RequireFitToSign(*caCert, Builder, Request);
   TakeCommonNameAsAlternativeName(Builder, Events);
   // Nothing is built before the user has heard what would be wrong with the certificate.
   if (Events.ConfirmFindings && Builder.Key()) {
     std::vector<std::string> findings = Request.PriorFindings;
-    for (std::string& finding : Findings(Builder, caCert.get()))
-      findings.push_back(std::move(finding));
+    for (std::string& finding : Findings(Builder, caCert)) findings.push_back(std::move(finding));
     if (!findings.empty() && !Events.ConfirmFindings(findings)) {
       Events.Log("Certificate generation cancelled; nothing was written.");
       return TIssueOutcome::Declined;
     }
   }
-  Build(Builder, ca.get(), Passwords.CAKey, Events);
+  Build(Builder, ca.get(), Request, Passwords.CAKey, Events);
   Events.Log("Certificate created successfully.");
 
   // Every output's place first: a name that is refused stops the command before anything
@@ -310,8 +336,7 @@ TIssueOutcome IssueCertificate(TCertBuilder& Builder, const TIssueRequest& Reque
   if (!cert.Path.empty()) Builder.StageCertPEM(outputs, cert.Path);
   if (!key.Path.empty()) Builder.StageKeyPEM(outputs, key.Path, Passwords.Key);
   if (!bundle.Path.empty()) {
-    // The chain is the CA file as it is now, read again.
-    const std::string chainPEM = Request.CASigned ? ReadTextFile(Request.CACertFile) : "";
+    const std::string chainPEM = BundleChainPEM(Request);
     Builder.StagePKCS12(
         outputs, bundle.Path, Passwords.Bundle, Request.FriendlyName, chainPEM,
         Request.BundleCompatible ? TPKCS12Format::Compatible : TPKCS12Format::Modern);

@@ -3,12 +3,16 @@
 #pragma once
 
 #include "crypto/CertBuilder.h"
+#include "crypto/Certificates.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace velmora {
+
+class TIssuingCA;
 
 struct TIssueRequest {
   bool CASigned = false;
@@ -38,6 +42,25 @@ struct TIssueRequest {
     std::string BackupName;
   };
   std::vector<TKeepAside> KeepAside;
+  // The CA of CACertFile and CAKeyFile read once beforehand, for many issuances; without it
+  // IssueCertificate reads and decrypts the CA's files itself.
+  std::shared_ptr<const TIssuingCA> PreparedCA;
+};
+
+// A CA's files checked and read as IssueCertificate reads them, and its key decrypted, once:
+// a batch signs thousands of certificates with it, from several threads.
+class TIssuingCA {
+ public:
+  // Raises Exception with the message a user is shown.
+  TIssuingCA(const TIssueRequest& Request, const std::string& CAKeyPassword);
+  const std::string& CertPEM() const { return FCertPEM; }
+  const TOpenSSLCert& Cert() const { return *FCert; }
+  const TCASigner& Signer() const { return *FSigner; }
+
+ private:
+  std::string FCertPEM;
+  std::unique_ptr<const TCASigner> FSigner;
+  std::unique_ptr<TOpenSSLCert> FCert;
 };
 
 // Borrowed: the caller keeps its secrets in wiped buffers.

@@ -587,20 +587,33 @@ void TCertBuilder::BuildSelfSigned() {
   FCert = std::move(cert);
 }
 
+TCASigner::TCASigner(const std::string& CACertPEM, const std::string& CAKeyPEM,
+                     const std::string& CAKeyPassword) {
+  StartWithEmptyErrorQueue();
+  CheckPassword(CAKeyPassword);
+  FCert = ReadCACertificate(CACertPEM);
+  FKey = ReadCAKey(CAKeyPEM, CAKeyPassword);
+  // A key of another pair would sign a certificate that no verifier accepts under this CA.
+  if (!KeyBelongsTo(FCert.get(), FKey.get()))
+    throw Exception("The CA private key does not belong to the CA certificate.");
+}
+
 void TCertBuilder::BuildSignedBy(const std::string& CACertPEM, const std::string& CAKeyPEM,
                                  const std::string& CAKeyPassword) {
   StartWithEmptyErrorQueue();
   RequireKey();
   FCert.reset();
   CheckAlternativeNames();
-  CheckPassword(CAKeyPassword);
-  X509Ptr caCert = ReadCACertificate(CACertPEM);
-  EVP_PKEYPtr caKey = ReadCAKey(CAKeyPEM, CAKeyPassword);
-  // A key of another pair would sign a certificate that no verifier accepts under this CA.
-  if (!KeyBelongsTo(caCert.get(), caKey.get()))
-    throw Exception("The CA private key does not belong to the CA certificate.");
+  BuildSignedBy(TCASigner(CACertPEM, CAKeyPEM, CAKeyPassword));
+}
+
+void TCertBuilder::BuildSignedBy(const TCASigner& CA) {
+  StartWithEmptyErrorQueue();
+  RequireKey();
+  FCert.reset();
+  CheckAlternativeNames();
   X509Ptr cert = NewCertificateBody();
-  CompleteAndSign(cert.get(), X509_get_subject_name(caCert.get()), caCert.get(), caKey.get());
+  CompleteAndSign(cert.get(), X509_get_subject_name(CA.Cert()), CA.Cert(), CA.Key());
   FCert = std::move(cert);
 }
 

@@ -73,6 +73,22 @@ using TExtKeyUsageSet = TSmallSet<TExtKeyUsage, std::uint8_t>;
 // Windows, macOS and Java): key and certificates under PBE-SHA1-3DES, MAC with SHA-1.
 enum class TPKCS12Format { Modern, Compatible };
 
+// A CA's certificate and private key, read from PEM, decrypted and matched once, to sign any
+// number of certificates: a batch of thousands would otherwise pay the key's decryption (a
+// deliberately slow key derivation) for every one. Signing only reads the two, so builders on
+// several threads may share one signer. Raises as BuildSignedBy does.
+class TCASigner {
+ public:
+  TCASigner(const std::string& CACertPEM, const std::string& CAKeyPEM,
+            const std::string& CAKeyPassword);
+  X509* Cert() const noexcept { return FCert.get(); }
+  EVP_PKEY* Key() const noexcept { return FKey.get(); }
+
+ private:
+  X509Ptr FCert;
+  EVP_PKEYPtr FKey;
+};
+
 class TCertBuilder {
  public:
   TCertBuilder() = default;
@@ -111,6 +127,7 @@ class TCertBuilder {
   void BuildSelfSigned();
   void BuildSignedBy(const std::string& CACertPEM, const std::string& CAKeyPEM,
                      const std::string& CAKeyPassword);
+  void BuildSignedBy(const TCASigner& CA);
 
   // A PKCS#10 request for the key pair, for another CA to sign: the subject, and the basic
   // constraints, usages and alternative names as requested extensions, signed by the key
