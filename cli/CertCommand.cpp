@@ -26,6 +26,7 @@ class TCertCommand : public TCommand {
     FOptions.DefineSubject(Command);
     FOptions.DefineValidity(Command);
     FOptions.DefineExtensions(Command, true);
+    FOptions.DefineCRLURL(Command);
     Command.add_option("--sign-with", FIssue.CACertFile,
                        "CA certificate (PEM) to sign with; a relative path is taken from the "
                        "current folder, not the store");

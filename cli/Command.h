@@ -45,5 +45,7 @@ std::unique_ptr<TCommand> MakeDevCommand();
 std::unique_ptr<TCommand> MakeTrustCommand();
 std::unique_ptr<TCommand> MakeCSRCommand();
 std::unique_ptr<TCommand> MakeSignCommand();
+std::unique_ptr<TCommand> MakeRevokeCommand();
+std::unique_ptr<TCommand> MakePublishCRLCommand();
 
 }  // namespace velmora::cli
