@@ -251,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CliRevocationBadInput,
                              TBadInputCase{"WrongCAPassword",
                                            &CliRevocationBadInput::EncryptCAKey,
                                            {"--ca-pass", "pass:wrong"},
-                                           "password"}),
+                                           "The pass phrase for the CA key is wrong"}),
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
 struct TArgumentCase {
