@@ -222,7 +222,7 @@ void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
         "Sign, and strict verifiers (OpenSSL) reject every certificate it signs.");
   // Issuing is fine, but the certificate can never be withdrawn: a revocation list signed by
   // this CA is rejected by every relying party.
-  if (signer.HasKeyUsage && ca.MaySignCRLs() == false)
+  if (signer.CanSignCertificates() && ca.MaySignCRLs() == false)
     Findings.push_back(
         "The CA certificate does not allow signing revocation lists (cRLSign): the new "
         "certificate cannot be revoked.");
