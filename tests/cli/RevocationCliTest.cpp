@@ -4,6 +4,11 @@
 // nothing, and the argument cases with their exit statuses.
 #include "tests/cli/CliFixture.h"
 
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -364,6 +369,48 @@ TEST_F(CliRevocation, CRLURLBecomesTheDistributionPoint) {
   EXPECT_EQ(bad.Status, 2);
   EXPECT_NE(bad.Err.find("is not a URL"), std::string::npos) << bad.Err;
   EXPECT_FALSE(std::filesystem::exists(InStore("bad.crt")));
+}
+
+TEST_F(CliRevocation, TheStoreKnowsItsCRLsAndRevokedCertificates) {
+  MakeCA("ca");
+  MakeLeaf("bad");
+  MakeLeaf("good");
+  ASSERT_EQ(Revoke("bad", {"--reason", "keyCompromise", "--crl-days", "5"}).Status, 0);
+
+  const TProcessResult list = Cli({"list", "--json", Store()});
+  ASSERT_EQ(list.Status, 0) << list.Err;
+  QJsonObject rows;
+  for (const QJsonValue row : QJsonDocument::fromJson(QByteArray::fromStdString(list.Out)).array())
+    rows.insert(row.toObject()["name"].toString(), row);
+  const QJsonObject crl = rows["ca.crl"].toObject();
+  EXPECT_EQ(crl["type"].toString(), "CRL");
+  const QJsonObject bad = rows["bad.crt"].toObject();
+  // The CRL's Expires is its next update: five days after it was signed, at the revocation.
+  const QDateTime revokedAt = QDateTime::fromString(bad["revocation_date"].toString(), Qt::ISODate);
+  ASSERT_TRUE(revokedAt.isValid()) << list.Out;
+  EXPECT_EQ(QDateTime::fromString(crl["expires"].toString(), Qt::ISODate), revokedAt.addDays(5));
+  EXPECT_TRUE(bad["revoked"].toBool());
+  EXPECT_EQ(bad["reason"].toString(), "keyCompromise");
+  EXPECT_TRUE(bad["revocation_date"].toString().endsWith("Z"));
+  EXPECT_FALSE(rows["good.crt"].toObject().contains("revoked"));
+  const TProcessResult plain = Cli({"list", Store()});
+  EXPECT_NE(plain.Out.find("bad.crt\tCert\t"), std::string::npos);
+  EXPECT_NE(plain.Out.find("\trevoked\n"), std::string::npos) << plain.Out;
+
+  const TProcessResult info = Cli({"info", InStore("bad.crt"), InStore("ca.crl")});
+  ASSERT_EQ(info.Status, 0) << info.Err;
+  EXPECT_NE(info.Out.find("Revoked (keyCompromise) on "), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find("Issuer: CN=ca Root"), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find("CRL Number: 1\n"), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find("Signature: verified against CN=ca Root in the store"),
+            std::string::npos);
+  EXPECT_NE(info.Out.find("  keyCompromise\n"), std::string::npos) << info.Out;
+
+  // Without its CA the list is still read, but nothing in it counts.
+  std::filesystem::rename(InStore("ca.crt"), At("ca.crt"));
+  const TProcessResult orphan = Cli({"info", "--json", InStore("bad.crt"), InStore("ca.crl")});
+  EXPECT_EQ(orphan.Out.find("\"revoked\""), std::string::npos) << orphan.Out;
+  EXPECT_NE(orphan.Out.find("Signature: issuer not in store"), std::string::npos) << orphan.Out;
 }
 
 }  // namespace
