@@ -2,9 +2,11 @@
 
 #include "core/Revocation.h"
 #include "core/StoreCertificate.h"
+#include "core/StoreKeyPair.h"
 #include "core/StorePaths.h"
 #include "core/TextFile.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace velmora {
@@ -127,6 +129,32 @@ std::vector<std::string> CRLDetailLines(const std::string& Path, const std::stri
     lines.push_back("  ... and " + std::to_string(crl->EntryCount() - kMaxListedCRLEntries) +
                     " more");
   return lines;
+}
+
+std::optional<TStoreCA> FindIssuingCAInStore(const std::string& CertPath) {
+  X509Ptr read = ReadStoreCertificate(CertPath);
+  if (!read) return std::nullopt;
+  const TCertificateView cert(std::move(read));
+  const std::string dir = DirOf(CertPath);
+  std::vector<TStoreEntry> entries;
+  try {
+    entries = ReadStoreEntries(dir);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const TStoreEntry& A, const TStoreEntry& B) { return A.Name < B.Name; });
+  for (const TStoreEntry& entry : entries) {
+    if (entry.Kind != TStoreFileKind::Certificate || !entry.Found) continue;
+    const std::string path = dir + "/" + entry.Name;
+    X509Ptr candidate = ReadStoreCertificate(path);
+    if (!candidate) continue;
+    const TCertificateView ca(std::move(candidate));
+    if (!ca.IsCA() || !cert.IsIssuedBy(ca) || ca.SerialHex() == cert.SerialHex()) continue;
+    const std::string key = FindStoreKeyOfCertificate(path, dir);
+    if (!key.empty()) return TStoreCA{path, dir + "/" + key};
+  }
+  return std::nullopt;
 }
 
 }  // namespace velmora

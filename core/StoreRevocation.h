@@ -51,4 +51,13 @@ bool HasCRLFile(const std::vector<TStoreEntry>& Entries);
 // Exception when the file holds no CRL.
 std::vector<std::string> CRLDetailLines(const std::string& Path, const std::string& Bytes);
 
+// The CA certificate of the store that issued the certificate at CertPath, and its key file,
+// as full paths. Empty when the certificate cannot be read, no certificate of its folder
+// issued it (a self-signed one counts as issued by none), or that CA's key is not there.
+struct TStoreCA {
+  std::string CertFile;
+  std::string KeyFile;
+};
+std::optional<TStoreCA> FindIssuingCAInStore(const std::string& CertPath);
+
 }  // namespace velmora

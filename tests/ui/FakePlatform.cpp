@@ -24,6 +24,11 @@ bool FakePlatform::ConfirmYesNo(const std::string& Text) {
   return TakeFirst(ConfirmAnswers, false);
 }
 
+std::optional<TCRLChoice> FakePlatform::AskCRLSigning(const TCRLDialogOptions& Options) {
+  CRLCalls.push_back(Options);
+  return TakeFirst(CRLAnswers, std::optional<TCRLChoice>());
+}
+
 void FakePlatform::ShowStopBox(const std::string& Text) {
   ErrorBoxes.push_back(Text);
   BusyDepthAtBoxes.push_back(BusyDepth);
