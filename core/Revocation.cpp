@@ -86,15 +86,21 @@ void RequireRevocable(const TCertificateView& Cert, const TCRLRequest& Request,
                     ").");
 }
 
-TCRLOutcome WriteCRL(const std::string& CRLFile, const std::string& PEM) {
-  WriteFileAtomically(CRLFile, PEM, TFileAccess::Usual);
-  const std::optional<TCRLView> written = ReadCRLView(PEM);
+// Under the CA's lock the CRL changes alone: one durable rename replaces it, without the
+// store-wide publication that sets of files need.
+TCRLOutcome WriteCRL(const std::string& CRLFile, const std::string& PEM,
+                     const TSignedCRLFacts& Facts) {
+  TAtomicFile file(CRLFile, TFileAccess::Usual);
+  if (const std::error_code error = file.Create())
+    throw Exception("Cannot create file " + Quoted(Readable(file.Target().string())) + ". " +
+                    error.message());
+  file.Write(PEM);
+  file.Flush();
+  file.Replace();
   TCRLOutcome outcome;
   outcome.CRLFile = CRLFile;
-  if (written) {
-    outcome.Number = written->NumberText();
-    outcome.Entries = written->EntryCount();
-  }
+  outcome.Number = Facts.NumberText;
+  outcome.Entries = Facts.EntryCount;
   return outcome;
 }
 
@@ -109,9 +115,10 @@ TCRLOutcome SignCRL(const TCRLRequest& Request, const std::string& CAKeyPassword
   const TFileLock lock(CRLLockFileFor(crlFile));
   const std::optional<TCRLView> last = ReadLastCRL(crlFile, signer->CA());
   if (cert) RequireRevocable(*cert, Request, signer->CA(), last);
+  TSignedCRLFacts facts;
   const std::string pem = signer->Sign(last ? &*last : nullptr, cert ? &*cert : nullptr,
-                                       Request.Reason, Request.Days, Now);
-  return WriteCRL(crlFile, pem);
+                                       Request.Reason, Request.Days, Now, &facts);
+  return WriteCRL(crlFile, pem, facts);
 }
 
 }  // namespace

@@ -289,7 +289,8 @@ TCRLSigner::TCRLSigner(const std::string& CACertPEM, const std::string& CAKeyPEM
 }
 
 std::string TCRLSigner::Sign(const TCRLView* Previous, const TCertificateView* Revoke,
-                             TRevocationReason Reason, std::int32_t Days, std::time_t Now) const {
+                             TRevocationReason Reason, std::int32_t Days, std::time_t Now,
+                             TSignedCRLFacts* Facts) const {
   StartWithEmptyErrorQueue();
   X509_CRLPtr crl(X509_CRL_new());
   if (!crl) RaiseOpenSSLError("X509_CRL_new");
@@ -308,6 +309,11 @@ std::string TCRLSigner::Sign(const TCRLView* Previous, const TCertificateView* R
   BIOPtr bio(BIO_new(BIO_s_mem()));
   if (!bio || PEM_write_bio_X509_CRL(bio.get(), crl.get()) != 1)
     RaiseOpenSSLError("PEM_write_bio_X509_CRL");
+  if (Facts) {
+    Facts->EntryCount =
+        static_cast<std::size_t>(sk_X509_REVOKED_num(X509_CRL_get_REVOKED(crl.get())));
+    Facts->NumberText = TCRLView(std::move(crl)).NumberText();
+  }
   return BioToString(bio.get());
 }
 

@@ -79,6 +79,12 @@ class TCRLView {
   X509_CRLPtr FCRL;
 };
 
+// What a newly signed CRL holds, for reporting it without reading it again.
+struct TSignedCRLFacts {
+  std::string NumberText;  // decimal
+  std::size_t EntryCount = 0;
+};
+
 // A CA certificate with its private key, ready to sign revocation lists.
 class TCRLSigner {
  public:
@@ -94,9 +100,11 @@ class TCRLSigner {
   // Revoke is given, an entry for Revoke dated Now with Reason (none for unspecified, as
   // RFC 5280 asks); its number one more than Previous's (1 without one), the authority key
   // identifier of the CA, signed with the digest this CA signs certificates with (none for
-  // Edwards keys). Returns it as PEM; raises Exception for a failed step.
+  // Edwards keys). Returns it as PEM, its number and entry count in Facts when given; raises
+  // Exception for a failed step.
   std::string Sign(const TCRLView* Previous, const TCertificateView* Revoke,
-                   TRevocationReason Reason, std::int32_t Days, std::time_t Now) const;
+                   TRevocationReason Reason, std::int32_t Days, std::time_t Now,
+                   TSignedCRLFacts* Facts = nullptr) const;
 
  private:
   TCertificateView FCA;
