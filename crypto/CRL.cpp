@@ -310,9 +310,10 @@ std::string TCRLSigner::Sign(const TCRLView* Previous, const TCertificateView* R
   if (!bio || PEM_write_bio_X509_CRL(bio.get(), crl.get()) != 1)
     RaiseOpenSSLError("PEM_write_bio_X509_CRL");
   if (Facts) {
-    Facts->EntryCount =
-        static_cast<std::size_t>(sk_X509_REVOKED_num(X509_CRL_get_REVOKED(crl.get())));
-    Facts->NumberText = TCRLView(std::move(crl)).NumberText();
+    const TCRLView signed_(std::move(crl));
+    // An empty list has no entry stack at all, which counts as -1.
+    Facts->EntryCount = signed_.EntryCount();
+    Facts->NumberText = signed_.NumberText();
   }
   return BioToString(bio.get());
 }
