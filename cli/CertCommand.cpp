@@ -27,6 +27,7 @@ void TCertJob::DefineOptions(CLI::App& Command) {
   FOptions.DefineSubject(Command);
   FOptions.DefineValidity(Command);
   FOptions.DefineExtensions(Command, true);
+  FOptions.DefineCRLURL(Command);
   Command.add_option("--sign-with", FIssue.CACertFile,
                      "CA certificate (PEM) to sign with; a relative path is taken from the "
                      "current folder, not the store");

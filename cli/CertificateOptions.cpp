@@ -6,6 +6,7 @@
 #include "core/Profiles.h"
 #include "core/StorePaths.h"
 #include "core/ValueConventions.h"
+#include "crypto/CRL.h"
 
 #include <sys/stat.h>
 
@@ -66,6 +67,12 @@ void TCertificateOptions::DefineSubject(CLI::App& Command) {
 void TCertificateOptions::DefineValidity(CLI::App& Command) {
   FDaysOption = Command.add_option("--days", Request.ValidDays, "Days of validity")
                     ->default_val(kDefaultValidDays);
+}
+
+void TCertificateOptions::DefineCRLURL(CLI::App& Command) {
+  Command.add_option("--crl-url", FCRLURL,
+                     "URL of the issuer's CRL, written into the certificate as its CRL "
+                     "distribution point (default: none)");
 }
 
 void TCertificateOptions::DefineExtensions(CLI::App& Command, bool NameConstraints) {
@@ -134,9 +141,11 @@ void TCertificateOptions::Prepare(std::optional<TKeyType> KeyType) {
   }
   try {
     RequireValidValidity(Request.ValidDays);  // before a key is made for nothing
+    if (!FCRLURL.empty()) static_cast<void>(NewCRLDistributionPointExtension(FCRLURL));
   } catch (const Exception& e) {
     throw UsageError(e.what());
   }
+  Request.CRLURL = FCRLURL;
   if (FCAOption) {
     ApplyUsages(KeyType.value_or(ktECC));
     Request.SANDNSNames = SplitCommaList(FDNS);

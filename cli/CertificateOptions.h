@@ -27,6 +27,8 @@ class TCertificateOptions {
   // --profile --ca --pathlen --ku --eku --dns --ip --san-email; with NameConstraints also
   // --permit --exclude.
   void DefineExtensions(CLI::App& Command, bool NameConstraints);
+  // --crl-url, for the commands that issue a certificate
+  void DefineCRLURL(CLI::App& Command);
 
   // After parsing: reads the key choice (when defined), applies the profile for KeyType (the
   // chosen key's type when --key is defined) and every explicit option over it, the lists and
@@ -84,6 +86,7 @@ class TCertificateOptions {
   std::string FPermit, FExclude;
   CLI::Option* FPermitOption = nullptr;
   CLI::Option* FExcludeOption = nullptr;
+  std::string FCRLURL;
 };
 
 // Checked before any key is made, in the command line's words: libcrypto's own ("string too

@@ -52,5 +52,7 @@ std::unique_ptr<TCommand> MakeCSRCommand();
 std::unique_ptr<TCommand> MakeSignCommand();
 std::unique_ptr<TCommand> MakeRenewCommand();
 std::unique_ptr<TCommand> MakeBatchCommand();
+std::unique_ptr<TCommand> MakeRevokeCommand();
+std::unique_ptr<TCommand> MakePublishCRLCommand();
 
 }  // namespace velmora::cli

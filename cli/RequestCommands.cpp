@@ -148,6 +148,7 @@ class TSignCommand : public TCommand {
                                        "CA key pass phrase: pass:, env:, file:, fd: or stdin");
     FOptions.DefineValidity(Command);
     FOptions.DefineExtensions(Command, false);
+    FOptions.DefineCRLURL(Command);
     Command.add_option("--out-cert", FIssue.CertName,
                        "Certificate file name, in the store folder (default: the request's "
                        "name with .crt)");
@@ -184,8 +185,10 @@ class TSignCommand : public TCommand {
     TCertBuilder builder;
     builder.UseRequestPublicKey(request.PublicKey());
     const TSecretText none;
-    Issue(builder, plan.Certificate, FIssue, {FCAPassword->Text(), none.Text(), none.Text()},
-          FForce, FStrict);
+    TCertRequest certificate = plan.Certificate;
+    certificate.CRLURL = FOptions.Request.CRLURL;
+    Issue(builder, certificate, FIssue, {FCAPassword->Text(), none.Text(), none.Text()}, FForce,
+          FStrict);
     if (!FChainName.empty())
       PrintLine(WriteStoreChain(JoinStorePath(FIssue.StoreDir, FIssue.CertName), FIssue.StoreDir,
                                 FChainName));

@@ -5,7 +5,9 @@
 #include "core/NameOrder.h"
 #include "core/Store.h"
 #include "core/StoreExpiry.h"
+#include "core/StorePaths.h"
 #include "core/StoreRelations.h"
+#include "core/StoreRevocation.h"
 #include "core/StoreSetting.h"
 #include "core/Utf8.h"
 #include "crypto/Exception.h"
@@ -85,6 +87,19 @@ void PrintLines(const std::vector<std::string>& Lines) {
   for (const std::string& line : Lines) std::printf("%s\n", TerminalText(line).c_str());
 }
 
+QString JsonDate(std::time_t When) {
+  return QDateTime::fromSecsSinceEpoch(When, Qt::UTC).toString(Qt::ISODate);
+}
+
+// A certificate that a CRL of its store lists; the keys are left out for every other file, so
+// the objects of a store without revocations stay as they were.
+void InsertRevocation(QJsonObject& Object, const std::optional<TRevokedEntry>& Entry) {
+  if (!Entry) return;
+  Object.insert("revoked", true);
+  Object.insert("reason", QString::fromStdString(Entry->ReasonText));
+  if (Entry->Date) Object.insert("revocation_date", JsonDate(*Entry->Date));
+}
+
 void PrintJson(const QJsonDocument& Document) {
   std::fputs(Document.toJson(QJsonDocument::Indented).constData(), stdout);
 }
@@ -113,6 +128,8 @@ class TInfoCommand : public TCommand {
                           {"details", JsonLines(description.Details)},
                           {"related", JsonLines(related)}};
         InsertName(entry, QStringLiteral("path"), file);
+        if (StoreFileKind(FileNamePart(file)) == TStoreFileKind::Certificate && !description.Error)
+          InsertRevocation(entry, description.Revocation);
         if (description.Error)
           entry.insert("error", JsonText(*description.Error));
         else if (description.Problem)
@@ -175,6 +192,7 @@ class TListCommand : public TCommand {
     });
     // The window's Expires column: when each certificate's validity ends.
     const std::vector<std::optional<std::time_t>> expiry = ReadCertificateExpiry(dir, entries);
+    const std::vector<std::optional<TRevokedEntry>> revoked = ReadRevocations(dir, entries);
     const std::time_t now = std::time(nullptr);
     if (FJson) {
       QJsonArray rows;
@@ -192,6 +210,7 @@ class TListCommand : public TCommand {
                      QDateTime::fromSecsSinceEpoch(*expiry[i], Qt::UTC).toString(Qt::ISODate));
           row.insert("days_left", static_cast<qint64>(DaysLeft(*expiry[i], now)));
         }
+        if (entry.Kind == TStoreFileKind::Certificate) InsertRevocation(row, revoked[i]);
         rows.append(row);
       }
       PrintJson(QJsonDocument(rows));
@@ -203,7 +222,9 @@ class TListCommand : public TCommand {
       const std::string size = entry.Found ? SizeText(entry.Size) : "";
       const std::string modified =
           entry.Found ? dates.Text(entry.Modified, true).toStdString() : "";
-      const std::string expires = expiry[i] ? ExpiresText(*expiry[i], now) : "";
+      const std::string expires = revoked[i]  ? std::string("revoked")
+                                  : expiry[i] ? ExpiresText(*expiry[i], now)
+                                              : "";
       std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalText(entry.Name).c_str(), TypeText(entry.Kind),
                   size.c_str(), modified.c_str(), expires.c_str());
     }

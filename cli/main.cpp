@@ -21,6 +21,8 @@ std::vector<std::unique_ptr<TCommand>> AllCommands() {
   commands.push_back(MakeSignCommand());
   commands.push_back(MakeRenewCommand());
   commands.push_back(MakeBatchCommand());
+  commands.push_back(MakeRevokeCommand());
+  commands.push_back(MakePublishCRLCommand());
   commands.push_back(MakeDevCommand());
   commands.push_back(MakeInfoCommand());
   commands.push_back(MakeListCommand());

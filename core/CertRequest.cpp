@@ -59,6 +59,7 @@ void ApplyRequestToBuilder(const TCertRequest& Request, TCertBuilder& Builder) {
   Builder.SANEmails = Request.SANEmails;
   Builder.PermittedNames = Request.IsCA ? Request.PermittedNames : std::vector<std::string>{};
   Builder.ExcludedNames = Request.IsCA ? Request.ExcludedNames : std::vector<std::string>{};
+  Builder.CRLURL = Request.CRLURL;
 }
 
 std::vector<std::string> NameConstraintsFromList(const std::string& List) {

@@ -27,6 +27,8 @@ struct TCertRequest {
   // Name constraints, used only for a CA: the subtrees as NameConstraintsFromList gives them.
   std::vector<std::string> PermittedNames;
   std::vector<std::string> ExcludedNames;
+  // The CRL distribution point written into the certificate; empty: none.
+  std::string CRLURL;
 };
 
 // Raises Exception unless a certificate valid for Days from Now can be made: one of no days or

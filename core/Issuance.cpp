@@ -118,6 +118,7 @@ TCertRequest RequestOf(const TCertBuilder& Builder) {
   request.SANEmails = Builder.SANEmails;
   request.PermittedNames = Builder.PermittedNames;
   request.ExcludedNames = Builder.ExcludedNames;
+  request.CRLURL = Builder.CRLURL;
   return request;
 }
 

@@ -220,6 +220,12 @@ void CheckCA(const TCertRequest& Request, X509* CACert, std::time_t Now,
     Findings.push_back(
         "The CA certificate has no key usage extension: RFC 5280 requires one with Key Cert "
         "Sign, and strict verifiers (OpenSSL) reject every certificate it signs.");
+  // Issuing is fine, but the certificate can never be withdrawn: a revocation list signed by
+  // this CA is rejected by every relying party.
+  if (signer.CanSignCertificates() && ca.MaySignCRLs() == false)
+    Findings.push_back(
+        "The CA certificate does not allow signing revocation lists (cRLSign): the new "
+        "certificate cannot be revoked.");
   if (Request.ValidDays > 0 && !expired) {
     // By whole days, as validity is given: a CA and a certificate of equal validity made
     // minutes apart end on the same day, and nobody means the minutes between.

@@ -4,9 +4,11 @@
 
 #include "core/CertDetails.h"
 #include "core/PlainWords.h"
+#include "core/Revocation.h"
 #include "core/StoreCertificate.h"
 #include "core/StoreExpiry.h"
 #include "core/StorePaths.h"
+#include "core/StoreRevocation.h"
 #include "core/TextFile.h"
 #include "crypto/AtomicFile.h"
 #include "crypto/CertBuilder.h"
@@ -26,6 +28,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <system_error>
 
@@ -49,6 +52,7 @@ TStoreFileKind StoreFileKind(const std::string& Name) {
   if (extension == ".key") return TStoreFileKind::Key;
   if (extension == ".pfx" || extension == ".p12") return TStoreFileKind::Bundle;
   if (extension == ".csr" || extension == ".req") return TStoreFileKind::Request;
+  if (extension == ".crl") return TStoreFileKind::CRL;
   return TStoreFileKind::Other;
 }
 
@@ -58,6 +62,7 @@ const char* TypeText(TStoreFileKind Kind) {
     case TStoreFileKind::Key: return "Key";
     case TStoreFileKind::Bundle: return "PFX";
     case TStoreFileKind::Request: return "Request";
+    case TStoreFileKind::CRL: return "CRL";
     case TStoreFileKind::Other: break;
   }
   return "";
@@ -234,8 +239,18 @@ bool HoldsPrivateKey(const TSecretText& Bytes) {
   return ClassifyFileStart(Bytes.Text()).Content == TFileContent::PrivateKey;
 }
 
-void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info, std::time_t Now,
-                         TFileDescription& Description) {
+// A certificate that a CRL of its folder lists says so first among its details.
+void AddRevocation(const std::string& Path, X509* Cert, TFileDescription& Description) {
+  const std::string dir = std::filesystem::path(Path).parent_path().string();
+  const TStoreCRLs crls = TStoreCRLs::Read(dir.empty() ? "." : dir);
+  if (crls.Empty()) return;
+  Description.Revocation = crls.RevocationOf(TCertificateView(Cert));
+  if (Description.Revocation)
+    Description.Details.insert(Description.Details.begin(), RevokedText(*Description.Revocation));
+}
+
+void DescribeCertificate(const std::string& Path, const TReadOnlyFile& File,
+                         const struct stat& Info, std::time_t Now, TFileDescription& Description) {
   std::vector<std::string>& Lines = Description.Lines;
   try {
     const TSecretText bytes = ReadDescribedFile(File, Info);
@@ -253,6 +268,7 @@ void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info, std
                       (cert->HasPrivateKey() || holdsKey ? "True" : "False"));
       for (std::string& line : CertificateDetailLines(cert->X509Cert(), Now))
         Description.Details.push_back(std::move(line));
+      AddRevocation(Path, cert->X509Cert(), Description);
       return;
     } catch (const std::exception& e) {
       Description.Problem = std::string("Could not parse certificate: ") + e.what();
@@ -261,6 +277,22 @@ void DescribeCertificate(const TReadOnlyFile& File, const struct stat& Info, std
     Description.Problem = std::string("Could not parse certificate: ") + e.what();
   }
   Lines.push_back("(" + *Description.Problem + ")");
+}
+
+// A CRL of any size: 100,000 entries take a few megabytes.
+void DescribeCRL(const std::string& Path, const TReadOnlyFile& File, const struct stat& Info,
+                 TFileDescription& Description) {
+  try {
+    if (std::optional<std::string> why = WhyNotReadable(Info)) throw Exception(*why);
+    std::string bytes;
+    if (const int error = File.ReadAll(bytes, kMaxCRLFileSize); error != 0)
+      throw Exception(SystemMessage(error));
+    for (std::string& line : CRLDetailLines(Path, bytes))
+      Description.Details.push_back(std::move(line));
+  } catch (const std::exception& e) {
+    Description.Problem = std::string("Could not read the CRL: ") + e.what();
+    Description.Lines.push_back("(" + *Description.Problem + ")");
+  }
 }
 
 // Any other file is looked into only for a private key that others may read.
@@ -366,7 +398,9 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWo
   lines.emplace_back();
 
   switch (StoreFileKind(FileNamePart(Path))) {
-    case TStoreFileKind::Certificate: DescribeCertificate(file, info, Now, description); break;
+    case TStoreFileKind::Certificate:
+      DescribeCertificate(Path, file, info, Now, description);
+      break;
     case TStoreFileKind::Key:
       DescribeKey(file, info, description);
       WarnIfReadableByOthers(info, description.Details);
@@ -381,6 +415,7 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWo
       WarnIfReadableByOthers(info, description.Details);
       break;
     case TStoreFileKind::Request: DescribeRequest(Path, file, info, description); break;
+    case TStoreFileKind::CRL: DescribeCRL(Path, file, info, description); break;
     case TStoreFileKind::Other: DescribeOtherFile(file, info, description); break;
   }
   return description;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/PlainWords.h"
+#include "crypto/CRL.h"
 
 #include <QLocale>
 #include <QString>
@@ -19,12 +20,13 @@
 
 namespace velmora {
 
-enum class TStoreFileKind { Other, Certificate, Key, Bundle, Request };
+enum class TStoreFileKind { Other, Certificate, Key, Bundle, Request, CRL };
 
 // Decided by the extension alone, from the last full stop on, ASCII letters in either case:
-// .crt .cer .pem .der certificates, .key keys, .pfx .p12 bundles, .csr .req requests.
+// .crt .cer .pem .der certificates, .key keys, .pfx .p12 bundles, .csr .req requests, .crl
+// revocation lists.
 TStoreFileKind StoreFileKind(const std::string& Name);
-// "Cert", "Key", "PFX", "Request", or empty for other files.
+// "Cert", "Key", "PFX", "Request", "CRL", or empty for other files.
 const char* TypeText(TStoreFileKind Kind);
 
 // One listed file as the directory shows it. Without Found its entry vanished (or is a link
@@ -86,6 +88,8 @@ struct TFileDescription {
   std::vector<std::string> Details;
   std::optional<std::string> Error;
   std::optional<std::string> Problem;
+  // For a certificate that a CRL of its folder lists: that entry.
+  std::optional<TRevokedEntry> Revocation;
 };
 TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now = std::time(nullptr),
                                    TWording Wording = TWording::Window);

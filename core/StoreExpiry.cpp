@@ -1,7 +1,9 @@
 #include "core/StoreExpiry.h"
 
 #include "core/CertDetails.h"
+#include "core/Revocation.h"
 #include "core/StoreCertificate.h"
+#include "core/TextFile.h"
 
 #include <sys/stat.h>
 
@@ -48,6 +50,15 @@ TExpiryCache& Cache() {
   return cache;
 }
 
+// A revocation list's Expires date is its next update: after it relying parties refuse it.
+std::optional<std::time_t> NextUpdateOf(const std::string& Path) {
+  const TReadOnlyFile file(Path);
+  std::string bytes;
+  if (!file.IsRegularFile() || file.ReadAll(bytes, kMaxCRLFileSize) != 0) return std::nullopt;
+  const std::optional<TCRLView> crl = ReadCRLView(bytes);
+  return crl ? crl->NextUpdate() : std::nullopt;
+}
+
 TFileIdentity IdentityOf(const TStoreEntry& Entry) {
   return {Entry.Device, Entry.Inode, Entry.Size, Entry.Modified, Entry.ModifiedNanoseconds};
 }
@@ -62,7 +73,9 @@ std::vector<std::size_t> LookUpCertificateExpiry(const std::vector<TStoreEntry>&
   std::lock_guard<std::mutex> lock(cache.Guard);
   for (std::size_t i = 0; i < Entries.size(); ++i) {
     const TStoreEntry& entry = Entries[i];
-    if (entry.Kind != TStoreFileKind::Certificate || !entry.Found) continue;
+    const bool dated =
+        entry.Kind == TStoreFileKind::Certificate || entry.Kind == TStoreFileKind::CRL;
+    if (!dated || !entry.Found) continue;
     // The identity the listing saw: a file changed since is read again at the next listing.
     const auto known = cache.Entries.find(IdentityOf(entry));
     if (known != cache.Entries.end())
@@ -78,7 +91,12 @@ void ReadUnknownCertificateExpiry(const std::string& Dir, const std::vector<TSto
                                   std::vector<std::optional<std::time_t>>& Expiry) {
   for (const std::size_t i : Unknown) {
     // The name came from the folder itself: any bytes a file name may hold, joined as they are.
-    const X509Ptr cert = ReadStoreCertificate(Dir + "/" + Entries[i].Name);
+    const std::string path = Dir + "/" + Entries[i].Name;
+    if (Entries[i].Kind == TStoreFileKind::CRL) {
+      Expiry[i] = NextUpdateOf(path);
+      continue;
+    }
+    const X509Ptr cert = ReadStoreCertificate(path);
     Expiry[i] = cert ? NotAfterOf(cert.get()) : std::nullopt;
   }
   if (Unknown.empty()) return;

@@ -11,8 +11,8 @@
 
 namespace velmora {
 
-// For each entry its certificate's notAfter, or nothing for other files and for files that
-// hold no readable certificate (PEM or DER). Entries keep their order.
+// For each entry its certificate's notAfter (a CRL's next update), or nothing for other files and
+// for files that hold no readable certificate (PEM or DER). Entries keep their order.
 std::vector<std::optional<std::time_t>> ReadCertificateExpiry(
     const std::string& Dir, const std::vector<TStoreEntry>& Entries);
 

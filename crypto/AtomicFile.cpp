@@ -351,6 +351,12 @@ void TAtomicFile::Flush() {
   if (::fsync(FFd) != 0) RaiseWriteError(errno);
 }
 
+void TAtomicFile::Replace() {
+  if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) RaiseWriteError(errno);
+  FTemp.clear();
+  SyncDirectory(FTarget.parent_path());
+}
+
 std::string TAtomicFile::ReadBack() const {
   const int fd = ::open(FTemp.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) RaiseWriteError(errno);

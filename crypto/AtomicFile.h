@@ -43,6 +43,11 @@ class TAtomicFile {
   // After Flush: the bytes as the disk gives them back, so a writer can check what the
   // target will hold before it becomes the target. Raises Exception naming the target.
   std::string ReadBack() const;
+  // After Flush, for a file that changes alone and whose writers already hold a lock of their
+  // own (a CA's revocation list): renames the temporary file over the target and makes the new
+  // name durable. One rename is all or nothing by itself, so no intent file is needed. Raises
+  // Exception naming the target; the target is then as it was.
+  void Replace();
 
   // The target as the user should see it in a message: an absolute path.
   const std::filesystem::path& Target() const noexcept { return FTarget; }

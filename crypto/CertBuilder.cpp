@@ -1,6 +1,7 @@
 #include "crypto/CertBuilder.h"
 
 #include "crypto/AtomicFile.h"
+#include "crypto/CRL.h"
 #include "crypto/NameConstraints.h"
 #include "crypto/SecretText.h"
 
@@ -498,6 +499,10 @@ void TCertBuilder::AddExtensions(X509* Cert, X509* Issuer) const {
     const X509_EXTENSIONPtr constraints =
         NewNameConstraintsExtension(PermittedNames, ExcludedNames);
     if (X509_add_ext(Cert, constraints.get(), -1) != 1) RaiseOpenSSLError("X509_add_ext");
+  }
+  if (!CRLURL.empty()) {
+    const X509_EXTENSIONPtr point = NewCRLDistributionPointExtension(CRLURL);
+    if (X509_add_ext(Cert, point.get(), -1) != 1) RaiseOpenSSLError("X509_add_ext (CRL URL)");
   }
 }
 

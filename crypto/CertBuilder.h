@@ -114,6 +114,9 @@ class TCertBuilder {
   // ("example.org", ".example.org", "10.0.0.0/8", "@example.org"); written only for a CA.
   std::vector<std::string> PermittedNames;
   std::vector<std::string> ExcludedNames;
+  // Where relying parties fetch the issuer's revocation list: written as the certificate's CRL
+  // distribution point. Empty: no such extension.
+  std::string CRLURL;
 
   // Borrowed views of the key pair and certificate; the builder keeps ownership.
   EVP_PKEY* Key() const noexcept { return FKey.get(); }

@@ -11,8 +11,6 @@
 
 namespace velmora {
 
-namespace {
-
 std::string NameText(const X509_NAME* Name) {
   TolerateErrors tolerate;
   BIOPtr out(BIO_new(BIO_s_mem()));
@@ -28,8 +26,6 @@ std::optional<std::time_t> TimeOf(const ASN1_TIME* Time) {
   if (Time == nullptr || ASN1_TIME_to_tm(Time, &when) != 1) return std::nullopt;
   return ::timegm(&when);
 }
-
-}  // namespace
 
 std::string OnOneLine(const std::string& Text) {
   std::string line;
@@ -213,6 +209,12 @@ std::optional<bool> TCertificateView::MaySignCertificates() const {
   TolerateErrors tolerate;
   if ((X509_get_extension_flags(FCert.get()) & EXFLAG_KUSAGE) == 0) return std::nullopt;
   return (X509_get_key_usage(FCert.get()) & KU_KEY_CERT_SIGN) != 0;
+}
+
+std::optional<bool> TCertificateView::MaySignCRLs() const {
+  TolerateErrors tolerate;
+  if ((X509_get_extension_flags(FCert.get()) & EXFLAG_KUSAGE) == 0) return std::nullopt;
+  return (X509_get_key_usage(FCert.get()) & KU_CRL_SIGN) != 0;
 }
 
 bool TCertificateView::HasNameConstraints() const {

@@ -14,6 +14,11 @@
 
 namespace velmora {
 
+// A distinguished name on one line, in its own order, as TCertificateView::SubjectText.
+std::string NameText(const X509_NAME* Name);
+// Seconds since the epoch; empty for no time or one libcrypto cannot read.
+std::optional<std::time_t> TimeOf(const ASN1_TIME* Time);
+
 // The first certificate in Bytes: a PEM block wherever it stands, otherwise DER from the first
 // byte (bytes after the DER's end are not looked at). Null when neither reads; nothing is left
 // in the error queue. The one place that turns certificate bytes of either form into a handle.
@@ -91,6 +96,8 @@ class TCertificateView {
   // Whether the key usage allows signing certificates (keyCertSign); empty when the
   // certificate has no key usage, which leaves every usage open.
   std::optional<bool> MaySignCertificates() const;
+  // Whether the key usage allows signing revocation lists (cRLSign); empty as above.
+  std::optional<bool> MaySignCRLs() const;
   // Whether it carries name constraints: without them a CA can vouch for any name.
   bool HasNameConstraints() const;
   // The subject's last common name as UTF-8; empty when it has none.

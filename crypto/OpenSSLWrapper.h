@@ -48,6 +48,14 @@ using ASN1_BIT_STRINGPtr = DeleteFnPtr<ASN1_BIT_STRING, ASN1_BIT_STRING_free>;
 using EXTENDED_KEY_USAGEPtr = DeleteFnPtr<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
 using X509_SIGPtr = DeleteFnPtr<X509_SIG, X509_SIG_free>;
 using X509StackPtr = DeleteFnPtr<STACK_OF(X509), FreeX509Stack>;
+using X509_CRLPtr = DeleteFnPtr<X509_CRL, X509_CRL_free>;
+using X509_REVOKEDPtr = DeleteFnPtr<X509_REVOKED, X509_REVOKED_free>;
+using ASN1_INTEGERPtr = DeleteFnPtr<ASN1_INTEGER, ASN1_INTEGER_free>;
+using ASN1_ENUMERATEDPtr = DeleteFnPtr<ASN1_ENUMERATED, ASN1_ENUMERATED_free>;
+using ASN1_TIMEPtr = DeleteFnPtr<ASN1_TIME, ASN1_TIME_free>;
+using AUTHORITY_KEYIDPtr = DeleteFnPtr<AUTHORITY_KEYID, AUTHORITY_KEYID_free>;
+using DIST_POINTPtr = DeleteFnPtr<DIST_POINT, DIST_POINT_free>;
+using CRL_DIST_POINTSPtr = DeleteFnPtr<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
 
 // Raises Exception for a failed libcrypto step named by Context: "<Context>. OpenSSL: <text>"
 // with the earliest queued entry (the root cause), or "<Context>. (No OpenSSL error queued.)".

@@ -103,9 +103,9 @@ void TKeyboardNavigation::BuildTabOrder() {
       // 3 - Validity
       ui->edtDays,
       // 4 - Extensions: the profile, basic constraints beside the alternative names, then the
-      // two usage lists side by side
+      // two usage lists side by side, the CRL URL below them
       ui->cbProfile, ui->chkIsCA, ui->edtPathLen, ui->edtPermitted, ui->edtExcluded, ui->edtSANDNS,
-      ui->edtSANIP, ui->edtSANEmail, ui->clbKeyUsage, ui->clbEKU,
+      ui->edtSANIP, ui->edtSANEmail, ui->clbKeyUsage, ui->clbEKU, ui->edtCRLURL,
       // 5 - Signing
       ui->rbSelfSigned, ui->rbCASign, ui->rbRequest, ui->edtCACertFile, ui->btnBrowseCACert,
       ui->edtCAKeyFile, ui->btnBrowseCAKey, ui->edtCAPwd,

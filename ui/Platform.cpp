@@ -5,15 +5,20 @@
 #include "crypto/Exception.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSpinBox>
 #include <QUrl>
 
 #include <exception>
@@ -135,6 +140,38 @@ std::optional<std::string> QtPlatform::AskPassword(const std::string& Text) {
                             QLineEdit::Password, QString(), &accepted);
   if (!accepted) return std::nullopt;
   return password.toStdString();
+}
+
+std::optional<TCRLChoice> QtPlatform::AskCRLSigning(const TCRLDialogOptions& Options) {
+  QDialog dialog(Owner());
+  dialog.setObjectName(QStringLiteral("dlgCRLSigning"));
+  dialog.setWindowTitle(QString::fromStdString(Options.Caption));
+  auto* form = new QFormLayout(&dialog);
+  auto* reason = new QComboBox(&dialog);
+  reason->setObjectName(QStringLiteral("cbRevocationReason"));
+  for (const TRevocationReason each : RevocationReasons())
+    reason->addItem(QString::fromLatin1(RevocationReasonName(each)), static_cast<int>(each));
+  if (Options.AskReason) form->addRow(QStringLiteral("Reason:"), reason);
+  reason->setVisible(Options.AskReason);
+  auto* days = new QSpinBox(&dialog);
+  days->setObjectName(QStringLiteral("spnCRLDays"));
+  days->setRange(1, kMaxCRLDays);
+  days->setValue(kDefaultCRLDays);
+  form->addRow(QStringLiteral("CRL valid for (days):"), days);
+  auto* password = new QLineEdit(&dialog);
+  password->setObjectName(QStringLiteral("edtCRLCAPassword"));
+  password->setEchoMode(QLineEdit::Password);
+  form->addRow(QStringLiteral("CA key password:"), password);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  TCRLChoice choice;
+  choice.Reason = static_cast<TRevocationReason>(reason->currentData().toInt());
+  choice.Days = days->value();
+  choice.CAKeyPassword = password->text().toStdString();
+  return choice;
 }
 
 void QtPlatform::ShowStopBox(const std::string& Text) {

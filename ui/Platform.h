@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/FailureText.h"
+#include "core/Revocation.h"
 #include "core/WindowSetting.h"
 #include "crypto/Exception.h"
 
@@ -31,9 +32,27 @@ struct TFileDialogOptions {
   std::optional<std::string> FileName = std::nullopt;
 };
 
+// What the Revoke... and Publish CRL... dialog asks: the reason (revoking only), the days until
+// the CRL's next update, and the CA key's password.
+struct TCRLDialogOptions {
+  std::string Caption;  // "Revoke leaf.crt"
+  bool AskReason = true;
+};
+struct TCRLChoice {
+  TRevocationReason Reason = TRevocationReason::Unspecified;
+  std::int32_t Days = kDefaultCRLDays;
+  std::string CAKeyPassword;
+};
+
 class IPlatform {
  public:
   virtual ~IPlatform() = default;
+
+  // The small dialog of Revoke... and Publish CRL...; nothing when the user cancels.
+  virtual std::optional<TCRLChoice> AskCRLSigning(const TCRLDialogOptions& Options) {
+    static_cast<void>(Options);
+    return std::nullopt;
+  }
 
   // Every box of the window passes through these, so no failure is left out: when the
   // failure has a common cause (a wrong CA password, a CA file of the wrong kind, a store
@@ -148,6 +167,7 @@ class QtPlatform final : public IPlatform {
  public:
   bool ConfirmYesNo(const std::string& Text) override;
   std::optional<std::string> AskPassword(const std::string& Text) override;
+  std::optional<TCRLChoice> AskCRLSigning(const TCRLDialogOptions& Options) override;
   std::optional<std::string> OpenFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> SaveFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> FolderDialog(const std::string& Caption,

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace velmora {
 
@@ -83,6 +84,12 @@ void TStoreListModel::SetExpiry(
   emit dataChanged(index(0, colExpires), index(rowCount() - 1, colExpires));
 }
 
+void TStoreListModel::SetRevoked(const std::vector<std::string>& Names) {
+  const std::unordered_set<std::string_view> revoked(Names.begin(), Names.end());
+  for (TStoreRow& row : FRows) row.Revoked = revoked.contains(row.Entry.Name);
+  if (!FRows.empty()) emit dataChanged(index(0, colExpires), index(rowCount() - 1, colExpires));
+}
+
 int TStoreListModel::rowCount(const QModelIndex& Parent) const {
   return Parent.isValid() ? 0 : static_cast<int>(FRows.size());
 }
@@ -96,6 +103,12 @@ QVariant TStoreListModel::data(const QModelIndex& Index, int Role) const {
   const TStoreRow& row = FRows[static_cast<std::size_t>(Index.row())];
   const TStoreEntry& entry = row.Entry;
   if (Role == kNameBytesRole) return QByteArray::fromStdString(entry.Name);
+  // A revoked certificate is worthless whatever its dates say.
+  if (Index.column() == colExpires && row.Revoked) {
+    if (Role == Qt::DisplayRole) return QStringLiteral("revoked");
+    if (Role == Qt::ForegroundRole) return QBrush(QColor(0xC0, 0x00, 0x00));
+    return {};
+  }
   if (Index.column() == colExpires && row.NotAfter) return ExpiresData(*row.NotAfter, Role);
   if (Role != Qt::DisplayRole) return {};
   switch (Index.column()) {

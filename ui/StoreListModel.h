@@ -20,6 +20,7 @@ namespace velmora {
 struct TStoreRow {
   TStoreEntry Entry;
   std::optional<std::time_t> NotAfter;
+  bool Revoked = false;  // a CRL of the store lists the certificate
 };
 
 class TStoreListModel final : public QAbstractTableModel {
@@ -38,6 +39,9 @@ class TStoreListModel final : public QAbstractTableModel {
   // Fills in the Expires cells of the files named, as read after the rows were shown. The
   // rows keep their order unless the list is sorted by that column.
   void SetExpiry(const std::vector<std::pair<std::string, std::optional<std::time_t>>>& NotAfter);
+  // Marks the certificates named as revoked (and every other as not), as read after the rows
+  // were shown.
+  void SetRevoked(const std::vector<std::string>& Names);
   const TStoreEntry& Entry(int Row) const { return FRows[static_cast<std::size_t>(Row)].Entry; }
   int SortColumn() const noexcept { return FSortColumn; }
   Qt::SortOrder SortOrder() const noexcept { return FSortOrder; }

@@ -8,13 +8,17 @@
 
 #include "core/FileNameText.h"
 #include "core/NameOrder.h"
+#include "core/Revocation.h"
 #include "core/Store.h"
 #include "core/StoreCertificate.h"
 #include "core/StoreExpiry.h"
+#include "core/StoreKeyPair.h"
 #include "core/StorePaths.h"
 #include "core/StoreRelations.h"
+#include "core/StoreRevocation.h"
 #include "core/TextFile.h"
 #include "core/ValueConventions.h"
+#include "crypto/SecretText.h"
 #include "ui/GuardedConnect.h"
 #include "ui_VelmoraMain.h"
 
@@ -312,6 +316,29 @@ void TStorePanel::ReadExpiryInBackground(const std::string& Dir, std::vector<TSt
   }));
 }
 
+// Which certificates the store's CRLs list: read behind the list like the Expires dates, and
+// only when the store holds a CRL at all, so a store without one costs nothing more.
+void TStorePanel::ReadRevocationsInBackground(const std::string& Dir,
+                                              std::vector<TStoreEntry> Entries) {
+  if (!HasCRLFile(Entries)) return;
+  ++FRevocationsPending;
+  const std::uint64_t listing = FListingShown;
+  auto* watcher = new QFutureWatcher<std::vector<std::string>>(this);
+  connect(watcher, &QFutureWatcher<std::vector<std::string>>::finished, this,
+          [this, watcher, listing] {
+            watcher->deleteLater();
+            --FRevocationsPending;
+            if (listing == FListingShown) FStoreModel->SetRevoked(watcher->result());
+          });
+  watcher->setFuture(QtConcurrent::run([Dir, Entries = std::move(Entries)] {
+    const std::vector<std::optional<TRevokedEntry>> revoked = ReadRevocations(Dir, Entries);
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < Entries.size(); ++i)
+      if (revoked[i]) names.push_back(Entries[i].Name);
+    return names;
+  }));
+}
+
 void TStorePanel::ShowStoreListing(TStoreListing& Listing) {
   std::optional<TPendingPick> pick;
   if (FPendingPick && FPendingPick->Dir == Listing.Dir)
@@ -322,10 +349,14 @@ void TStorePanel::ShowStoreListing(TStoreListing& Listing) {
     if (Listing.Error) throw Exception(*Listing.Error);
     return;  // the status line keeps what it said
   }
+  std::vector<TStoreEntry> entries;
+  entries.reserve(Listing.Rows.size());
+  for (const TStoreRow& row : Listing.Rows) entries.push_back(row.Entry);
   FStoreModel->SetRows(std::move(Listing.Rows));
   FitModifiedColumn();  // the regional settings may have changed since the last listing
   ++FListingShown;
   if (!Listing.Unread.empty()) ReadExpiryInBackground(Listing.Dir, std::move(Listing.Unread));
+  ReadRevocationsInBackground(Listing.Dir, std::move(entries));
   WatchStoreDir(Listing.Dir);
   if (pick) SelectStoreFile(pick->Name);
   // Joined, not formatted: a folder name may hold "%2" itself.
@@ -570,6 +601,17 @@ void TStorePanel::lvCertsContextMenu(const QPoint& Position) {
   sign->setObjectName(QStringLiteral("actSignRequest"));
   sign->setEnabled(entry.Kind == TStoreFileKind::Request && !FJobs->Running());
   AddCertificateCommands(*menu, path, certificate);
+  menu->addSeparator();
+  QAction* revoke = menu->addAction(QStringLiteral("Revoke..."), this, [this, path] {
+    RunGuarded(FPlatform, [&] { SignCRL(path, true); });
+  });
+  revoke->setObjectName(QStringLiteral("actRevoke"));
+  revoke->setEnabled(certificate && !FJobs->Running());
+  QAction* publish = menu->addAction(QStringLiteral("Publish CRL..."), this, [this, path] {
+    RunGuarded(FPlatform, [&] { SignCRL(path, false); });
+  });
+  publish->setObjectName(QStringLiteral("actPublishCRL"));
+  publish->setEnabled(certificate && !FJobs->Running());
   if (FTrustPlace) {
     menu->addSeparator();
     QAction* trust =
@@ -652,6 +694,57 @@ void TStorePanel::ChangeTrust(const std::string& Path, bool Install) {
         if (const std::optional<int> row = SelectedRow();
             row && StorePath(FStoreModel->Entry(*row).Name) == Path)
           ShowFileInfo(Path);
+      });
+}
+
+// Revoke... on a certificate and Publish CRL... on a CA, as one job: the CA (for a revocation,
+// the store's CA that issued the certificate, with its key) is looked for off the window's
+// thread, the dialog is asked on it, and the CRL is signed and written off it again.
+void TStorePanel::SignCRL(const std::string& Path, bool Revoke) {
+  if (FJobs->Running()) return;
+  const std::string name = FileNamePart(Path);
+  auto outcome = std::make_shared<std::optional<TCRLOutcome>>();
+  auto failure = std::make_shared<std::optional<TFailure>>();
+  FJobs->Run(
+      TJobRunner::TKind::Command,
+      [this, Path, Revoke, name, outcome, failure] {
+        try {
+          TCRLRequest request;
+          if (Revoke) {
+            const std::optional<TStoreCA> ca = FindIssuingCAInStore(Path);
+            if (!ca)
+              throw Exception("The CA certificate that issued \"" + Readable(name) +
+                              "\" is not in the store with its private key.");
+            request = {ca->CertFile, ca->KeyFile, kDefaultCRLDays, Path, {}};
+          } else {
+            const std::string key = FindStoreKeyOfCertificate(Path, GetStoreDir());
+            if (key.empty())
+              throw Exception("The private key of \"" + Readable(name) + "\" is not in the store.");
+            request = {Path, StorePath(key), kDefaultCRLDays, {}, {}};
+          }
+          std::optional<TCRLChoice> choice;
+          const TCRLDialogOptions options{(Revoke ? "Revoke " : "Publish CRL of ") + name, Revoke};
+          FJobs->CallOnWindow([&] { choice = FPlatform.AskCRLSigning(options); });
+          if (!choice) return;
+          request.Reason = choice->Reason;
+          request.Days = choice->Days;
+          const TSecretText password(std::move(choice->CAKeyPassword));
+          *outcome = Revoke ? RevokeCertificate(request, password.Text())
+                            : PublishCRL(request, password.Text());
+        } catch (const std::exception& e) {
+          *failure = FailureOf(e);
+        }
+      },
+      [this, Path, Revoke, name, outcome, failure] {
+        if (*failure) throw Exception((*failure)->Message, (*failure)->Cause);
+        if (!*outcome) return;
+        const std::string line = (Revoke ? "Revoked " + name + ". " : std::string()) +
+                                 "CRL written: " + FileNamePart((*outcome)->CRLFile) + " (number " +
+                                 (*outcome)->Number + ", " + std::to_string((*outcome)->Entries) +
+                                 " revoked)";
+        FHost.Log(line);
+        FPlatform.ShowMessage(line);
+        RefreshStoreList();
       });
 }
 

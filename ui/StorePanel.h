@@ -89,7 +89,9 @@ class TStorePanel final : public QObject {
 
   // Whether the description of a picked file, or the Expires dates of certificates met for
   // the first time, are still being worked on.
-  bool Busy() const noexcept { return FFileInfoPending > 0 || FExpiryPending > 0; }
+  bool Busy() const noexcept {
+    return FFileInfoPending > 0 || FExpiryPending > 0 || FRevocationsPending > 0;
+  }
 
   // Enter on the store tab: true when Focused is on it, which then had its use of the key.
   bool TakesEnter(QWidget* Focused);
@@ -121,6 +123,8 @@ class TStorePanel final : public QObject {
   // Listing.
   void ShowStoreListing(TStoreListing& Listing);
   void ReadExpiryInBackground(const std::string& Dir, std::vector<TStoreEntry> Unread);
+  void SignCRL(const std::string& Path, bool Revoke);
+  void ReadRevocationsInBackground(const std::string& Dir, std::vector<TStoreEntry> Entries);
   // Changes made in the listed folder by other programs list it again, keeping the selection.
   void WatchStoreDir(const std::string& Dir);
   void StoreDirChangedOutside();
@@ -173,6 +177,7 @@ class TStorePanel final : public QObject {
   bool FOneTimeStore = false;       // the shown folder is not remembered when the window closes
   std::uint64_t FListingShown = 0;  // counts the listings shown
   int FExpiryPending = 0;
+  int FRevocationsPending = 0;
   std::uint64_t FFileInfoRequest = 0;
   int FFileInfoPending = 0;
   std::shared_ptr<std::atomic<bool>> FFileInfoCancel;

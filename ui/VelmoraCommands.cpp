@@ -426,6 +426,7 @@ TCertRequest TfrmVelmora::RequestFromForm() const {
   request.SANDNSNames = SplitCommaList(TextOf(ui->edtSANDNS));
   request.SANIPs = SplitCommaList(TextOf(ui->edtSANIP));
   request.SANEmails = SplitCommaList(TextOf(ui->edtSANEmail));
+  request.CRLURL = Trim(TextOf(ui->edtCRLURL));
   // The constraints are a CA's; their edits are off, and not read, for any other certificate.
   if (request.IsCA) {
     request.PermittedNames = NameConstraintsFromList(TextOf(ui->edtPermitted));

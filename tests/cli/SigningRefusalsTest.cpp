@@ -41,7 +41,7 @@ class CliSigningRefusals : public CliTest {
 
   const std::string CACert = At("given ca.crt"), CAKey = At("given ca.key"), Store = At("store");
   const std::string kSoundCA =
-      "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign";
+      "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign";
 };
 
 TEST_F(CliSigningRefusals, AValidityOfNoDaysIsAWrongArgument) {

@@ -5,6 +5,7 @@
 // own 2048 rounds would make every input that starts from such a seed spend its time in the
 // derivation, and a short fuzzing run would then explore almost nothing. A seed that the
 // loaders cannot read back is no seed, so every bundle is read back before it is written.
+#include "crypto/CRL.h"
 #include "crypto/CertBuilder.h"
 #include "crypto/Certificates.h"
 #include "tests/fuzz/BuilderInput.h"
@@ -241,7 +242,7 @@ int main(int argc, char** argv) {
     // Seeds of earlier versions go: a stale seed would still be fuzzed and replayed.
     for (const char* target :
          {"pem_text", "file_loaders", "base64", "builder_settings", "file_start", "text_decoding",
-          "bundle_without_password", "store_description", "certificate_request"})
+          "bundle_without_password", "store_description", "certificate_request", "crl_reader"})
       fs::remove_all(out / target);
     fs::create_directories(out);
 
@@ -313,6 +314,25 @@ int main(int argc, char** argv) {
     bare.GenerateKey();
     bare.BuildRequest();
     Write(out / "certificate_request/bare.csr", bare.RequestToPEM());
+
+    // Revocation lists: empty, with an entry and its reason, as PEM and as DER.
+    const velmora::TCRLSigner signer(caCertPEM, caKeyPEM, "");
+    const std::string emptyCRL = signer.Sign(nullptr, nullptr, {}, 30, 1'800'000'000);
+    const velmora::TCertificateView revoked(leaf.Cert());
+    const std::optional<velmora::TCRLView> first = velmora::ReadCRLView(emptyCRL);
+    const std::string oneCRL = signer.Sign(
+        &*first, &revoked, velmora::TRevocationReason::KeyCompromise, 30, 1'800'000'100);
+    Write(out / "crl_reader/empty.crl", emptyCRL);
+    Write(out / "crl_reader/one.crl", oneCRL);
+    {
+      const std::optional<velmora::TCRLView> view = velmora::ReadCRLView(oneCRL);
+      unsigned char* der = nullptr;
+      const int length = i2d_X509_CRL(view->Handle(), &der);
+      if (length > 0)
+        Write(out / "crl_reader/one.der",
+              std::string(reinterpret_cast<char*>(der), static_cast<std::size_t>(length)));
+      OPENSSL_free(der);
+    }
 
     WriteBuilderSeeds(out / "builder_settings", caCertPEM + '\0' + caEncKeyPEM + '\0' + "fixed");
   } catch (const std::exception& e) {

@@ -29,6 +29,11 @@ std::optional<std::string> FakePlatform::AskPassword(const std::string& Text) {
   return TakeFirst(PasswordAnswers, std::optional<std::string>());
 }
 
+std::optional<TCRLChoice> FakePlatform::AskCRLSigning(const TCRLDialogOptions& Options) {
+  CRLCalls.push_back(Options);
+  return TakeFirst(CRLAnswers, std::optional<TCRLChoice>());
+}
+
 void FakePlatform::ShowStopBox(const std::string& Text) {
   ErrorBoxes.push_back(Text);
   BusyDepthAtBoxes.push_back(BusyDepth);

@@ -32,6 +32,8 @@ class FakePlatform final : public IPlatform {
   // The script. An empty answer queue means "cancelled" for dialogs and "No" for questions.
   std::deque<bool> ConfirmAnswers;
   std::deque<std::optional<std::string>> PasswordAnswers;
+  std::deque<std::optional<TCRLChoice>> CRLAnswers;
+  std::vector<TCRLDialogOptions> CRLCalls;
   std::deque<std::optional<std::string>> OpenFileAnswers;
   std::deque<std::optional<std::string>> SaveFileAnswers;
   std::deque<std::optional<std::string>> FolderAnswers;
@@ -47,6 +49,7 @@ class FakePlatform final : public IPlatform {
 
   bool ConfirmYesNo(const std::string& Text) override;
   std::optional<std::string> AskPassword(const std::string& Text) override;
+  std::optional<TCRLChoice> AskCRLSigning(const TCRLDialogOptions& Options) override;
   std::optional<std::string> OpenFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> SaveFileDialog(const TFileDialogOptions& Options) override;
   std::optional<std::string> FolderDialog(const std::string& Caption,

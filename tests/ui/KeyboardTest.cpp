@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
         PageWalk{"tabValidity", {"edtDays"}},
         PageWalk{"tabExt",
                  {"cbProfile", "chkIsCA", "edtSANDNS", "edtSANIP", "edtSANEmail", "clbKeyUsage",
-                  "clbEKU"}},
+                  "clbEKU", "edtCRLURL"}},
         PageWalk{"tabSigning", {"rbSelfSigned"}},
         PageWalk{"tabOutput",
                  {"edtOutCert", "btnBrowseOutCert", "edtOutKey", "btnBrowseOutKey", "edtOutKeyPwd",

@@ -5,6 +5,7 @@
 #include "tests/support/CryptoFixtures.h"
 #include "tests/support/RunCommand.h"
 #include "tests/ui/FakePlatform.h"
+#include "tests/ui/LoggingHost.h"
 #include "ui/JobRunner.h"
 #include "ui/StorePanel.h"
 #include "ui_VelmoraMain.h"
@@ -24,18 +25,6 @@
 
 namespace velmora::test {
 namespace {
-
-class NoHost final : public IStorePanelHost {
- public:
-  void Log(const std::string& Text) override { Lines.push_back(Text); }
-  void StoreDirChanged() override {}
-  void UseAsCA(TCAPart, const std::string&) override {}
-  void SignRequest(const std::string&) override {}
-  void UseAsTemplate(const std::string&) override {}
-  void RenewStoreCertificate(const std::string&, bool) override {}
-  void ExportChain(const std::string&) override {}
-  std::vector<std::string> Lines;
-};
 
 class TrustFromTheStore : public testing::Test {
  protected:
@@ -139,7 +128,7 @@ class TrustFromTheStore : public testing::Test {
     return true;
   }();
   TJobRunner Jobs{Platform, &Window, Form.pbProgress, Form.lblProgress, {}};
-  NoHost Host;
+  LoggingHost Host;
   TStorePanel Panel{Form, Platform, Jobs, Host};
 };
 
