@@ -595,53 +595,43 @@ void TStorePanel::lvCertsContextMenu(const QPoint& Position) {
   menu->addAction(QStringLiteral("Copy SHA-256 Fingerprint"), this,
                   [this, path] { RunGuarded(FPlatform, [&] { CopyCertificateText(path, true); }); })
       ->setEnabled(certificate);
-  QAction* sign = menu->addAction(QStringLiteral("Sign Request..."), this, [this, path] {
-    RunGuarded(FPlatform, [&] { FHost.SignRequest(path); });
-  });
-  sign->setObjectName(QStringLiteral("actSignRequest"));
-  sign->setEnabled(entry.Kind == TStoreFileKind::Request && !FJobs->Running());
-  AddCertificateCommands(*menu, path, certificate);
+  // The commands that start work are off while a job runs.
+  const bool idle = !FJobs->Running();
+  AddCommand(*menu, "Sign Request...", "actSignRequest",
+             entry.Kind == TStoreFileKind::Request && idle,
+             [this, path] { FHost.SignRequest(path); });
   menu->addSeparator();
-  QAction* revoke = menu->addAction(QStringLiteral("Revoke..."), this, [this, path] {
-    RunGuarded(FPlatform, [&] { SignCRL(path, true); });
-  });
-  revoke->setObjectName(QStringLiteral("actRevoke"));
-  revoke->setEnabled(certificate && !FJobs->Running());
-  QAction* publish = menu->addAction(QStringLiteral("Publish CRL..."), this, [this, path] {
-    RunGuarded(FPlatform, [&] { SignCRL(path, false); });
-  });
-  publish->setObjectName(QStringLiteral("actPublishCRL"));
-  publish->setEnabled(certificate && !FJobs->Running());
+  const bool forCertificate = certificate && idle;
+  AddCommand(*menu, "Use as Template", "actUseAsTemplate", forCertificate,
+             [this, path] { FHost.UseAsTemplate(path); });
+  AddCommand(*menu, "Renew...", "actRenew", forCertificate,
+             [this, path] { FHost.RenewStoreCertificate(path, false); });
+  AddCommand(*menu, "Renew with a New Key...", "actRenewNewKey", forCertificate,
+             [this, path] { FHost.RenewStoreCertificate(path, true); });
+  AddCommand(*menu, "Export Chain...", "actExportChain", forCertificate,
+             [this, path] { FHost.ExportChain(path); });
+  menu->addSeparator();
+  AddCommand(*menu, "Revoke...", "actRevoke", forCertificate,
+             [this, path] { SignCRL(path, true); });
+  AddCommand(*menu, "Publish CRL...", "actPublishCRL", forCertificate,
+             [this, path] { SignCRL(path, false); });
   if (FTrustPlace) {
     menu->addSeparator();
-    QAction* trust =
-        menu->addAction(QStringLiteral("Trust on This Computer..."), this,
-                        [this, path] { RunGuarded(FPlatform, [&] { ChangeTrust(path, true); }); });
-    trust->setObjectName(QStringLiteral("actTrustOnComputer"));
-    trust->setEnabled(certificate && !FJobs->Running());
-    QAction* stop = menu->addAction(QStringLiteral("Stop Trusting..."), this, [this, path] {
-      RunGuarded(FPlatform, [&] { ChangeTrust(path, false); });
-    });
-    stop->setObjectName(QStringLiteral("actStopTrusting"));
-    stop->setEnabled(certificate && !FJobs->Running());
+    AddCommand(*menu, "Trust on This Computer...", "actTrustOnComputer", forCertificate,
+               [this, path] { ChangeTrust(path, true); });
+    AddCommand(*menu, "Stop Trusting...", "actStopTrusting", forCertificate,
+               [this, path] { ChangeTrust(path, false); });
   }
   menu->popup(ui->lvCerts->viewport()->mapToGlobal(Position));
 }
 
-void TStorePanel::AddCertificateCommands(QMenu& Menu, const std::string& Path, bool Certificate) {
-  Menu.addSeparator();
-  const auto add = [&](const char* Text, const char* Name, std::function<void()> Command) {
-    QAction* action = Menu.addAction(QString::fromUtf8(Text), this, [this, Command] {
-      RunGuarded(FPlatform, [&] { Command(); });
-    });
-    action->setObjectName(QString::fromUtf8(Name));
-    action->setEnabled(Certificate && !FJobs->Running());
-  };
-  add("Use as Template", "actUseAsTemplate", [this, Path] { FHost.UseAsTemplate(Path); });
-  add("Renew...", "actRenew", [this, Path] { FHost.RenewStoreCertificate(Path, false); });
-  add("Renew with a New Key...", "actRenewNewKey",
-      [this, Path] { FHost.RenewStoreCertificate(Path, true); });
-  add("Export Chain...", "actExportChain", [this, Path] { FHost.ExportChain(Path); });
+// Each command runs in the guard: a failure it raises ends up in the error box.
+void TStorePanel::AddCommand(QMenu& Menu, const char* Text, const char* Name, bool Enabled,
+                             std::function<void()> Command) {
+  QAction* action = Menu.addAction(QString::fromUtf8(Text), this,
+                                   [this, Command] { RunGuarded(FPlatform, [&] { Command(); }); });
+  action->setObjectName(QString::fromUtf8(Name));
+  action->setEnabled(Enabled);
 }
 
 void TStorePanel::SetTrustPlace(TTrustPlace Place) { FTrustPlace = std::move(Place); }

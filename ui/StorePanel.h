@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -145,10 +146,12 @@ class TStorePanel final : public QObject {
   // The row the user picked, or none.
   std::optional<int> SelectedRow() const;
   void lvCertsDblClick();
-  // The row's context menu: Copy Path, Copy PEM, Copy SHA-256 Fingerprint, Sign Request...
+  // The row's context menu: the copies, Sign Request..., the certificate commands the window
+  // carries out, revocation and trust.
   void lvCertsContextMenu(const QPoint& Position);
-  // Its certificate commands, which the window carries out.
-  void AddCertificateCommands(QMenu& Menu, const std::string& Path, bool Certificate);
+  // One command of the menu, under the objectName that names it; off unless Enabled.
+  void AddCommand(QMenu& Menu, const char* Text, const char* Name, bool Enabled,
+                  std::function<void()> Command);
   void CopyCertificateText(const std::string& Path, bool Fingerprint);
   // "Trust on This Computer..." and "Stop Trusting...": a question that lists the targets,
   // the work as a job, then one box with each target's outcome.
