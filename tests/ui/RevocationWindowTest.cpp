@@ -5,11 +5,8 @@
 #include "crypto/CertBuilder.h"
 #include "tests/support/CryptoFixtures.h"
 #include "tests/support/RunCommand.h"
-#include "tests/ui/FakePlatform.h"
+#include "tests/ui/BareStorePanel.h"
 #include "tests/ui/LoggingHost.h"
-#include "ui/JobRunner.h"
-#include "ui/StorePanel.h"
-#include "ui_VelmoraMain.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +26,7 @@
 namespace velmora::test {
 namespace {
 
-class RevocationFromTheStore : public testing::Test {
+class RevocationFromTheStore : public BareStorePanel<LoggingHost> {
  protected:
   void SetUp() override {
     ASSERT_EQ(RunCommand("command -v openssl").status, 0) << "openssl judges the CRLs";
@@ -53,22 +50,7 @@ class RevocationFromTheStore : public testing::Test {
     }
     // As the window does: a listing asked for while a command ran follows it.
     QObject::connect(&Jobs, &TJobRunner::Idle, &Window, [this] { Panel.RunWantedListing(); });
-    Panel.Open();
-    Window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window));
-    WaitIdle();
-  }
-
-  void WaitIdle() {
-    if (!QTest::qWaitFor([this] { return !Jobs.Running() && !Panel.Busy(); }, 60000))
-      throw std::runtime_error("the store panel's background work did not end");
-  }
-
-  int RowOf(const std::string& Name) const {
-    const QAbstractItemModel* rows = Form.lvCerts->model();
-    for (int row = 0; row < rows->rowCount(); ++row)
-      if (rows->index(row, 0).data(Qt::UserRole).toByteArray().toStdString() == Name) return row;
-    throw std::runtime_error("no row for " + Name);
+    OpenPanel();
   }
 
   // The listing after a command comes once the command's job has ended; the revocations are
@@ -92,38 +74,11 @@ class RevocationFromTheStore : public testing::Test {
     return Form.lvCerts->model()->index(RowOf(Name), 4);
   }
 
-  void Choose(const std::string& Name, const char* Action) {
-    const QModelIndex cell = Form.lvCerts->model()->index(RowOf(Name), 0);
-    emit Form.lvCerts->customContextMenuRequested(Form.lvCerts->visualRect(cell).center());
-    auto* menu = Window.findChild<QMenu*>(QStringLiteral("mnuStoreRow"));
-    if (!menu) throw std::runtime_error("no context menu");
-    auto* action = menu->findChild<QAction*>(QString::fromLatin1(Action));
-    if (!action) throw std::runtime_error(std::string("no action ") + Action);
-    EXPECT_TRUE(action->isEnabled());
-    action->trigger();
-    menu->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    WaitIdle();
-  }
-
   TRun Verify(const std::string& Leaf) const {
     return RunCommand("openssl verify -crl_check -CRLfile " + Quoted(Store.File("ca.crl")) +
                       " -CAfile " + Quoted(Store.File("ca.crt")) + " " + Quoted(Store.File(Leaf)) +
                       " 2>&1");
   }
-
-  TempDir Store;
-  FakePlatform Platform;
-  QMainWindow Window;
-  Ui::TfrmVelmora Form;
-  const bool Prepared = [this] {
-    Form.setupUi(&Window);
-    Platform.StoreDirSetting = Store.Path().string();
-    return true;
-  }();
-  TJobRunner Jobs{Platform, &Window, Form.pbProgress, Form.lblProgress, {}};
-  LoggingHost Host;
-  TStorePanel Panel{Form, Platform, Jobs, Host};
 };
 
 TEST_F(RevocationFromTheStore, RevokesAfterTheDialogAndTheListSaysSo) {

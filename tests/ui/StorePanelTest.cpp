@@ -2,10 +2,7 @@
 // reaches the window only through what IStorePanelHost offers. A host that records the calls
 // stands in for the window.
 #include "tests/support/CryptoFixtures.h"
-#include "tests/ui/FakePlatform.h"
-#include "ui/JobRunner.h"
-#include "ui/StorePanel.h"
-#include "ui_VelmoraMain.h"
+#include "tests/ui/BareStorePanel.h"
 
 #include <gtest/gtest.h>
 
@@ -42,45 +39,12 @@ class RecordingHost final : public IStorePanelHost {
   std::vector<std::string> Commands;
 };
 
-class StorePanelOnItsOwn : public testing::Test {
+class StorePanelOnItsOwn : public BareStorePanel<RecordingHost> {
  protected:
   void SetUp() override {
     for (const char* name : {"ca.crt", "ca.key"}) std::ofstream(Store.File(name)) << "not PEM\n";
-    Panel.Open();
-    Window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window));
-    WaitIdle();
+    OpenPanel();
   }
-
-  void WaitIdle() {
-    if (!QTest::qWaitFor([this] { return !Jobs.Running() && !Panel.Busy(); }, 60000))
-      throw std::runtime_error("the store panel's background work did not end");
-  }
-
-  void Pick(const std::string& Name) {
-    const QAbstractItemModel* rows = Form.lvCerts->model();
-    for (int row = 0; row < rows->rowCount(); ++row) {
-      if (rows->index(row, 0).data(Qt::UserRole).toByteArray().toStdString() != Name) continue;
-      Form.lvCerts->selectRow(row);
-      WaitIdle();
-      return;
-    }
-    throw std::runtime_error("no row for " + Name);
-  }
-
-  TempDir Store;
-  FakePlatform Platform;
-  QMainWindow Window;
-  Ui::TfrmVelmora Form;
-  // The controls are made, and the store remembered, before anything works on them.
-  const bool Prepared = [this] {
-    Form.setupUi(&Window);
-    Platform.StoreDirSetting = Store.Path().string();
-    return true;
-  }();
-  TJobRunner Jobs{Platform, &Window, Form.pbProgress, Form.lblProgress, {}};
-  RecordingHost Host;
-  TStorePanel Panel{Form, Platform, Jobs, Host};
 };
 
 TEST_F(StorePanelOnItsOwn, HandsThePickedFileToItsHostAndLogsIt) {

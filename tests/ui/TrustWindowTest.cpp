@@ -4,11 +4,8 @@
 // Firefox profile), never the machine's own.
 #include "tests/support/CryptoFixtures.h"
 #include "tests/support/RunCommand.h"
-#include "tests/ui/FakePlatform.h"
+#include "tests/ui/BareStorePanel.h"
 #include "tests/ui/LoggingHost.h"
-#include "ui/JobRunner.h"
-#include "ui/StorePanel.h"
-#include "ui_VelmoraMain.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +23,7 @@
 namespace velmora::test {
 namespace {
 
-class TrustFromTheStore : public testing::Test {
+class TrustFromTheStore : public BareStorePanel<LoggingHost> {
  protected:
   void SetUp() override {
     for (const char* tool : {"openssl", "certutil"})
@@ -67,10 +64,7 @@ class TrustFromTheStore : public testing::Test {
     place.Root = r;
     place.Home = Sandbox.File("home");
     Panel.SetTrustPlace(place);
-    Panel.Open();
-    Window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window));
-    WaitIdle();
+    OpenPanel();
   }
 
   std::string Profile() const { return Sandbox.File("home/.mozilla/firefox/x1.default-release"); }
@@ -78,58 +72,9 @@ class TrustFromTheStore : public testing::Test {
     return RunCommand("certutil -L -d " + Quoted("sql:" + Profile())).output;
   }
 
-  void WaitIdle() {
-    if (!QTest::qWaitFor([this] { return !Jobs.Running() && !Panel.Busy(); }, 60000))
-      throw std::runtime_error("the store panel's background work did not end");
-  }
-
-  void Pick(const std::string& Name) {
-    Form.lvCerts->clearSelection();
-    const QAbstractItemModel* rows = Form.lvCerts->model();
-    for (int row = 0; row < rows->rowCount(); ++row) {
-      if (rows->index(row, 0).data(Qt::UserRole).toByteArray().toStdString() != Name) continue;
-      Form.lvCerts->selectRow(row);
-      WaitIdle();
-      return;
-    }
-    throw std::runtime_error("no row for " + Name);
-  }
-
-  // Opens the row's menu and chooses the action of that objectName.
-  void Choose(const std::string& Name, const char* Action) {
-    const QAbstractItemModel* rows = Form.lvCerts->model();
-    for (int row = 0; row < rows->rowCount(); ++row) {
-      const QModelIndex cell = rows->index(row, 0);
-      if (cell.data(Qt::UserRole).toByteArray().toStdString() != Name) continue;
-      emit Form.lvCerts->customContextMenuRequested(Form.lvCerts->visualRect(cell).center());
-      auto* menu = Window.findChild<QMenu*>(QStringLiteral("mnuStoreRow"));
-      if (!menu) throw std::runtime_error("no context menu");
-      auto* action = menu->findChild<QAction*>(QString::fromLatin1(Action));
-      if (!action) throw std::runtime_error(std::string("no action ") + Action);
-      action->trigger();
-      menu->close();
-      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-      WaitIdle();
-      return;
-    }
-    throw std::runtime_error("no row for " + Name);
-  }
-
   std::string Info() const { return Form.memStoreInfo->toPlainText().toStdString(); }
 
   TempDir Sandbox;
-  TempDir Store;
-  FakePlatform Platform;
-  QMainWindow Window;
-  Ui::TfrmVelmora Form;
-  const bool Prepared = [this] {
-    Form.setupUi(&Window);
-    Platform.StoreDirSetting = Store.Path().string();
-    return true;
-  }();
-  TJobRunner Jobs{Platform, &Window, Form.pbProgress, Form.lblProgress, {}};
-  LoggingHost Host;
-  TStorePanel Panel{Form, Platform, Jobs, Host};
 };
 
 TEST_F(TrustFromTheStore, TrustsAsksFirstReportsAndStopsTrusting) {
