@@ -152,7 +152,10 @@ std::optional<TStoreCA> FindIssuingCAInStore(const std::string& CertPath) {
     const TCertificateView ca(std::move(candidate));
     if (!ca.IsCA() || !cert.IsIssuedBy(ca) || ca.SerialHex() == cert.SerialHex()) continue;
     const std::string key = FindStoreKeyOfCertificate(path, dir);
-    if (!key.empty()) return TStoreCA{path, dir + "/" + key};
+    if (key.empty()) continue;
+    std::string keyPath = dir;
+    keyPath.append("/").append(key);
+    return TStoreCA{path, keyPath};
   }
   return std::nullopt;
 }

@@ -179,6 +179,7 @@ bool IsURLCharacter(char C) {
 const std::vector<TRevocationReason>& RevocationReasons() {
   static const std::vector<TRevocationReason> reasons = [] {
     std::vector<TRevocationReason> all;
+    all.reserve(std::size(kReasonNames));
     for (const TReasonName& known : kReasonNames) all.push_back(known.Reason);
     return all;
   }();
