@@ -73,9 +73,39 @@ X509Ptr ReadPEMCertificate(BIO* Stream) {
   return X509Ptr(PEM_read_bio_X509(Stream, nullptr, PassphraseCallback, nullptr));
 }
 
+namespace {
+
+// The password of one key read, and whether libcrypto asked for it: only an encrypted block
+// makes it ask.
+struct TPasswordAsked {
+  const char* Password;
+  bool Asked = false;
+};
+
+int NotingPassphraseCallback(char* buf, int size, int rwflag, void* user) noexcept {
+  auto* context = static_cast<TPasswordAsked*>(user);
+  context->Asked = true;
+  return PassphraseCallback(buf, size, rwflag, const_cast<char*>(context->Password));
+}
+
+bool QueuedFailureIsAPassword() noexcept {
+  const unsigned long code = ERR_peek_error();
+  return FailureKindOf(ERR_GET_LIB(code), ERR_GET_REASON(code)) == TFailureKind::WrongPassword;
+}
+
+}  // namespace
+
 EVP_PKEYPtr ReadPEMPrivateKey(BIO* Stream, const char* Password) {
-  return EVP_PKEYPtr(
-      PEM_read_bio_PrivateKey(Stream, nullptr, PassphraseCallback, const_cast<char*>(Password)));
+  TPasswordAsked context{Password};
+  EVP_PKEYPtr key(PEM_read_bio_PrivateKey(Stream, nullptr, NotingPassphraseCallback, &context));
+  // A wrong password passes the cipher's padding check about once in 256 tries; the decoders
+  // then find no key in the noise and say "unsupported". For the user that is the wrong
+  // password all the same (a damaged encrypted block cannot be told from one).
+  if (!key && context.Asked && !QueuedFailureIsAPassword()) {
+    ERR_clear_error();
+    ERR_raise(ERR_LIB_PEM, PEM_R_BAD_DECRYPT);
+  }
+  return key;
 }
 
 BIOPtr NewMemBuf(const std::string& text) { return BIOPtr(BIO_new_mem_buf(text.c_str(), -1)); }

@@ -67,7 +67,8 @@ using CRL_DIST_POINTSPtr = DeleteFnPtr<CRL_DIST_POINTS, CRL_DIST_POINTS_free>;
 // private key of the stream. Password goes to the pass-phrase callback; null means there is
 // none to give, so an encrypted key is not read and libcrypto never prompts on a terminal. A
 // certificate block should never be encrypted; one that is, is not read. Null when none is
-// found; libcrypto's reason stays queued.
+// found; libcrypto's reason stays queued, and for an encrypted key that did not open it is
+// always a password reason.
 X509Ptr ReadPEMCertificate(BIO* Stream);
 EVP_PKEYPtr ReadPEMPrivateKey(BIO* Stream, const char* Password);
 

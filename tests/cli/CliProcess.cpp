@@ -191,23 +191,6 @@ bool TBackgroundProcess::Running() {
   return false;
 }
 
-int FreeLocalPort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) Fail("socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(s);
-    Fail("bind to a free port");
-  }
-  ::close(s);
-  return ntohs(address.sin_port);
-}
-
 bool WaitUntilAccepting(int Port, TBackgroundProcess& Server) {
   // A bound on a wait for readiness, not a measurement: a loaded machine gets all of it.
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);

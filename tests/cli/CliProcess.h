@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RunCommand.h"
+
 namespace velmora::test {
 
 struct TProcessResult {
@@ -50,8 +52,6 @@ class TBackgroundProcess {
   pid_t FPid = -1;
 };
 
-// A TCP port on 127.0.0.1 that nobody listened on a moment ago.
-int FreeLocalPort();
 // Waits until something accepts connections on 127.0.0.1:Port, as long as Server runs;
 // false when it ended first or nothing listened after a generous while.
 bool WaitUntilAccepting(int Port, TBackgroundProcess& Server);

@@ -1,8 +1,13 @@
 #include "tests/support/RunCommand.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <stdexcept>
 
 namespace velmora::test {
 
@@ -16,18 +21,39 @@ TRun RunCommand(const std::string& Command) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-// curl retries until the server listens; the server takes one connection and ends.
+int FreeLocalPort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) throw std::runtime_error("socket");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  ::close(s);
+  if (!bound) throw std::runtime_error("bind to a free port");
+  return ntohs(address.sin_port);
+}
+
+// curl retries until the server listens; the server takes one connection and ends. The port
+// comes from the kernel: tests run side by side, and each needs a server of its own.
 TRun HandshakeWithCurl(const std::string& Cert, const std::string& Key, const std::string& CAFile,
                        const std::string& Host) {
-  return RunCommand(
-      "PORT=$((20000 + RANDOM % 30000)); "
-      "openssl s_server -quiet -naccept 1 -www -accept $PORT -cert " +
-      Quoted(Cert) + " -key " + Quoted(Key) +
-      " >/dev/null 2>&1 & S=$!; "
-      "curl -s --retry 30 --retry-connrefused --retry-delay 1 --max-time 60 -o /dev/null "
-      "-w '%{http_code}' --cacert " +
-      Quoted(CAFile) + " --resolve " + Host + ":$PORT:127.0.0.1 https://" + Host +
-      ":$PORT/; R=$?; kill $S 2>/dev/null; wait $S 2>/dev/null; exit $R");
+  TRun run;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const std::string port = std::to_string(FreeLocalPort());
+    run = RunCommand("openssl s_server -quiet -naccept 1 -www -accept 127.0.0.1:" + port +
+                     " -cert " + Quoted(Cert) + " -key " + Quoted(Key) +
+                     " >/dev/null 2>&1 & S=$!; "
+                     "curl -s --retry 30 --retry-connrefused --retry-delay 1 --max-time 60 "
+                     "-o /dev/null -w '%{http_code}' --cacert " +
+                     Quoted(CAFile) + " --resolve " + Host + ":" + port + ":127.0.0.1 https://" +
+                     Host + ":" + port +
+                     "/; R=$?; kill $S 2>/dev/null; wait $S 2>/dev/null; exit $R");
+    if (run.status == 0) break;
+  }
+  return run;
 }
 
 }  // namespace velmora::test

@@ -16,8 +16,12 @@ TRun RunCommand(const std::string& Command);
 // A path or word in single quotes for the shell.
 inline std::string Quoted(const std::string& Text) { return "'" + Text + "'"; }
 
+// A TCP port on 127.0.0.1 that nobody listened on a moment ago.
+int FreeLocalPort();
+
 // One HTTPS request of curl, trusting only CAFile, to `openssl s_server` serving Cert with
-// Key, reached under Host on a port of its own. The output is the HTTP status ("200") when
+// Key, reached under Host on a free port of its own (another port when that one is taken
+// before the server binds it). The output is the HTTP status ("200") when
 // the handshake completed.
 TRun HandshakeWithCurl(const std::string& Cert, const std::string& Key, const std::string& CAFile,
                        const std::string& Host);
