@@ -3,6 +3,7 @@
 // RevokeCertificate (with its lock and the checks around it); the baseline does the same
 // steps inline with plain libcrypto and POSIX calls. The budget is a time (BenchBudgets.h).
 #include "bench/BenchMain.h"
+#include "bench/PlainLibcrypto.h"
 #include "core/Revocation.h"
 #include "crypto/CertBuilder.h"
 #include "crypto/OpenSSLWrapper.h"
@@ -60,7 +61,7 @@ struct TRevocationSetup {
     leaf.GenerateKey();
     leaf.BuildSignedBy(CertPEM, KeyPEM, "");
     LeafPEM = leaf.CertToPEM();
-    CRLPEM = BigCRL(ca.Cert(), ca.Key());
+    CRLPEM = PlainCRLWithEntries(ca.Cert(), ca.Key(), kEntries);
     WriteAll(Dir / "ca.crt", CertPEM);
     WriteAll(Dir / "ca.key", KeyPEM);
     WriteAll(Dir / "leaf.crt", LeafPEM);
@@ -68,35 +69,6 @@ struct TRevocationSetup {
   ~TRevocationSetup() {
     std::error_code ignored;
     fs::remove_all(Dir, ignored);
-  }
-
-  static std::string BigCRL(X509* CA, EVP_PKEY* Key) {
-    X509_CRLPtr crl(X509_CRL_new());
-    X509_CRL_set_version(crl.get(), X509_CRL_VERSION_2);
-    X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(CA));
-    ASN1_TIMEPtr now(ASN1_TIME_set(nullptr, std::time(nullptr)));
-    ASN1_TIMEPtr next(ASN1_TIME_adj(nullptr, std::time(nullptr), 30, 0));
-    X509_CRL_set1_lastUpdate(crl.get(), now.get());
-    X509_CRL_set1_nextUpdate(crl.get(), next.get());
-    for (int i = 0; i < kEntries; ++i) {
-      unsigned char bytes[16];
-      RAND_bytes(bytes, sizeof bytes);
-      bytes[0] &= 0x7F;
-      BIGNUMPtr number(BN_bin2bn(bytes, sizeof bytes, nullptr));
-      ASN1_INTEGERPtr serial(BN_to_ASN1_INTEGER(number.get(), nullptr));
-      X509_REVOKED* entry = X509_REVOKED_new();
-      X509_REVOKED_set_serialNumber(entry, serial.get());
-      X509_REVOKED_set_revocationDate(entry, now.get());
-      X509_CRL_add0_revoked(crl.get(), entry);
-    }
-    X509_CRL_sort(crl.get());
-    ASN1_INTEGERPtr crlNumber(ASN1_INTEGER_new());
-    ASN1_INTEGER_set(crlNumber.get(), 1);
-    X509_CRL_add1_ext_i2d(crl.get(), NID_crl_number, crlNumber.get(), 0, 0);
-    X509_CRL_sign(crl.get(), Key, EVP_sha256());
-    BIOPtr out(BIO_new(BIO_s_mem()));
-    PEM_write_bio_X509_CRL(out.get(), crl.get());
-    return BioToString(out.get());
   }
 };
 

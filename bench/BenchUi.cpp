@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QAbstractItemModel>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -291,6 +292,62 @@ void BM_StoreList_ours(benchmark::State& state, const fs::path& (*Store)()) {
   state.counters["rows"] = list->model()->rowCount();
 }
 
+// A store of a CA, 1,000 other files and, in WithCRL, a CRL of the CA listing 100,000
+// certificates: made on first use, like the huge store.
+struct TCRLStores {
+  fs::path WithCRL, WithoutCRL;
+};
+
+const TCRLStores& CRLStores() {
+  static const TCRLStores stores = [] {
+    const fs::path home = gStores->Empty.parent_path();
+    TCRLStores made{home / "crl-store", home / "crl-free-store"};
+    TCertBuilder ca;
+    ca.Subject.CN = "List CRL CA";
+    ca.IsCA = true;
+    ca.KeyUsage = {kuKeyCertSign, kuCRLSign};
+    ca.GenerateKey();
+    ca.BuildSelfSigned();
+    for (const fs::path& dir : {made.WithCRL, made.WithoutCRL}) {
+      MakeStore(dir, 1000);
+      std::ofstream(dir / "list-ca.crt", std::ios::binary) << ca.CertToPEM();
+    }
+    std::ofstream(made.WithCRL / "list-ca.crl", std::ios::binary)
+        << PlainCRLWithEntries(ca.Cert(), ca.Key(), 100000);
+    return made;
+  }();
+  return stores;
+}
+
+// From the refresh until the rows are in the list and painted; what is read behind the list
+// (Expires dates, revocations) is left to end untimed before the next refresh.
+void BM_StoreListShown(benchmark::State& state, bool WithCRL) {
+  const fs::path& store = WithCRL ? CRLStores().WithCRL : CRLStores().WithoutCRL;
+  QtPlatform platform;
+  platform.WriteStoreDirSetting(store.string());
+  TfrmVelmora window(platform);
+  window.show();
+  if (!WaitExposed(&window)) state.SkipWithError("window not exposed");
+  QPushButton* refresh = Control<QPushButton>(&window, "btnStoreRefresh");
+  QAbstractItemModel* model = Control<QTableView>(&window, "lvCerts")->model();
+  while (window.Busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  for (auto _ : state) {
+    bool shown = false;
+    const QMetaObject::Connection connection =
+        QObject::connect(model, &QAbstractItemModel::modelReset, [&shown] { shown = true; });
+    refresh->click();
+    while (!shown) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QApplication::processEvents();
+    state.PauseTiming();
+    QObject::disconnect(connection);
+    // The marks the reading behind the list puts on its rows are painted here too.
+    while (window.Busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QApplication::processEvents();
+    state.ResumeTiming();
+  }
+  state.counters["rows"] = model->rowCount();
+}
+
 // The names the store lists: certificate, key and bundle extensions in either case.
 bool IsStoreFileName(const char* Name) {
   const char* dot = std::strrchr(Name, '.');
@@ -334,6 +391,13 @@ void RegisterStoreLists() {
         ->Iterations(10)
         ->Unit(benchmark::kMillisecond);
   }
+  // The same store with and without a CRL of 100,000 entries: the list must not wait for it.
+  benchmark::RegisterBenchmark("StoreList-CRLs-of-100000/ours", BM_StoreListShown, true)
+      ->Iterations(10)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("StoreList-CRLs-of-100000/baseline", BM_StoreListShown, false)
+      ->Iterations(10)
+      ->Unit(benchmark::kMillisecond);
 }
 
 // ---- file information on certificates and keys of growing size ----

@@ -250,7 +250,8 @@ void AddRevocation(const std::string& Path, X509* Cert, TFileDescription& Descri
 }
 
 void DescribeCertificate(const std::string& Path, const TReadOnlyFile& File,
-                         const struct stat& Info, std::time_t Now, TFileDescription& Description) {
+                         const struct stat& Info, std::time_t Now, TStoreLookup Lookup,
+                         TFileDescription& Description) {
   std::vector<std::string>& Lines = Description.Lines;
   try {
     const TSecretText bytes = ReadDescribedFile(File, Info);
@@ -268,7 +269,7 @@ void DescribeCertificate(const std::string& Path, const TReadOnlyFile& File,
                       (cert->HasPrivateKey() || holdsKey ? "True" : "False"));
       for (std::string& line : CertificateDetailLines(cert->X509Cert(), Now))
         Description.Details.push_back(std::move(line));
-      AddRevocation(Path, cert->X509Cert(), Description);
+      if (Lookup == TStoreLookup::Read) AddRevocation(Path, cert->X509Cert(), Description);
       return;
     } catch (const std::exception& e) {
       Description.Problem = std::string("Could not parse certificate: ") + e.what();
@@ -281,13 +282,13 @@ void DescribeCertificate(const std::string& Path, const TReadOnlyFile& File,
 
 // A CRL of any size: 100,000 entries take a few megabytes.
 void DescribeCRL(const std::string& Path, const TReadOnlyFile& File, const struct stat& Info,
-                 TFileDescription& Description) {
+                 TStoreLookup Lookup, TFileDescription& Description) {
   try {
     if (std::optional<std::string> why = WhyNotReadable(Info)) throw Exception(*why);
     std::string bytes;
     if (const int error = File.ReadAll(bytes, kMaxCRLFileSize); error != 0)
       throw Exception(SystemMessage(error));
-    for (std::string& line : CRLDetailLines(Path, bytes))
+    for (std::string& line : CRLDetailLines(Path, bytes, Lookup == TStoreLookup::Read))
       Description.Details.push_back(std::move(line));
   } catch (const std::exception& e) {
     Description.Problem = std::string("Could not read the CRL: ") + e.what();
@@ -378,7 +379,8 @@ void DescribeRequest(const std::string& Path, const TReadOnlyFile& File, const s
 
 // A file that vanished since it was listed gets its size as -1 and then an error for its
 // date, with the lines so far kept.
-TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWording Wording) {
+TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWording Wording,
+                                   TStoreLookup Lookup) {
   TFileDescription description;
   std::vector<std::string>& lines = description.Lines;
   lines.push_back("File: " + FileNamePart(Path));
@@ -399,7 +401,7 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWo
 
   switch (StoreFileKind(FileNamePart(Path))) {
     case TStoreFileKind::Certificate:
-      DescribeCertificate(Path, file, info, Now, description);
+      DescribeCertificate(Path, file, info, Now, Lookup, description);
       break;
     case TStoreFileKind::Key:
       DescribeKey(file, info, description);
@@ -415,7 +417,7 @@ TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now, TWo
       WarnIfReadableByOthers(info, description.Details);
       break;
     case TStoreFileKind::Request: DescribeRequest(Path, file, info, description); break;
-    case TStoreFileKind::CRL: DescribeCRL(Path, file, info, description); break;
+    case TStoreFileKind::CRL: DescribeCRL(Path, file, info, Lookup, description); break;
     case TStoreFileKind::Other: DescribeOtherFile(file, info, description); break;
   }
   return description;

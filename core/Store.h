@@ -91,8 +91,13 @@ struct TFileDescription {
   // For a certificate that a CRL of its folder lists: that entry.
   std::optional<TRevokedEntry> Revocation;
 };
+// Whether a description may read the folder's other files too: a certificate's revocation by
+// a CRL of the store, a CRL's CA. Skip reads the file alone, for a description that must be
+// quick; those lines are then left out.
+enum class TStoreLookup { Read, Skip };
 TFileDescription DescribeStoreFile(const std::string& Path, std::time_t Now = std::time(nullptr),
-                                   TWording Wording = TWording::Window);
+                                   TWording Wording = TWording::Window,
+                                   TStoreLookup Lookup = TStoreLookup::Read);
 
 // Removes a store file; raises "Cannot delete "<path>": <reason>".
 void DeleteStoreFile(const std::string& Path);

@@ -1,6 +1,7 @@
 // What the store's revocation lists say: which of its certificates are revoked, and what a
-// CRL file holds. A CRL counts only when it verifies under a CA certificate of the same store.
-// Reads every CRL and certificate of the folder (within bounds): worker-thread work.
+// CRL file holds. A CRL counts only when it verifies under a CA certificate of the same store,
+// looked for first by the CRL's name, then among the first kMaxRelatedFiles certificates.
+// Reads the folder's CRLs and certificates: worker-thread work.
 #pragma once
 
 #include "core/Store.h"
@@ -22,6 +23,8 @@ class TStoreCRLs {
   // Reads the CRL files of Dir and the certificates their issuers may be. Never raises: a
   // file that does not read or verify is left out.
   static TStoreCRLs Read(const std::string& Dir);
+  // The same over the entries of a listing of Dir already made.
+  static TStoreCRLs Read(const std::string& Dir, const std::vector<TStoreEntry>& Entries);
 
   bool Empty() const noexcept { return FCRLs.empty(); }
   // The entry of a CRL of the store for Cert, when Cert was issued by that CRL's CA.
@@ -47,9 +50,10 @@ bool HasCRLFile(const std::vector<TStoreEntry>& Entries);
 
 // The details of a CRL file of the store at Path: issuer, this and next update, CRL number, the
 // entries (the first kMaxListedCRLEntries, then a count), and whether its signature verifies
-// under a CA certificate of the store ("issuer not in store" when none has its name). Raises
-// Exception when the file holds no CRL.
-std::vector<std::string> CRLDetailLines(const std::string& Path, const std::string& Bytes);
+// under a CA certificate of the store ("issuer not in store" when none has its name; no such
+// line unless CheckSignature). Raises Exception when the file holds no CRL.
+std::vector<std::string> CRLDetailLines(const std::string& Path, const std::string& Bytes,
+                                        bool CheckSignature = true);
 
 // The CA certificate of the store that issued the certificate at CertPath, and its key file,
 // as full paths. Empty when the certificate cannot be read, no certificate of its folder

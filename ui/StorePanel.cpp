@@ -346,6 +346,7 @@ void TStorePanel::ShowStoreListing(TStoreListing& Listing) {
   ui->lvCerts->clearSelection();
   if (Listing.Error || !Listing.IsDirectory) {
     FStoreModel->SetRows({});
+    FListingHasCRL = false;
     if (Listing.Error) throw Exception(*Listing.Error);
     return;  // the status line keeps what it said
   }
@@ -355,6 +356,7 @@ void TStorePanel::ShowStoreListing(TStoreListing& Listing) {
   FStoreModel->SetRows(std::move(Listing.Rows));
   FitModifiedColumn();  // the regional settings may have changed since the last listing
   ++FListingShown;
+  FListingHasCRL = HasCRLFile(entries);
   if (!Listing.Unread.empty()) ReadExpiryInBackground(Listing.Dir, std::move(Listing.Unread));
   ReadRevocationsInBackground(Listing.Dir, std::move(entries));
   WatchStoreDir(Listing.Dir);
@@ -435,16 +437,28 @@ void TStorePanel::btnStoreRefreshClick() { RefreshStoreList(); }
 // that belong with it. A file that vanished since it was listed shows the lines so far, then
 // its error.
 // A small file is described at once: handing it to a worker and back would cost more than
-// reading it. A larger one is read on a worker, and the pane keeps the text it shows until
-// the new one is ready.
+// reading it. A larger one, or one whose description reads the store's CRLs, is read on a
+// worker, and the pane keeps the text it shows until the new one is ready.
+bool TStorePanel::DescribedAtOnce(const std::string& Path) const {
+  struct stat info {};
+  if (::stat(Path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kDescribedAtOnce)
+    return false;
+  switch (StoreFileKind(FileNamePart(Path))) {
+    case TStoreFileKind::CRL: return false;
+    case TStoreFileKind::Certificate: return !FListingHasCRL;
+    default: return true;
+  }
+}
+
 void TStorePanel::ShowFileInfo(const std::string& Path) {
   ForgetFileInfo();
   const std::uint64_t request = FFileInfoRequest;
   const std::time_t now = std::time(nullptr);
-  struct stat info {};
-  if (::stat(Path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-      info.st_size <= kDescribedAtOnce) {
-    ShowFileDescription(Path, request, DescribeStoreFile(Path, now));
+  if (DescribedAtOnce(Path)) {
+    // What is described at once never reads the folder: with no CRL listed there is no
+    // revocation to look up.
+    ShowFileDescription(Path, request,
+                        DescribeStoreFile(Path, now, TWording::Window, TStoreLookup::Skip));
     return;
   }
   ++FFileInfoPending;

@@ -131,11 +131,13 @@ class TStorePanel final : public QObject {
   void StoreDirChangedOutside();
   void SelectStoreFile(const std::string& Name);
 
-  // File information and actions. The description of a file larger than kDescribedAtOnce is
-  // read on a worker thread, the store's related files after it; a newer pick or a cleared
-  // panel makes older results void.
+  // File information and actions. The description of a file larger than kDescribedAtOnce, or
+  // one that must read other files of the store (a CRL's CA; a certificate's revocation, when
+  // the store holds a CRL), is read on a worker thread, the store's related files after it; a
+  // newer pick or a cleared panel makes older results void.
   static constexpr long long kDescribedAtOnce = 64LL * 1024;
   void ShowFileInfo(const std::string& Path);
+  bool DescribedAtOnce(const std::string& Path) const;
   void ShowFileDescription(const std::string& Path, std::uint64_t Request,
                            const TFileDescription& Description);
   void ShowFileRelations(const std::string& Path, std::uint64_t Request);
@@ -179,6 +181,7 @@ class TStorePanel final : public QObject {
   std::optional<TPendingPick> FPendingPick;
   bool FOneTimeStore = false;       // the shown folder is not remembered when the window closes
   std::uint64_t FListingShown = 0;  // counts the listings shown
+  bool FListingHasCRL = false;      // the listing shown holds a CRL
   int FExpiryPending = 0;
   int FRevocationsPending = 0;
   std::uint64_t FFileInfoRequest = 0;
