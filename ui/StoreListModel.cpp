@@ -84,10 +84,20 @@ void TStoreListModel::SetExpiry(
   emit dataChanged(index(0, colExpires), index(rowCount() - 1, colExpires));
 }
 
+// Only the rows whose mark changed are repainted: marks read again for an unchanged store
+// cost the list nothing.
 void TStoreListModel::SetRevoked(const std::vector<std::string>& Names) {
   const std::unordered_set<std::string_view> revoked(Names.begin(), Names.end());
-  for (TStoreRow& row : FRows) row.Revoked = revoked.contains(row.Entry.Name);
-  if (!FRows.empty()) emit dataChanged(index(0, colExpires), index(rowCount() - 1, colExpires));
+  int first = rowCount(), last = -1;
+  for (int i = 0; i < rowCount(); ++i) {
+    TStoreRow& row = FRows[static_cast<std::size_t>(i)];
+    const bool mark = revoked.contains(row.Entry.Name);
+    if (row.Revoked == mark) continue;
+    row.Revoked = mark;
+    first = std::min(first, i);
+    last = i;
+  }
+  if (last >= 0) emit dataChanged(index(first, colExpires), index(last, colExpires));
 }
 
 int TStoreListModel::rowCount(const QModelIndex& Parent) const {

@@ -328,7 +328,9 @@ void TStorePanel::ReadRevocationsInBackground(const std::string& Dir,
           [this, watcher, listing] {
             watcher->deleteLater();
             --FRevocationsPending;
-            if (listing == FListingShown) FStoreModel->SetRevoked(watcher->result());
+            if (listing != FListingShown) return;
+            FRevokedShown = watcher->result();
+            FStoreModel->SetRevoked(FRevokedShown);
           });
   watcher->setFuture(QtConcurrent::run([Dir, Entries = std::move(Entries)] {
     const std::vector<std::optional<TRevokedEntry>> revoked = ReadRevocations(Dir, Entries);
@@ -357,6 +359,11 @@ void TStorePanel::ShowStoreListing(TStoreListing& Listing) {
   FitModifiedColumn();  // the regional settings may have changed since the last listing
   ++FListingShown;
   FListingHasCRL = HasCRLFile(entries);
+  // A listing of the same store keeps its revoked marks until they are read again, so a
+  // refresh does not flash the dates of revoked certificates.
+  if (Listing.Dir != FRevokedDir || !FListingHasCRL) FRevokedShown.clear();
+  FRevokedDir = Listing.Dir;
+  FStoreModel->SetRevoked(FRevokedShown);
   if (!Listing.Unread.empty()) ReadExpiryInBackground(Listing.Dir, std::move(Listing.Unread));
   ReadRevocationsInBackground(Listing.Dir, std::move(entries));
   WatchStoreDir(Listing.Dir);

@@ -182,6 +182,8 @@ class TStorePanel final : public QObject {
   bool FOneTimeStore = false;       // the shown folder is not remembered when the window closes
   std::uint64_t FListingShown = 0;  // counts the listings shown
   bool FListingHasCRL = false;      // the listing shown holds a CRL
+  std::string FRevokedDir;          // the store whose revoked marks are shown
+  std::vector<std::string> FRevokedShown;  // their file names
   int FExpiryPending = 0;
   int FRevocationsPending = 0;
   std::uint64_t FFileInfoRequest = 0;

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 
 #include <filesystem>
 
@@ -87,4 +88,32 @@ TEST_F(StoreView, FileInfoIsEmptiedWhenTheStoreFolderChanges) {
 }
 
 }  // namespace
+// Marks read again for an unchanged store repaint nothing; a changed mark repaints its rows.
+TEST(StoreListModelMarks, OnlyChangedRevokedMarksAreRepainted) {
+  TStoreListModel model;
+  std::vector<TStoreRow> rows;
+  for (const char* name : {"a.crt", "b.crt", "c.crt", "d.crt"}) {
+    TStoreRow row;
+    row.Entry.Name = name;
+    row.Entry.Kind = TStoreFileKind::Certificate;
+    rows.push_back(row);
+  }
+  model.SetRows(rows);
+  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+  const auto rowsOf = [&changed](int Call) {
+    const QList<QVariant> arguments = changed.at(Call);
+    return std::pair(arguments.at(0).toModelIndex().row(), arguments.at(1).toModelIndex().row());
+  };
+  model.SetRevoked({"b.crt", "c.crt"});
+  ASSERT_EQ(changed.count(), 1);
+  EXPECT_EQ(rowsOf(0), std::pair(1, 2));
+  model.SetRevoked({"c.crt", "b.crt"});
+  EXPECT_EQ(changed.count(), 1);
+  model.SetRevoked({"c.crt"});
+  ASSERT_EQ(changed.count(), 2);
+  EXPECT_EQ(rowsOf(1), std::pair(1, 1));
+  EXPECT_EQ(model.data(model.index(2, TStoreListModel::colExpires), Qt::DisplayRole).toString(),
+            "revoked");
+}
+
 }  // namespace velmora::test
