@@ -39,6 +39,9 @@ struct TSide {
   fs::path Fresh = {};
 };
 
+// The kernel measures a process's processor time exactly but splits it into user and system
+// time by where its timer ticks fell (every 4 ms at 250 Hz), so a run of a few milliseconds
+// has a coarse split: a "/user" time is only steady as the mean of many runs.
 enum class TClock { Wall, Cpu, User };
 
 void FlushToDisk(const fs::path& Path) {
