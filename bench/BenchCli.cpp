@@ -2,7 +2,8 @@
 // beside openssl doing the same work. Every iteration starts the programs afresh, so each
 // side pays its loader, its libraries, its work and its exit. A "/wall" row is the time the
 // user waits, a "/cpu" row the processor time (user and system) the kernel charged to the
-// processes themselves.
+// processes themselves, a "/user" row the user part of it alone. An "/instructions" row counts
+// the instructions each side executes (callgrind), which the load of the machine does not move.
 #include "bench/BenchBudgets.h"
 #include "bench/BenchMain.h"
 #include "bench/BenchSupport.h"
@@ -18,6 +19,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,7 +39,10 @@ struct TSide {
   fs::path Fresh = {};
 };
 
-enum class TClock { Wall, Cpu };
+// The kernel measures a process's processor time exactly but splits it into user and system
+// time by where its timer ticks fell (every 4 ms at 250 Hz), so a run of a few milliseconds
+// has a coarse split: a "/user" time is only steady as the mean of many runs.
+enum class TClock { Wall, Cpu, User };
 
 void FlushToDisk(const fs::path& Path) {
   const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -68,7 +73,7 @@ double RunSide(const TSide& Side, TClock Clock, std::string& Failure) {
     fs::remove_all(Side.Fresh, ignored);
     fs::create_directories(Side.Fresh, ignored);
   }
-  double wall = 0, cpu = 0;
+  double wall = 0, cpu = 0, user = 0;
   for (const TArgv& argv : Side.Runs) {
     const TRunCost cost = RunToEnd(argv);
     if (cost.ExitStatus != 0) {
@@ -78,9 +83,68 @@ double RunSide(const TSide& Side, TClock Clock, std::string& Failure) {
     }
     wall += cost.WallSeconds;
     cpu += cost.CpuSeconds;
+    user += cost.UserSeconds;
   }
   if (!Side.Publish.empty()) wall += PublishDurably(Side.Publish);
-  return Clock == TClock::Wall ? wall : cpu;
+  return Clock == TClock::Wall ? wall : Clock == TClock::Cpu ? cpu : user;
+}
+
+// The instructions one run of the side executes in user space, the dynamic loader's included:
+// every program of the side runs once under callgrind, which follows any program it starts
+// (a shell's), and the totals of all of them add up. Nothing else on the machine changes the
+// count, and the work's own variation (the random key and signature) moves it by well under a
+// percent, so one run per side does. Logs is a scratch folder for callgrind's reports.
+std::optional<double> CountInstructions(const TSide& Side, const fs::path& Logs,
+                                        std::string& Failure) {
+  if (!Side.Fresh.empty()) {
+    std::error_code ignored;
+    fs::remove_all(Side.Fresh, ignored);
+    fs::create_directories(Side.Fresh, ignored);
+  }
+  double total = 0;
+  for (const TArgv& argv : Side.Runs) {
+    std::error_code ignored;
+    fs::remove_all(Logs, ignored);
+    fs::create_directories(Logs, ignored);
+    TArgv traced{"valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+                 "--trace-children=yes", "--log-file=" + (Logs / "%p.log").string()};
+    traced.insert(traced.end(), argv.begin(), argv.end());
+    const TRunCost cost = RunToEnd(traced);
+    const std::string what = argv.front() + (argv.size() > 1 ? " " + argv[1] : "");
+    if (cost.ExitStatus != 0) {
+      Failure = "valgrind " + what + " ended with status " + std::to_string(cost.ExitStatus);
+      return std::nullopt;
+    }
+    // Each process's report ends with "==<pid>== Collected : <instructions>".
+    bool counted = false;
+    for (const fs::directory_entry& log : fs::directory_iterator(Logs, ignored)) {
+      std::ifstream in(log.path());
+      for (std::string line; std::getline(in, line);) {
+        const std::size_t at = line.find("Collected :");
+        if (at == std::string::npos) continue;
+        total += std::strtod(line.c_str() + at + 11, nullptr);
+        counted = true;
+      }
+    }
+    if (!counted) {
+      Failure = "callgrind reported no count for " + what;
+      return std::nullopt;
+    }
+  }
+  return total;
+}
+
+// Counts the instructions of both sides of Work, once each, after the timed benchmarks.
+void RegisterInstructions(const std::string& Work, const TSide& Ours, const TSide& Baseline,
+                          const fs::path& Logs) {
+  RegisterCount(Work + "/instructions", [=] {
+    TCounts counts;
+    const std::optional<double> ours = CountInstructions(Ours, Logs, counts.Failure);
+    const std::optional<double> baseline =
+        ours ? CountInstructions(Baseline, Logs, counts.Failure) : std::nullopt;
+    if (ours && baseline) counts = {*ours, *baseline};
+    return counts;
+  });
 }
 
 // Both sides of a pair run in turn, run by run, so that a change in the machine's load
@@ -251,8 +315,11 @@ void RegisterAll(const fs::path& Scratch) {
   const TSide cliSelf{{{cli, "cert", "--store", oursSelf, "--cn", "bench.example", "--dns",
                         "bench.example", "--force"}}};
   const TSide opensslSelf{{OpensslLeaf(theirsSelf, {})}};
+  const fs::path logs = Scratch / "callgrind";
   RegisterPair("CLI-cert-selfsigned/wall", cliSelf, opensslSelf, TClock::Wall);
   RegisterPair("CLI-cert-selfsigned/cpu", cliSelf, opensslSelf, TClock::Cpu);
+  RegisterPair("CLI-cert-selfsigned/user", cliSelf, opensslSelf, TClock::User);
+  RegisterInstructions("CLI-cert-selfsigned", cliSelf, opensslSelf, logs);
 
   // Ours writes each output to a temporary file, flushes it to disk, renames it over the old
   // one and flushes the store folder, so that a crash never leaves a half-written key or an
@@ -280,6 +347,8 @@ void RegisterAll(const fs::path& Scratch) {
                             "-out", theirsCA / "leaf.p12"}}};
     RegisterPair("CLI-cert-casigned-p12/wall", cliCA, opensslCA, TClock::Wall);
     RegisterPair("CLI-cert-casigned-p12/cpu", cliCA, opensslCA, TClock::Cpu);
+    RegisterPair("CLI-cert-casigned-p12/user", cliCA, opensslCA, TClock::User);
+    RegisterInstructions("CLI-cert-casigned-p12", cliCA, opensslCA, logs);
 
     // Signing somebody's P-256 request: ours reads and verifies it, prints what it takes from
     // it and writes the certificate durably; openssl copies its extensions and signs.
@@ -298,6 +367,8 @@ void RegisterAll(const fs::path& Scratch) {
             "-copy_extensions", "copy", "-days", "365", "-out", theirsSign / "leaf.crt"}}};
       RegisterPair("CLI-sign-request/wall", cliSign, opensslSign, TClock::Wall);
       RegisterPair("CLI-sign-request/cpu", cliSign, opensslSign, TClock::Cpu);
+      RegisterPair("CLI-sign-request/user", cliSign, opensslSign, TClock::User);
+      RegisterInstructions("CLI-sign-request", cliSign, opensslSign, logs);
     } else {
       NoteSkipped("CLI-sign-request", "the request was not made: " + failure);
     }

@@ -9,12 +9,14 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <regex>
 #include <utility>
 #include <vector>
 
 namespace {
 
 std::vector<std::pair<std::string, std::string>> gSkipped;
+std::vector<std::pair<std::string, std::function<TCounts()>>> gCounted;
 
 // One side of a pair: the time per iteration of each repetition, in seconds.
 struct TSide {
@@ -136,12 +138,16 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
   }
 
+  // Counts of a counted piece of work, shown among the timed rows.
+  void AddCounts(const std::string& Work, const TCounts& Counts) { FCounts[Work] = Counts; }
+
   void PrintSummary() const {
     std::printf(
         "\nmedian [min-max] per iteration over the repetitions; ratio = ours / baseline "
         "(medians); budget = highest ratio accepted, or with a unit the highest median "
-        "of ours\n");
+        "of ours; a count (M = millions of instructions) is of one run per side\n");
     std::printf("%-44s %-31s %-31s %7s %7s\n", "benchmark", "ours", "baseline", "ratio", "budget");
+    std::map<std::string, std::string, TNaturalOrder> rows;
     const std::string suffix = "/ours";
     for (const auto& [name, ours] : FSides) {
       if (!name.ends_with(suffix)) continue;
@@ -150,15 +156,21 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       const auto baseline = FSides.find(work + "/baseline");
       const bool paired = baseline != FSides.end();
       const double ratio = paired ? ours.Median() / baseline->second.Median() : std::nan("");
-      const TBudgetCheck budget = CheckBudget(work, ours.Median(), ratio);
-      char ratioText[16] = "-";
-      if (paired) std::snprintf(ratioText, sizeof ratioText, "%.3f", ratio);
-      std::printf("%-44s %-31s %-31s %7s %7s%s\n", work.c_str(), SideText(ours, unit).c_str(),
-                  paired ? SideText(baseline->second, unit).c_str() : "-", ratioText,
-                  budget.Text.c_str(), budget.Over ? "  OVER" : "");
+      rows[work] = Row(work, SideText(ours, unit), paired ? SideText(baseline->second, unit) : "-",
+                       ratio, CheckBudget(work, ours.Median(), ratio));
     }
+    for (const auto& [work, counts] : FCounts) {
+      if (!counts.Failure.empty()) continue;  // listed with the skipped
+      const double ratio = counts.Ours / counts.Baseline;
+      rows[work] = Row(work, CountText(counts.Ours), CountText(counts.Baseline), ratio,
+                       CheckBudget(work, 0, ratio));
+    }
+    for (const auto& [work, row] : rows) std::printf("%s\n", row.c_str());
     for (const auto& [work, why] : gSkipped)
       std::printf("%-44s skipped: %s\n", work.c_str(), why.c_str());
+    for (const auto& [work, counts] : FCounts)
+      if (!counts.Failure.empty())
+        std::printf("%-44s skipped: %s\n", work.c_str(), counts.Failure.c_str());
   }
 
  private:
@@ -170,8 +182,39 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     return R.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(R.time_unit);
   }
 
+  // One line of the table; a NaN ratio is shown as "-".
+  static std::string Row(const std::string& Work, const std::string& Ours,
+                         const std::string& Baseline, double Ratio, const TBudgetCheck& Budget) {
+    char ratioText[16] = "-";
+    if (!std::isnan(Ratio)) std::snprintf(ratioText, sizeof ratioText, "%.3f", Ratio);
+    char line[256];
+    std::snprintf(line, sizeof line, "%-44s %-31s %-31s %7s %7s%s", Work.c_str(), Ours.c_str(),
+                  Baseline.c_str(), ratioText, Budget.Text.c_str(), Budget.Over ? "  OVER" : "");
+    return line;
+  }
+  static std::string CountText(double Count) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f M", Count / 1e6);
+    return text;
+  }
+
   std::map<std::string, TSide, TNaturalOrder> FSides;
+  std::map<std::string, TCounts> FCounts;
 };
+
+// Whether Google Benchmark's --benchmark_filter selects Work as it selects benchmarks: a
+// regular expression searched for in the name, or with a leading "-" one that must not occur.
+bool Selected(const std::string& Work) {
+  std::string filter = benchmark::GetBenchmarkFilter();
+  if (filter.empty() || filter == "all") return true;
+  const bool negative = filter.front() == '-';
+  if (negative) filter.erase(0, 1);
+  try {
+    return std::regex_search(Work, std::regex(filter, std::regex::extended)) != negative;
+  } catch (const std::regex_error&) {
+    return true;  // Google Benchmark has already said what it makes of the filter
+  }
+}
 
 }  // namespace
 
@@ -179,11 +222,17 @@ void NoteSkipped(const std::string& Work, const std::string& Why) {
   gSkipped.emplace_back(Work, Why);
 }
 
+void RegisterCount(const std::string& Work, std::function<TCounts()> Measure) {
+  gCounted.emplace_back(Work, std::move(Measure));
+}
+
 int RunBenchmarksWithSummary(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
+  for (const auto& [work, measure] : gCounted)
+    if (Selected(work)) reporter.AddCounts(work, measure());
   reporter.PrintSummary();
   benchmark::Shutdown();
   return 0;

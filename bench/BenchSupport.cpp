@@ -158,7 +158,8 @@ TRunCost RunToEnd(const std::vector<std::string>& Argv) {
   }
   cost.WallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  cost.CpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+  cost.UserSeconds = Seconds(usage.ru_utime);
+  cost.CpuSeconds = cost.UserSeconds + Seconds(usage.ru_stime);
   cost.MaxResidentBytes = usage.ru_maxrss * 1024L;
   cost.ExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return cost;

@@ -47,11 +47,12 @@ class TChildProcess {
 };
 
 // What one run of a program cost: the time from its start to its end as we saw it, and the
-// processor time (user and system) the kernel accounted to it alone.
+// processor time (user and system) the kernel accounted to it alone, with the user part of it.
 struct TRunCost {
   int ExitStatus = -1;  // -1 when it did not start or did not exit
   double WallSeconds = 0;
   double CpuSeconds = 0;
+  double UserSeconds = 0;
   long MaxResidentBytes = 0;  // the largest resident set it had
 };
 
