@@ -6,7 +6,7 @@
 namespace velmora {
 
 // PEM with a private key block (plain, encrypted or traditional), a DER PKCS#12 bundle, or a
-// DER private key. Decided by content alone, whatever the file is called.
+// DER private key (encrypted or not). Decided by content alone, whatever the file is called.
 bool HoldsPrivateKeyOrBundle(std::string_view Bytes);
 
 }  // namespace velmora
