@@ -410,6 +410,6 @@ int main(int argc, char** argv) {
   ::unsetenv("QT_QPA_PLATFORM");  // as in a terminal where nobody chose a Qt platform
   RegisterAll(scratch.Dir);
   const int status = RunBenchmarksWithSummary(argc, argv);
-  ReportBatchMemory(scratch.Dir, VELMORA_CLI);
+  if (Selected("CLI-batch-memory")) ReportBatchMemory(scratch.Dir, VELMORA_CLI);
   return status;
 }

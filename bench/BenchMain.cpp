@@ -202,6 +202,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   std::map<std::string, TCounts> FCounts;
 };
 
+}  // namespace
+
+void NoteSkipped(const std::string& Work, const std::string& Why) {
+  gSkipped.emplace_back(Work, Why);
+}
+
 // Whether Google Benchmark's --benchmark_filter selects Work as it selects benchmarks: a
 // regular expression searched for in the name, or with a leading "-" one that must not occur.
 bool Selected(const std::string& Work) {
@@ -214,12 +220,6 @@ bool Selected(const std::string& Work) {
   } catch (const std::regex_error&) {
     return true;  // Google Benchmark has already said what it makes of the filter
   }
-}
-
-}  // namespace
-
-void NoteSkipped(const std::string& Work, const std::string& Why) {
-  gSkipped.emplace_back(Work, Why);
 }
 
 void RegisterCount(const std::string& Work, std::function<TCounts()> Measure) {

@@ -24,3 +24,6 @@ void RegisterCount(const std::string& Work, std::function<TCounts()> Measure);
 
 // Puts Work in the summary as not measured in this run, and why.
 void NoteSkipped(const std::string& Work, const std::string& Why);
+// Whether --benchmark_filter selects Work as it selects benchmarks; for reports made outside
+// Google Benchmark, once RunBenchmarksWithSummary has read the arguments.
+bool Selected(const std::string& Work);
