@@ -510,9 +510,12 @@ void TAtomicFileSet::Publish() {
   std::set<fs::path> folders;
   for (const auto& file : FFiles) folders.insert(file->Target().parent_path());
   // In one order for every writer, so two sets over the same folders cannot wait on each other.
+  // A set left pending by a writer killed since this process tidied the folder is finished
+  // before this one touches its files; only such a writer leaves the lock file behind, so a
+  // clean hand-over does not list the folder (a batch of many files would list it each time).
   for (const fs::path& folder : folders) {
     publication.Locks.push_back(std::make_unique<TFileLock>(StoreLockFile(folder.string())));
-    RecoverInterruptedSets(folder);
+    if (publication.Locks.back()->LeftBehind()) RecoverInterruptedSets(folder);
   }
 
   // Every target is checked before the first rename: a failure now changes nothing.

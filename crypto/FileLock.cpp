@@ -14,8 +14,13 @@ namespace velmora {
 
 TFileLock::TFileLock(const std::string& LockFile) : FPath(LockFile) {
   for (;;) {
-    // O_RDONLY is enough for flock.
-    FFd = ::open(LockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // O_RDONLY is enough for flock. Made exclusively first, to know whether it was there.
+    FFd = ::open(LockFile.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const bool made = FFd >= 0;
+    if (!made && errno == EEXIST) {
+      FFd = ::open(LockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+      if (FFd < 0 && errno == ENOENT) continue;  // its holder released it just now
+    }
     if (FFd < 0)
       throw Exception("Cannot open the lock file \"" + LockFile + "\". " +
                       std::system_category().message(errno));
@@ -30,8 +35,10 @@ TFileLock::TFileLock(const std::string& LockFile) : FPath(LockFile) {
     struct stat held {
     }, named{};
     if (::fstat(FFd, &held) == 0 && ::stat(LockFile.c_str(), &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      FLeftBehind = !made;
       return;
+    }
     ::close(FFd);
   }
 }

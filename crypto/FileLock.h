@@ -17,9 +17,15 @@ class TFileLock {
   TFileLock(const TFileLock&) = delete;
   TFileLock& operator=(const TFileLock&) = delete;
 
+  // True when the lock file was already there and nobody held it: its last holder ended
+  // without releasing it (killed), so whatever that holder was doing may be unfinished. A
+  // holder that releases removes the file, so a file made by this lock means a clean hand-over.
+  bool LeftBehind() const { return FLeftBehind; }
+
  private:
   std::string FPath;
   int FFd = -1;
+  bool FLeftBehind = false;
 };
 
 // The lock that one command's set of files in Dir is published under.

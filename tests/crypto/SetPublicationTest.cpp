@@ -175,6 +175,23 @@ TEST(SetPublication, ASetKilledHalfWayIsCompletedByTheNextWriter) {
             (std::vector<std::string>{"leaf.crt", "leaf.key", "leaf.p12", "other.crt"}));
 }
 
+// A writer killed after this process already tidied the folder once: the set it left is still
+// finished before this process writes the same files again, never later over them.
+TEST(SetPublication, ASetKilledAfterTheFolderWasTidiedIsCompletedBeforeTheNextSet) {
+  TTempDir dir;
+  WriteFileAtomically(dir / "first.crt", "first", TFileAccess::Usual);
+  WriteOldSet(dir);
+  PublishInChildKilledAt(dir, 2);
+  ASSERT_EQ(StateOf(dir), "new new old");
+  WriteFileAtomically(dir / "leaf.crt", "newer leaf.crt", TFileAccess::Usual);
+  EXPECT_EQ(ReadFileBytes(dir / "leaf.crt"), "newer leaf.crt");
+  EXPECT_EQ(ReadFileBytes(dir / "leaf.key"), "new leaf.key");
+  EXPECT_EQ(ReadFileBytes(dir / "leaf.p12"), "new leaf.p12");
+  EXPECT_EQ(dir.Names(),
+            (std::vector<std::string>{"first.crt", "leaf.crt", "leaf.key", "leaf.p12"}))
+      << "no intent, temporary file or lock file left";
+}
+
 // A member that is nowhere (its temporary file removed by hand) cannot be completed: the old
 // files come back, including those the dead writer had already replaced.
 TEST(SetPublication, ASetThatCannotBeCompletedIsUndone) {
