@@ -115,7 +115,7 @@ std::string TCertJob::Run(const TIssueSink& Sink) {
   if (!FChainName.empty())
     Sink.Log(WriteStoreChain(JoinStorePath(FIssue.StoreDir, FIssue.CertName), FIssue.StoreDir,
                              FChainName));
-  return TCertificateView(builder.Cert()).SerialHex();
+  return TCertificateView(builder.IssuedCert()).SerialHex();
 }
 
 // The key is the options' own: a template says what to certify, not with which key. What it

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <string_view>
 
 namespace velmora::cli {
 
@@ -46,6 +47,20 @@ std::string FailureWords(const std::exception& Failure, const CLI::App& Command)
   return InPlainWords(Failure, caCertFile);
 }
 
+// The subcommand the arguments name: the first one that is not an option, when it is a
+// subcommand's name; empty otherwise. The program itself takes no option with a value.
+std::string NamedSubcommand(int argc, char** argv,
+                            const std::vector<std::unique_ptr<TCommand>>& Commands) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument.starts_with('-')) continue;
+    for (const std::unique_ptr<TCommand>& command : Commands)
+      if (argument == command->Name()) return command->Name();
+    return {};
+  }
+  return {};
+}
+
 int UsageFailure(const std::string& Command, const std::string& Message) {
   std::fflush(stdout);  // what was said so far stands before the error in a shared terminal
   std::fprintf(stderr, "velmora-cli: %s\nUsage: %s\nRun with --help for more.\n", Message.c_str(),
@@ -61,8 +76,14 @@ int Run(int argc, char** argv) {
   app.set_version_flag("--version", "velmora-cli " VELMORA_VERSION);
   app.require_subcommand(1);
   std::vector<std::unique_ptr<TCommand>> commands = AllCommands();
-  for (const std::unique_ptr<TCommand>& command : commands)
-    command->DefineOptions(*app.add_subcommand(command->Name(), command->Description()));
+  // Only the subcommand the arguments name gets its options: defining those of all of them
+  // costs more instructions than signing a certificate, at every start. Without one none is
+  // entered, and the program's own help lists subcommands without their options.
+  const std::string named = NamedSubcommand(argc, argv, commands);
+  for (const std::unique_ptr<TCommand>& command : commands) {
+    CLI::App* sub = app.add_subcommand(command->Name(), command->Description());
+    if (named == command->Name()) command->DefineOptions(*sub);
+  }
 
   try {
     app.parse(argc, argv);

@@ -121,6 +121,9 @@ class TCertBuilder {
   // Borrowed views of the key pair and certificate; the builder keeps ownership.
   EVP_PKEY* Key() const noexcept { return FKey.get(); }
   X509* Cert() const noexcept;
+  // The certificate for reading what it says (serial, names, dates), without the key object
+  // Cert() gives it first: making that costs more than a P-256 issuance.
+  const X509* IssuedCert() const noexcept { return FCert.get(); }
 
   // Progress of a key generation as libcrypto reports it while it searches primes (RSA only;
   // an EC key is made at once). Returning false stops the generation: GenerateKey then
