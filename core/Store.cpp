@@ -88,6 +88,10 @@ QString TDateTimeFormat::Text(std::time_t When, bool EvenSeconds) const {
   return dateText + QLatin1Char(' ') + FLocale.toString(time, FTime);
 }
 
+QString TDateTimeFormat::Key() const {
+  return FLocale.name() + QLatin1Char('|') + FDate + QLatin1Char('|') + FTime;
+}
+
 // Drops the zone fields ("t") outside quoted text and the blanks they leave at either end.
 QString TDateTimeFormat::WithoutTimeZone(const QString& Format) {
   QString result;

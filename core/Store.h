@@ -66,6 +66,8 @@ class TDateTimeFormat {
   // Local time of When. Rounded down to an even second for the list, whose dates have
   // two-second steps; exactly midnight shows as the date alone.
   QString Text(std::time_t When, bool EvenSeconds) const;
+  // Equal for two formats that write every date alike.
+  QString Key() const;
 
  private:
   static QString WithoutTimeZone(const QString& Format);

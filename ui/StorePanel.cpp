@@ -26,6 +26,7 @@
 #include <QClipboard>
 #include <QDateTime>
 #include <QFileSystemWatcher>
+#include <QFontMetrics>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -116,30 +117,52 @@ void TStorePanel::AddStoreListColumns() {
 // Measured on sample dates rather than on the rows, which may be a hundred thousand: every
 // month (for formats that name it), days that fall on every weekday, both halves of the day
 // and wide digits. The column only grows, so a width the user gave it stays when it is enough.
+// Measured again only when the regional settings, the list's font or style, or the year
+// changed since: a listing would otherwise lay out these dates at every refresh.
 void TStorePanel::FitModifiedColumn() {
   QTableView* list = ui->lvCerts;
   const TDateTimeFormat format;
+  const int year = QDate::currentDate().year();
+  const QString measuredFor = format.Key() + QLatin1Char('|') + list->font().key() +
+                              QLatin1Char('|') + list->style()->name() + QLatin1Char('|') +
+                              QString::number(year);
+  if (measuredFor != FModifiedFitFor) {
+    FModifiedFitWidth = WidestModifiedText(format, year);
+    FModifiedFitFor = measuredFor;
+  }
+  const int needed = FModifiedFitWidth + (list->showGrid() ? 1 : 0);
+  if (list->columnWidth(TStoreListModel::colModified) < needed)
+    list->setColumnWidth(TStoreListModel::colModified, needed);
+}
+
+// The samples are compared by their text's advance, and only the widest go through the
+// style's item measure, which lays out each text it is given.
+int TStorePanel::WidestModifiedText(const TDateTimeFormat& Format, int Year) const {
+  QTableView* list = ui->lvCerts;
   QStyleOptionViewItem option;
   option.initFrom(list);
   option.features = QStyleOptionViewItem::HasDisplay;
   option.textElideMode = Qt::ElideNone;
-  const int year = QDate::currentDate().year();
-  int widest = 0;
-  for (int month = 1; month <= 12; ++month) {
-    for (int day : {18, 28}) {
+  const QFontMetrics metrics(option.font);
+  std::vector<std::pair<int, QString>> samples;
+  for (int month = 1; month <= 12; ++month)
+    for (int day : {18, 28})
       for (const QTime& time : {QTime(10, 8, 48), QTime(18, 48, 58), QTime(23, 58, 58)}) {
-        option.text =
-            format.Text(QDateTime(QDate(year, month, day), time).toSecsSinceEpoch(), true);
-        widest =
-            std::max(widest, list->style()
-                                 ->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list)
-                                 .width());
+        QString text =
+            Format.Text(QDateTime(QDate(Year, month, day), time).toSecsSinceEpoch(), true);
+        samples.emplace_back(metrics.horizontalAdvance(text), std::move(text));
       }
-    }
+  int advance = 0;
+  for (const auto& sample : samples) advance = std::max(advance, sample.first);
+  int widest = 0;
+  for (auto& [width, text] : samples) {
+    if (width < advance) continue;  // the advance is of the shaped text, as the item lays it out
+    option.text = std::move(text);
+    widest = std::max(
+        widest,
+        list->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), list).width());
   }
-  const int needed = widest + (list->showGrid() ? 1 : 0);
-  if (list->columnWidth(TStoreListModel::colModified) < needed)
-    list->setColumnWidth(TStoreListModel::colModified, needed);
+  return widest;
 }
 
 // The connections go with the panel, before the controls do.

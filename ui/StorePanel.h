@@ -111,6 +111,7 @@ class TStorePanel final : public QObject {
   void AddStoreListColumns();
   // The Modified column grows to the widest date and time the regional settings write.
   void FitModifiedColumn();
+  int WidestModifiedText(const TDateTimeFormat& Format, int Year) const;
 
   // Directory and its setting.
   void LoadSettings();
@@ -184,6 +185,9 @@ class TStorePanel final : public QObject {
   bool FListingHasCRL = false;      // the listing shown holds a CRL
   std::string FRevokedDir;          // the store whose revoked marks are shown
   std::vector<std::string> FRevokedShown;  // their file names
+  // The Modified column's width for the settings, font and year it was measured with.
+  QString FModifiedFitFor;
+  int FModifiedFitWidth = 0;
   int FExpiryPending = 0;
   int FRevocationsPending = 0;
   std::uint64_t FFileInfoRequest = 0;
