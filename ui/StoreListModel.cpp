@@ -10,11 +10,39 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace velmora {
+
+namespace {
+
+// The first 16 bytes of a sort key as two big-endian integers, shorter keys padded with zero
+// bytes: two prefixes that differ order as their keys do (bytes compare unsigned, as
+// std::string's compare does), and equal ones leave it to the whole keys.
+struct TKeyPrefix {
+  std::uint64_t High = 0, Low = 0;
+
+  int Compare(const TKeyPrefix& Other) const {
+    if (High != Other.High) return High < Other.High ? -1 : 1;
+    if (Low != Other.Low) return Low < Other.Low ? -1 : 1;
+    return 0;
+  }
+};
+
+TKeyPrefix PrefixOf(const std::string& Key) {
+  TKeyPrefix prefix;
+  for (std::size_t i = 0; i < 16; ++i) {
+    const std::uint64_t byte = i < Key.size() ? static_cast<unsigned char>(Key[i]) : 0;
+    std::uint64_t& half = i < 8 ? prefix.High : prefix.Low;
+    half = (half << 8) | byte;
+  }
+  return prefix;
+}
+
+}  // namespace
 
 void SortRows(std::vector<TStoreRow>& Rows, int Column, Qt::SortOrder Order) {
   const auto key = [Column](const TStoreRow& RowA, const TStoreRow& RowB) {
@@ -33,13 +61,19 @@ void SortRows(std::vector<TStoreRow>& Rows, int Column, Qt::SortOrder Order) {
       default: return 0;
     }
   };
-  // Sorted by position with the names' keys made once, then put in that order.
+  // Sorted by position with the names' keys made once, then put in that order. Most pairs of
+  // names differ within the first 16 bytes of their keys, compared as two integers.
   std::vector<std::string> names(Rows.size());
-  for (std::size_t i = 0; i < Rows.size(); ++i) names[i] = NaturalSortKey(Rows[i].Entry.Name);
+  std::vector<TKeyPrefix> prefixes(Rows.size());
+  for (std::size_t i = 0; i < Rows.size(); ++i) {
+    names[i] = NaturalSortKey(Rows[i].Entry.Name);
+    prefixes[i] = PrefixOf(names[i]);
+  }
   std::vector<std::size_t> order(Rows.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(), [&](std::size_t A, std::size_t B) {
     int result = key(Rows[A], Rows[B]);
+    if (result == 0) result = prefixes[A].Compare(prefixes[B]);
     if (result == 0) result = names[A].compare(names[B]);
     // Names equal but for case or zeros: still one order.
     if (result == 0) result = Rows[A].Entry.Name.compare(Rows[B].Entry.Name);

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace velmora::test {
@@ -306,6 +307,52 @@ TEST(NaturalNameLess, OrdersNamesAsAFileManagerDoes) {
     EXPECT_FALSE(NaturalNameLess(ordered[i + 1], ordered[i]));
   }
   EXPECT_FALSE(NaturalNameLess("same", "same"));
+}
+
+// The list's sort compares the first bytes of the names' keys before the whole keys: names
+// that differ only past those bytes, runs of zeros (a digit count of nought), bytes above 0x7F
+// and names that are prefixes of others come out in the order the names' comparison gives.
+TEST(SortRows, AgreesWithTheNameOrderWhereKeysDifferBeforeOrAfterTheirPrefix) {
+  const std::vector<std::string> ordered = {
+      "0",
+      "00",
+      "000x",
+      "a",
+      "a0000000000000000000",
+      "a1",
+      "certificate-for-host",
+      "certificate-for-host-a.crt",
+      "certificate-for-host-b.crt",
+      "certificate-for-host-b.crt2",
+      "Certificate-for-host-c.crt",
+      "file7",
+      "file0000000000000000000000008",
+      "file9",
+      "file10",
+      "z",
+      "\xc3\xa9",
+      "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
+      "a",
+      "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
+      "b"};
+  for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
+    SCOPED_TRACE(ordered[i] + " / " + ordered[i + 1]);
+    ASSERT_TRUE(NaturalNameLess(ordered[i], ordered[i + 1]));
+  }
+  for (const Qt::SortOrder direction : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+    std::vector<TStoreRow> rows;
+    // Every other name from the front, then the rest from the back: no order to keep.
+    for (std::size_t i = 0; i < ordered.size(); i += 2) rows.push_back({{ordered[i]}, {}});
+    for (std::size_t i = ordered.size() - 1 - ordered.size() % 2; i < ordered.size(); i -= 2)
+      rows.push_back({{ordered[i]}, {}});
+    ASSERT_EQ(rows.size(), ordered.size());
+    SortRows(rows, TStoreListModel::colName, direction);
+    std::vector<std::string> sorted;
+    for (const TStoreRow& row : rows) sorted.push_back(row.Entry.Name);
+    std::vector<std::string> expected = ordered;
+    if (direction == Qt::DescendingOrder) std::reverse(expected.begin(), expected.end());
+    EXPECT_EQ(sorted, expected);
+  }
 }
 
 TEST_F(StoreList, SortedByNameAtFirstAndByAnyColumnOnItsHeader) {
