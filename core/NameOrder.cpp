@@ -16,22 +16,25 @@ bool IsDigit(char C) { return C >= '0' && C <= '9'; }
 // then those digits. A name has at most 255 bytes, so one byte holds the count. Sorting on
 // these costs a memcmp per comparison instead of a walk over both names.
 std::string NaturalSortKey(const std::string& Name) {
-  std::string key;
-  key.reserve(Name.size() + 4);
+  // Written through a pointer into room for the longest key (one-digit runs between single
+  // other characters: "1a1" makes seven bytes), then cut to length: a listing makes one key
+  // per file.
+  std::string key(2 * Name.size() + 1, '\0');
+  char* out = key.data();
   for (std::size_t i = 0; i < Name.size();) {
     if (!IsDigit(Name[i])) {
-      key += Folded(Name[i++]);
+      *out++ = Folded(Name[i++]);
       continue;
     }
     while (i < Name.size() && Name[i] == '0') ++i;
     std::size_t end = i;
     while (end < Name.size() && IsDigit(Name[end])) ++end;
     const std::size_t digits = std::min<std::size_t>(end - i, 255);
-    key += '0';
-    key += static_cast<char>(static_cast<unsigned char>(digits));
-    key.append(Name, i, end - i);
-    i = end;
+    *out++ = '0';
+    *out++ = static_cast<char>(static_cast<unsigned char>(digits));
+    for (; i < end; ++i) *out++ = Name[i];
   }
+  key.resize(static_cast<std::size_t>(out - key.data()));
   return key;
 }
 

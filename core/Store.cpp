@@ -30,6 +30,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 #include <system_error>
 
 namespace velmora {
@@ -39,20 +40,25 @@ std::string SystemMessage(int Errno) { return std::generic_category().message(Er
 // ---- What a store file is ----
 
 // Decided by the extension alone, from the last full stop on, ASCII letters in either case.
+// Called for every name of every listing: the extension is compared in place, folded to lower
+// case, without a copy of it.
 TStoreFileKind StoreFileKind(const std::string& Name) {
   const std::size_t dot = Name.rfind('.');
-  if (dot == std::string::npos || Name.find('/', dot) != std::string::npos)
+  if (dot == std::string::npos || Name.size() - dot != 4 ||
+      Name.find('/', dot) != std::string::npos)
     return TStoreFileKind::Other;
-  std::string extension = Name.substr(dot);
-  if (extension.size() != 4) return TStoreFileKind::Other;
-  for (char& c : extension)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  if (extension == ".crt" || extension == ".cer" || extension == ".pem" || extension == ".der")
+  char extension[4];
+  for (std::size_t i = 0; i < 4; ++i) {
+    const char c = Name[dot + i];
+    extension[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  const std::string_view folded(extension, 4);
+  if (folded == ".crt" || folded == ".cer" || folded == ".pem" || folded == ".der")
     return TStoreFileKind::Certificate;
-  if (extension == ".key") return TStoreFileKind::Key;
-  if (extension == ".pfx" || extension == ".p12") return TStoreFileKind::Bundle;
-  if (extension == ".csr" || extension == ".req") return TStoreFileKind::Request;
-  if (extension == ".crl") return TStoreFileKind::CRL;
+  if (folded == ".key") return TStoreFileKind::Key;
+  if (folded == ".pfx" || folded == ".p12") return TStoreFileKind::Bundle;
+  if (folded == ".csr" || folded == ".req") return TStoreFileKind::Request;
+  if (folded == ".crl") return TStoreFileKind::CRL;
   return TStoreFileKind::Other;
 }
 

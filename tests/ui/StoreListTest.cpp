@@ -317,6 +317,7 @@ TEST(SortRows, AgreesWithTheNameOrderWhereKeysDifferBeforeOrAfterTheirPrefix) {
       "0",
       "00",
       "000x",
+      "1a1a1",  // the longest key for its length: two bytes and one per character
       "a",
       "a0000000000000000000",
       "a1",
