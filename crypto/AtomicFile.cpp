@@ -432,6 +432,16 @@ struct TAtomicFileSet::TPublication {
     Intent.clear();
   }
 
+  // After a set is in place and its folder flushed, the intent's removal need not reach the
+  // disk before the lock is let go: an intent that a crash brings back names files that are
+  // all in place, so the next writer or listing completes nothing and removes it. One flush
+  // less under the folder's lock, which every writer of the folder waits for.
+  void RemoveFulfilledIntent() noexcept {
+    if (Intent.empty()) return;
+    ::unlink(Intent.c_str());
+    Intent.clear();
+  }
+
   // The members published so far go back: the kept file where there was one, none otherwise.
   void Undo(std::size_t Published) noexcept {
     for (std::size_t i = 0; i < Published; ++i) {
@@ -576,7 +586,7 @@ void TAtomicFileSet::Publish() {
   // reported save could bring the old files back.
   for (const fs::path& folder : folders) SyncDirectory(folder);
   publication.RemoveBackups(0);
-  publication.RemoveIntent();
+  publication.RemoveFulfilledIntent();
   FFiles.clear();
   FRequiredAbsent.clear();
 }
