@@ -118,8 +118,11 @@ void TWindowBands::MakePagesScroll() {
     scroll->setWidgetResizable(true);
     auto* contents = new QWidget(scroll);
     contents->setObjectName(page->objectName() + QStringLiteral("Contents"));
-    contents->setLayout(page->layout());  // takes the layout with every control in it
+    // Given to the scroll area while still empty: the area measures what it is given, and
+    // the controls measured now, before the window's style has polished them, would all be
+    // measured again when the window is shown.
     scroll->setWidget(contents);
+    contents->setLayout(page->layout());  // takes the layout with every control in it
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
