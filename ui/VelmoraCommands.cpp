@@ -18,8 +18,6 @@
 #include "ui_VelmoraMain.h"
 #include "velmora/Version.h"
 
-#include <openssl/crypto.h>
-
 #include <QByteArray>
 #include <QFutureWatcher>
 #include <QLineEdit>
